@@ -1,0 +1,15 @@
+// The player's identity rules that need no window: the instance mutex name and the mapping of
+// the true Windows version.
+#ifndef CORVEL_APP_IDENTITY_H_
+#define CORVEL_APP_IDENTITY_H_
+
+#include <string>
+
+// "Local\KelmoPlayer.WebView2." + FNV-1a (custom start value) over the lower-cased UTF-16 units
+// of text, in lower-case hex without leading zeros. text = displayName + "|player" or "|init".
+std::wstring BuildInstanceMutexName(const std::wstring& text);
+
+// 11, 10, 8, 7 or -1 (unknown or older).
+int MapWindowsVersion(unsigned long major, unsigned long minor, unsigned long build);
+
+#endif  // CORVEL_APP_IDENTITY_H_

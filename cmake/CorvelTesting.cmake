@@ -1,0 +1,45 @@
+# GoogleTest and the helpers that register the suites.
+#
+# Natively and in the MinGW build GoogleTest is compiled from Debian's googletest sources, so it
+# gets the same compiler, runtime and sanitizer flags as the code under test. The cross build's
+# tests run under Wine through CMAKE_CROSSCOMPILING_EMULATOR, with a Wine prefix inside the build
+# folder.
+
+include(GoogleTest)
+
+if(NOT TARGET GTest::gtest_main)
+  if(MSVC)
+    find_package(GTest CONFIG REQUIRED)
+  else()
+    set(CORVEL_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+    if(NOT EXISTS "${CORVEL_GOOGLETEST_SOURCE}/CMakeLists.txt")
+      message(FATAL_ERROR "GoogleTest sources not found at ${CORVEL_GOOGLETEST_SOURCE} (Debian: googletest)")
+    endif()
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    add_subdirectory("${CORVEL_GOOGLETEST_SOURCE}" "${CMAKE_BINARY_DIR}/_deps/googletest" EXCLUDE_FROM_ALL SYSTEM)
+  endif()
+endif()
+
+if(CMAKE_CROSSCOMPILING AND WIN32)
+  set(CORVEL_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+  configure_file("${PROJECT_SOURCE_DIR}/cmake/wine-run.in" "${CMAKE_BINARY_DIR}/wine-run" @ONLY
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_BINARY_DIR}/wine-run")
+endif()
+
+# corvel_test(name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s])
+# One GoogleTest executable; each of its tests becomes a CTest test, discovered when the tests
+# run (so the cross build starts Wine at test time, not at build time).
+function(corvel_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
+  corvel_target_defaults(${name})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 60)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" ${ARG_PROPERTIES})
+endfunction()

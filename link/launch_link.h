@@ -1,0 +1,36 @@
+// The launch link: "corvel:" followed by three envelopes (token, content link id, platform
+// domain) separated by ":". ParseSchemeArgs decrypts them and fills the content fields of
+// GetAppState(), asking the platform's server through a ContentSource when the content link id
+// is not an address itself.
+#ifndef CORVEL_LINK_LAUNCH_LINK_H_
+#define CORVEL_LINK_LAUNCH_LINK_H_
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "link/content.h"
+
+// How the parser reaches the platform. Both calls block; both run on the caller's thread.
+struct ContentSource {
+  // The content data request. An empty result is a failure; errorText then holds the server's
+  // message or the client's error text, when there was one. Must not throw.
+  std::function<std::optional<ContentData>(const std::wstring& domain, const std::string& contentLinkId,
+                                           const std::string& token, std::string& errorText)>
+      getContentData;
+  // The page-script request (no pinning). The body on a 2xx answer, nothing otherwise. May throw;
+  // the parser ignores every failure of this call.
+  std::function<std::optional<std::string>(const std::wstring& address)> fetchPageScript;
+};
+
+// Receives the parser's diagnostic lines. The product passes none (the lines are discarded).
+using TraceSink = std::function<void(const std::string& line)>;
+
+// True when the content fields of GetAppState() are ready for the player window. On false,
+// errorCode holds one of "unknown_error", "split_failed_parts_<n>",
+// "decrypt_failed_empty_strings", "server:<text>", "api_content_data_failed",
+// "exception_<message>" or "unknown_exception". The link key is wiped on every path.
+bool ParseSchemeArgs(const std::wstring& payload, std::string& errorCode, const ContentSource& source,
+                     const TraceSink& trace = {});
+
+#endif  // CORVEL_LINK_LAUNCH_LINK_H_

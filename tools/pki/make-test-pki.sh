@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds the certificate material of the local reference platform: test roots,
+# intermediates and leaves made for this project only. The keys are committed so
+# that the pins compiled into the default configuration stay valid; run this
+# script again only when the whole set should be replaced (then update the pins
+# in config/corvel.json with tools/pki/print-pins.sh).
+set -euo pipefail
+cd "$(dirname "$0")"
+days=7300
+subj() { printf '/O=Corvel Test PKI/CN=%s' "$1"; }
+
+key() { [ -f "$1.key" ] || openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$1.key" 2>/dev/null; }
+
+ca_ext=$(mktemp); leaf_ext=$(mktemp); trap 'rm -f "$ca_ext" "$leaf_ext" *.csr *.srl' EXIT
+printf 'basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\nsubjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n' > "$ca_ext"
+printf 'basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\nsubjectAltName=IP:127.0.0.1,DNS:localhost\nsubjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n' > "$leaf_ext"
+
+selfsigned() { # name cn
+  key "$1"
+  openssl req -x509 -new -key "$1.key" -subj "$(subj "$2")" -days $days -sha256 \
+    -addext 'basicConstraints=critical,CA:TRUE' -addext 'keyUsage=critical,keyCertSign,cRLSign' \
+    -out "$1.pem"
+}
+issue() { # name keyname cn issuer-cert issuer-key ext
+  key "$2"
+  openssl req -new -key "$2.key" -subj "$(subj "$3")" -out "$1.csr"
+  openssl x509 -req -in "$1.csr" -CA "$4.pem" -CAkey "$5.key" -CAcreateserial -days $days -sha256 \
+    -extfile "$6" -out "$1.pem" 2>/dev/null
+}
+
+selfsigned root-a "Corvel Test Root A"
+issue inter-a inter-a "Corvel Test Intermediate A" root-a root-a "$ca_ext"
+issue leaf-a leaf-a "127.0.0.1" inter-a inter-a "$leaf_ext"
+issue leaf-b leaf-b "127.0.0.1 rotated" inter-a inter-a "$leaf_ext"
+issue inter-d inter-d "Corvel Test Intermediate D" root-a root-a "$ca_ext"
+issue leaf-d leaf-d "127.0.0.1 via D" inter-d inter-d "$leaf_ext"
+selfsigned root-c "Corvel Test Root C"
+issue inter-a-by-c inter-a "Corvel Test Intermediate A" root-c root-c "$ca_ext"
+issue leaf-e leaf-e "127.0.0.1 via A under C" inter-a-by-c inter-a "$leaf_ext"
+selfsigned root-x "Intercepting Proxy Root"
+issue leaf-x leaf-x "127.0.0.1" root-x root-x "$leaf_ext"
+key backup
+
+# Chains as a server presents them: leaf first, root last.
+cat leaf-a.pem inter-a.pem root-a.pem > chain-main.pem
+cat leaf-b.pem inter-a.pem root-a.pem > chain-rotated-leaf.pem
+cat leaf-d.pem inter-d.pem root-a.pem > chain-root-only.pem
+cat leaf-e.pem inter-a-by-c.pem root-c.pem > chain-intermediate-only.pem
+cat leaf-x.pem root-x.pem > chain-interceptor.pem
