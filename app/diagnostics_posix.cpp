@@ -1,0 +1,19 @@
+// The fatal diagnostic dialog where no desktop shell is wired in: the same title, texts and code
+// go to standard error, then the process ends with exit code 0 like on Windows.
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/diagnostics.h"
+#include "app/shutdown_hook.h"
+#include "text/text.h"
+
+void ShowFatalDiagnosticDialog(const std::wstring& title, const std::wstring& english,
+                               const std::wstring& arabic, const std::string& code) {
+  RunShutdownHookOnce();
+  const std::string text = Utf16ToUtf8(title) + "\n\n" + Utf16ToUtf8(BuildDiagnosticFallbackText(english, arabic, code)) + "\n";
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+  std::fflush(stdout);
+  // Other threads may still run: end at once, without static destructors.
+  std::_Exit(0);
+}

@@ -1,0 +1,51 @@
+// The fatal diagnostic dialog on Windows: an HTML Application started detached with mshta, so it
+// stays on screen after the player has gone; a message box when mshta cannot be started.
+#include <windows.h>
+
+#include <cstring>
+#include <vector>
+
+#include "app/diagnostics.h"
+#include "app/shutdown_hook.h"
+#include "base/unique_handle.h"
+
+namespace {
+
+void CopyToClipboard(const std::string& code) {
+  if (!OpenClipboard(nullptr)) return;
+  EmptyClipboard();
+  base::UniqueHGlobal block(GlobalAlloc(GMEM_MOVEABLE, code.size() + 1));
+  if (block) {
+    if (void* target = GlobalLock(block.get())) {
+      std::memcpy(target, code.c_str(), code.size() + 1);
+      GlobalUnlock(block.get());
+      // On success the clipboard owns the block.
+      if (SetClipboardData(CF_TEXT, block.get())) block.release();
+    }
+  }
+  CloseClipboard();
+}
+
+}  // namespace
+
+void ShowFatalDiagnosticDialog(const std::wstring& title, const std::wstring& english,
+                               const std::wstring& arabic, const std::string& code) {
+  RunShutdownHookOnce();
+  CopyToClipboard(code);
+
+  std::wstring commandLine = BuildDiagnosticCommandLine(title, english, arabic, code);
+  std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+  buffer.push_back(L'\0');
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+                     &startup, &process)) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  } else {
+    const std::wstring text = BuildDiagnosticFallbackText(english, arabic, code);
+    MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
+  }
+  ExitProcess(0);
+}
