@@ -43,3 +43,38 @@ function(corvel_library name)
   target_link_libraries(${name} PUBLIC ${ARG_LIBS})
   corvel_target_defaults(${name})
 endfunction()
+
+# libFuzzer build (the "fuzz" preset, clang only). Every library gets coverage instrumentation
+# and the sanitizers; only the fuzz targets link libFuzzer's own main.
+if(CORVEL_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang" OR WIN32)
+    message(FATAL_ERROR "CORVEL_FUZZ needs clang on Linux (libFuzzer)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+
+  # corvel_fuzzer(name SOURCES ... LIBS ...): one libFuzzer target; scripts/fuzz runs every
+  # target listed in the global property CORVEL_FUZZERS.
+  function(corvel_fuzzer name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    corvel_target_defaults(${name})
+    set_property(GLOBAL APPEND PROPERTY CORVEL_FUZZERS ${name})
+  endfunction()
+
+  # Once every folder is read: a "fuzzers" target that builds them all, and their names in
+  # <build>/fuzzers.txt for scripts/fuzz.
+  function(_corvel_fuzzers_collect)
+    get_property(fuzzers GLOBAL PROPERTY CORVEL_FUZZERS)
+    add_custom_target(fuzzers)
+    if(fuzzers)
+      add_dependencies(fuzzers ${fuzzers})
+    endif()
+    list(JOIN fuzzers "\n" lines)
+    file(WRITE "${CMAKE_BINARY_DIR}/fuzzers.txt" "${lines}\n")
+  endfunction()
+  cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL _corvel_fuzzers_collect)
+endif()

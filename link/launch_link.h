@@ -26,11 +26,30 @@ struct ContentSource {
 // Receives the parser's diagnostic lines. The product passes none (the lines are discarded).
 using TraceSink = std::function<void(const std::string& line)>;
 
+struct LinkParseOptions {
+  TraceSink trace;
+  // Key of the three envelopes; the configured link key when empty. Support tools pass another.
+  std::string keyOverride;
+};
+
+// The three decrypted fields of a link.
+struct LinkFields {
+  std::string token;
+  std::string contentLinkId;
+  std::string domain;  // as decrypted (trailing "/" and "\" still there)
+};
+
+// The first half of the parse, shared with the support tools: decode, split and decrypt. Does
+// not touch GetAppState() and asks no server. On false, errorCode holds "split_failed_parts_<n>",
+// "decrypt_failed_empty_strings", "exception_<message>" or "unknown_exception".
+bool DecodeLaunchLink(const std::wstring& payload, LinkFields& fields, std::string& errorCode,
+                      const LinkParseOptions& options = {});
+
 // True when the content fields of GetAppState() are ready for the player window. On false,
 // errorCode holds one of "unknown_error", "split_failed_parts_<n>",
 // "decrypt_failed_empty_strings", "server:<text>", "api_content_data_failed",
 // "exception_<message>" or "unknown_exception". The link key is wiped on every path.
 bool ParseSchemeArgs(const std::wstring& payload, std::string& errorCode, const ContentSource& source,
-                     const TraceSink& trace = {});
+                     const LinkParseOptions& options = {});
 
 #endif  // CORVEL_LINK_LAUNCH_LINK_H_

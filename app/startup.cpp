@@ -1,0 +1,177 @@
+#include "app/startup.h"
+
+#include <cwchar>
+#include <exception>
+#include <optional>
+
+#include "app/app_state.h"
+#include "app/diagnostics.h"
+#include "app/identity.h"
+#include "config/config.h"
+#include "text/text.h"
+
+namespace {
+
+const wchar_t kUrlProtocolName[] = L"Kelmo Desktop Player";
+
+MessageBoxRequest AlreadyRunning() {
+  return {L"The application is already running.\n\nالبرنامج يعمل بالفعل.", GetAppState().displayName,
+          MessageIcon::Information, MessageButtons::Ok};
+}
+
+MessageBoxRequest UnsupportedOs() {
+  return {L"This application requires Windows 10 or later.\nهذا التطبيق يتطلب ويندوز 10 أو أحدث.",
+          L"Unsupported OS", MessageIcon::Error, MessageButtons::Ok};
+}
+
+MessageBoxRequest WindowFailed() {
+  return {L"Failed to create the application window.", L"Corvel - Startup Error", MessageIcon::Error,
+          MessageButtons::Ok};
+}
+
+MessageBoxRequest ServerMessage(const std::wstring& text) {
+  return {text, L"Corvel - خطأ", MessageIcon::Warning, MessageButtons::Ok, true};
+}
+
+MessageBoxRequest MandatoryUpdate() {
+  return {L"A mandatory update is available. You must download the new version to continue.\n"
+          L"تحديث إجباري متاح. يجب عليك تحميل الإصدار الجديد للمتابعة.",
+          L"Corvel - Update Required", MessageIcon::Warning, MessageButtons::OkCancel};
+}
+
+MessageBoxRequest OptionalUpdate() {
+  return {L"A new version of the app is available. Would you like to update now?\n"
+          L"يوجد تحديث جديد للتطبيق. هل ترغب في التحديث الآن؟",
+          L"Corvel - Update Available", MessageIcon::Information, MessageButtons::YesNo};
+}
+
+// The update check and its prompt. True when start-up must end (with exit code 0).
+bool UpdateEndsStartup(StartupPlatform& platform, const std::wstring& baseUrl, bool logResult) {
+  const UpdateInfo update = platform.CheckForUpdate(VersionNumber(GetAppState().versionText), baseUrl);
+  if (logResult) {
+    platform.Log(std::string("Step 7B: Version check done. hasUpdate=") + (update.hasUpdate ? "1" : "0"));
+  }
+  if (!update.hasUpdate) return false;
+  const std::wstring link = update.link.empty() ? config::FallbackDownloadUrl() : update.link;
+  if (update.isRequired) {
+    if (platform.ShowMessage(MandatoryUpdate()) == MessageAnswer::Ok) platform.OpenInBrowser(link);
+    return true;
+  }
+  if (platform.ShowMessage(OptionalUpdate()) == MessageAnswer::Yes) {
+    platform.OpenInBrowser(link);
+    return true;
+  }
+  return false;
+}
+
+// The steps after the instance lock up to the message loop: an exit code when start-up ends
+// early, nothing when the message loop should run.
+std::optional<int> RunUntilMessageLoop(StartupPlatform& platform, const std::wstring& rawCommandLine, bool gdiplus) {
+  if (gdiplus && platform.CreateSplash()) platform.DrainMessages();
+
+  if (platform.TrueWindowsVersion() < 10) {
+    platform.ShowMessage(UnsupportedOs());
+    return 1;
+  }
+  if (!platform.EnsureWebViewRuntime()) return 1;
+
+  platform.Log("Step 7: Initializing SSL pinning defaults");
+  platform.InstallDefaultPins();
+  platform.Log("Step 7: Loading dynamic pins synchronously");
+  try {
+    platform.LoadDynamicPins();
+    platform.Log("Step 7: Dynamic pins loaded OK");
+  } catch (...) {
+    platform.Log("Step 7: Dynamic pins FAILED (exception)");
+  }
+
+  platform.Log("Step 7B: Checking app version...");
+  if (UpdateEndsStartup(platform, L"", true)) return 0;
+
+  const AppState& state = GetAppState();
+  platform.Log("Step 8: Registering URL protocol...");
+  platform.RegisterUrlProtocol(state.schemeName, kUrlProtocolName, platform.ModulePath());
+
+  platform.Log("Step 9: Parsing command line...");
+  const std::wstring argument = platform.SelectLinkArgument(rawCommandLine);
+  const bool hasLink = HoldsLaunchLink(argument, state.schemeName);
+  platform.Log(std::string("Step 9: hasSchemeArgs=") + (hasLink ? "1" : "0"));
+
+  if (!hasLink) {
+    if (platform.CreateInitScreen()) return std::nullopt;
+    if (!platform.InitHostExists()) platform.ShowMessage(WindowFailed());
+    return 1;
+  }
+
+  if (platform.CreatePlayerFrame()) platform.DrainMessages();
+  std::string errorCode;
+  if (!platform.ParseLink(argument, errorCode)) {
+    if (errorCode.size() >= 7 && errorCode.compare(0, 7, "server:") == 0) {
+      platform.ShowMessage(ServerMessage(Utf8ToUtf16(errorCode.substr(7))));
+      return 1;
+    }
+    platform.ShowFatalDiagnostic(
+        L"Link Error - خطأ في الرابط",
+        L"Failed to process the content link.\nIf the problem persists, send the diagnostic code below to support.",
+        L"فشل في معالجة رابط المحتوى.\nإذا استمرت المشكلة، يرجى إرسال الكود التشخيصي أدناه للدعم الفني.",
+        BuildLinkErrorCode(errorCode));
+    return 0;  // the dialog ends the process; reached only with a platform that comes back
+  }
+  if (UpdateEndsStartup(platform, GetAppState().platformDomain, false)) return 0;
+  if (!platform.CreatePlayerWindow()) return 1;
+  return std::nullopt;
+}
+
+}  // namespace
+
+double VersionNumber(const std::wstring& versionText) {
+  try {
+    return std::stod(versionText);
+  } catch (const std::exception&) {
+    return 3.0;
+  }
+}
+
+bool HoldsLaunchLink(const std::wstring& argument, const std::wstring& schemeName) {
+  return ToLowerCopy(argument).find(ToLowerCopy(schemeName) + L":") != std::wstring::npos;
+}
+
+std::wstring SelectLinkCandidate(const std::vector<std::wstring>& arguments, const std::wstring& rawCommandLine,
+                                 const std::wstring& schemeName) {
+  std::wstring candidate = arguments.size() >= 2 ? arguments[1] : std::wstring();
+  if (candidate.empty() && rawCommandLine.find(schemeName + L":") != std::wstring::npos) candidate = rawCommandLine;
+  return candidate;
+}
+
+int RunStartup(StartupPlatform& platform, const std::wstring& rawCommandLine) {
+  platform.InitializeCom();
+  platform.InstallShutdownHook();
+  const bool gdiplus = platform.StartGdiplus();
+
+  const AppState& state = GetAppState();
+  const std::wstring role = rawCommandLine.empty() ? L"|init" : L"|player";
+  switch (platform.AcquireInstanceLock(BuildInstanceMutexName(state.displayName + role))) {
+    case InstanceLock::Failed:
+      platform.UninitializeCom();
+      return 1;
+    case InstanceLock::AlreadyRunning:
+      platform.ShowMessage(AlreadyRunning());
+      platform.ReleaseInstanceLock();
+      platform.UninitializeCom();
+      return 0;
+    case InstanceLock::Acquired:
+      break;
+  }
+
+  // Early exits from here on leave the splash, GDI+, COM, the lock and any window to the end
+  // of the process.
+  if (const std::optional<int> early = RunUntilMessageLoop(platform, rawCommandLine, gdiplus)) return *early;
+
+  const int exitCode = platform.RunMessageLoop();
+  platform.ShutdownWebViewHosts();
+  platform.RemoveShutdownHook();
+  platform.StopGdiplus();
+  platform.ReleaseInstanceLock();
+  platform.UninitializeCom();
+  return exitCode;
+}

@@ -1,0 +1,300 @@
+#include "app/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "app/app_state.h"
+#include "app/diagnostics.h"
+#include "app/identity.h"
+#include "config/config.h"
+#include "text/text.h"
+
+namespace {
+
+// Plays the platform: records every call as a line and answers from its fields.
+class FakePlatform : public StartupPlatform {
+ public:
+  InstanceLock lock = InstanceLock::Acquired;
+  bool gdiplus = true, splash = true, runtime = true, initScreen = true, initHost = true, frame = true;
+  bool playerWindow = true, parseOk = true, pinsThrow = false;
+  int windowsVersion = 10, loopExit = 0;
+  std::string parseError;
+  std::vector<UpdateInfo> updates;  // answers of the update checks, in order
+  std::vector<MessageAnswer> answers;
+  std::wstring selected;
+  std::vector<std::string> calls, logs;
+  std::vector<MessageBoxRequest> messages;
+  std::vector<std::wstring> mutexNames, opened, updateBases, parsedArguments;
+  std::string fatalCode;
+
+  void InitializeCom() override { calls.push_back("com"); }
+  void UninitializeCom() override { calls.push_back("uncom"); }
+  void InstallShutdownHook() override { calls.push_back("hook"); }
+  void RemoveShutdownHook() override { calls.push_back("unhook"); }
+  bool StartGdiplus() override { calls.push_back("gdiplus"); return gdiplus; }
+  void StopGdiplus() override { calls.push_back("ungdiplus"); }
+  InstanceLock AcquireInstanceLock(const std::wstring& name) override {
+    calls.push_back("lock");
+    mutexNames.push_back(name);
+    return lock;
+  }
+  void ReleaseInstanceLock() override { calls.push_back("unlock"); }
+  bool CreateSplash() override { calls.push_back("splash"); return splash; }
+  void DrainMessages() override { calls.push_back("drain"); }
+  int TrueWindowsVersion() override { calls.push_back("os"); return windowsVersion; }
+  bool EnsureWebViewRuntime() override { calls.push_back("runtime"); return runtime; }
+  void InstallDefaultPins() override { calls.push_back("defaultpins"); }
+  void LoadDynamicPins() override {
+    calls.push_back("dynamicpins");
+    if (pinsThrow) throw std::runtime_error("no network");
+  }
+  UpdateInfo CheckForUpdate(double version, const std::wstring& base) override {
+    calls.push_back("update:" + std::to_string(version).substr(0, 4));
+    updateBases.push_back(base);
+    if (updates.empty()) return {};
+    UpdateInfo next = updates.front();
+    updates.erase(updates.begin());
+    return next;
+  }
+  bool RegisterUrlProtocol(const std::wstring& scheme, const std::wstring& name, const std::wstring& path) override {
+    calls.push_back("register:" + Utf16ToUtf8(scheme + L"|" + name + L"|" + path));
+    return false;  // ignored
+  }
+  std::wstring ModulePath() override { return L"C:\\Apps\\corvel.exe"; }
+  std::wstring SelectLinkArgument(const std::wstring&) override { return selected; }
+  bool CreateInitScreen() override { calls.push_back("initscreen"); return initScreen; }
+  bool InitHostExists() override { return initHost; }
+  bool CreatePlayerFrame() override { calls.push_back("frame"); return frame; }
+  bool ParseLink(const std::wstring& argument, std::string& error) override {
+    calls.push_back("parse");
+    parsedArguments.push_back(argument);
+    error = parseError;
+    if (parseOk) GetAppState().platformDomain = L"https://school.example";
+    return parseOk;
+  }
+  bool CreatePlayerWindow() override { calls.push_back("player"); return playerWindow; }
+  int RunMessageLoop() override { calls.push_back("loop"); return loopExit; }
+  void ShutdownWebViewHosts() override { calls.push_back("closehosts"); }
+  MessageAnswer ShowMessage(const MessageBoxRequest& request) override {
+    calls.push_back("message");
+    messages.push_back(request);
+    if (answers.empty()) return MessageAnswer::Ok;
+    MessageAnswer a = answers.front();
+    answers.erase(answers.begin());
+    return a;
+  }
+  void OpenInBrowser(const std::wstring& link) override { opened.push_back(link); }
+  void ShowFatalDiagnostic(const std::wstring& title, const std::wstring&, const std::wstring&,
+                           const std::string& code) override {
+    calls.push_back("fatal:" + Utf16ToUtf8(title));
+    fatalCode = code;
+  }
+  void Log(const std::string& line) override { logs.push_back(line); }
+};
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override { GetAppState().platformDomain.clear(); }
+  FakePlatform p;
+};
+
+std::vector<std::string> Tail(const std::vector<std::string>& calls, size_t from) {
+  return {calls.begin() + static_cast<long>(from), calls.end()};
+}
+
+TEST_F(StartupTest, WithoutALinkTheInitScreenRunsAndEverythingIsTornDownInOrder) {
+  EXPECT_EQ(RunStartup(p, L""), 0);
+  EXPECT_EQ(p.calls, (std::vector<std::string>{
+                         "com", "hook", "gdiplus", "lock", "splash", "drain", "os", "runtime", "defaultpins",
+                         "dynamicpins", "update:4.11", "register:corvel|Kelmo Desktop Player|C:\\Apps\\corvel.exe",
+                         "initscreen", "loop", "closehosts", "unhook", "ungdiplus", "unlock", "uncom"}));
+  EXPECT_EQ(p.logs, (std::vector<std::string>{
+                        "Step 7: Initializing SSL pinning defaults", "Step 7: Loading dynamic pins synchronously",
+                        "Step 7: Dynamic pins loaded OK", "Step 7B: Checking app version...",
+                        "Step 7B: Version check done. hasUpdate=0", "Step 8: Registering URL protocol...",
+                        "Step 9: Parsing command line...", "Step 9: hasSchemeArgs=0"}));
+  EXPECT_EQ(p.mutexNames, std::vector<std::wstring>{BuildInstanceMutexName(L"Corvel|init")});
+  EXPECT_EQ(p.updateBases, std::vector<std::wstring>{L""});
+
+  // The loop's exit code is the process's.
+  FakePlatform q;
+  q.loopExit = 3;
+  EXPECT_EQ(RunStartup(q, L""), 3);
+}
+
+TEST_F(StartupTest, ACommandLineWithoutALinkTakesThePlayerRoleButOpensTheInitScreen) {
+  p.selected = L"--help";
+  EXPECT_EQ(RunStartup(p, L"corvel.exe --help"), 0);
+  EXPECT_EQ(p.mutexNames, std::vector<std::wstring>{BuildInstanceMutexName(L"Corvel|player")});
+  EXPECT_NE(std::find(p.calls.begin(), p.calls.end(), "initscreen"), p.calls.end());
+  EXPECT_EQ(p.logs.back(), "Step 9: hasSchemeArgs=0");
+}
+
+TEST_F(StartupTest, InstanceLockOutcomes) {
+  p.lock = InstanceLock::AlreadyRunning;
+  EXPECT_EQ(RunStartup(p, L"corvel:x"), 0);
+  EXPECT_EQ(p.calls, (std::vector<std::string>{"com", "hook", "gdiplus", "lock", "message", "unlock", "uncom"}));
+  ASSERT_EQ(p.messages.size(), 1u);
+  EXPECT_EQ(p.messages[0].text, L"The application is already running.\n\nالبرنامج يعمل بالفعل.");
+  EXPECT_EQ(p.messages[0].caption, L"Corvel");
+  EXPECT_EQ(p.messages[0].icon, MessageIcon::Information);
+
+  FakePlatform q;
+  q.lock = InstanceLock::Failed;
+  EXPECT_EQ(RunStartup(q, L""), 1);
+  EXPECT_EQ(q.calls, (std::vector<std::string>{"com", "hook", "gdiplus", "lock", "uncom"}));
+  EXPECT_TRUE(q.messages.empty());
+}
+
+TEST_F(StartupTest, SplashOperatingSystemAndRuntimeGates) {
+  p.gdiplus = false;
+  p.windowsVersion = -1;
+  EXPECT_EQ(RunStartup(p, L""), 1);
+  EXPECT_EQ(Tail(p.calls, 4), (std::vector<std::string>{"os", "message"}));  // no splash without GDI+
+  EXPECT_EQ(p.messages[0].caption, L"Unsupported OS");
+  EXPECT_EQ(p.messages[0].icon, MessageIcon::Error);
+
+  FakePlatform q;
+  q.splash = false;
+  q.windowsVersion = 8;
+  EXPECT_EQ(RunStartup(q, L""), 1);
+  EXPECT_EQ(Tail(q.calls, 4), (std::vector<std::string>{"splash", "os", "message"}));  // no drain
+
+  FakePlatform r;
+  r.runtime = false;
+  EXPECT_EQ(RunStartup(r, L""), 1);
+  EXPECT_EQ(r.calls.back(), "runtime");
+  EXPECT_TRUE(r.messages.empty());
+}
+
+TEST_F(StartupTest, AFailedPinListIsLoggedAndStartUpGoesOn) {
+  p.pinsThrow = true;
+  EXPECT_EQ(RunStartup(p, L""), 0);
+  EXPECT_EQ(p.logs[2], "Step 7: Dynamic pins FAILED (exception)");
+  EXPECT_EQ(p.logs[3], "Step 7B: Checking app version...");
+}
+
+TEST_F(StartupTest, ALinkOpensThePlayerAfterASecondVersionCheckAgainstItsPlatform) {
+  p.selected = L"\"x\" CoRvEl://abc";  // capitals after other characters still count
+  EXPECT_EQ(RunStartup(p, L"corvel.exe \"x\" CoRvEl://abc"), 0);
+  EXPECT_EQ(p.logs.back(), "Step 9: hasSchemeArgs=1");
+  EXPECT_EQ(p.parsedArguments, std::vector<std::wstring>{L"\"x\" CoRvEl://abc"});  // exactly as selected
+  EXPECT_EQ(Tail(p.calls, 12), (std::vector<std::string>{"frame", "drain", "parse", "update:4.11", "player", "loop",
+                                                         "closehosts", "unhook", "ungdiplus", "unlock", "uncom"}));
+  EXPECT_EQ(p.updateBases, (std::vector<std::wstring>{L"", L"https://school.example"}));
+
+  FakePlatform q;
+  q.selected = L"corvel:abc";
+  q.frame = false;
+  q.playerWindow = false;
+  EXPECT_EQ(RunStartup(q, L"corvel:abc"), 1);
+  EXPECT_EQ(Tail(q.calls, 12), (std::vector<std::string>{"frame", "parse", "update:4.11", "player"}));
+}
+
+TEST_F(StartupTest, ServerMessagesAreShownOtherLinkErrorsGoToTheDiagnosticDialog) {
+  struct Case { std::string code; bool toUser; std::wstring text; };
+  const Case cases[] = {
+      {"server:Link expired \xd8\xa7\xd9\x86\xd8\xaa\xd9\x87\xd9\x89", true, L"Link expired \u0627\u0646\u062a\u0647\u0649"},
+      {"server:", true, L""},
+      {"server", false, L""},
+      {"split_failed_parts_2", false, L""},
+  };
+  for (const Case& c : cases) {
+    FakePlatform f;
+    f.selected = L"corvel:x";
+    f.parseOk = false;
+    f.parseError = c.code;
+    const int exit = RunStartup(f, L"corvel:x");
+    if (c.toUser) {
+      EXPECT_EQ(exit, 1);
+      ASSERT_EQ(f.messages.size(), 1u);
+      EXPECT_EQ(f.messages[0].text, c.text);
+      EXPECT_EQ(f.messages[0].caption, L"Corvel - خطأ");
+      EXPECT_EQ(f.messages[0].icon, MessageIcon::Warning);
+      EXPECT_TRUE(f.messages[0].rightToLeft);
+    } else {
+      EXPECT_EQ(exit, 0);
+      EXPECT_TRUE(f.messages.empty());
+      EXPECT_EQ(f.calls.back(), "fatal:Link Error - خطأ في الرابط");
+      const std::string plain = DecodeLinkErrorCode(f.fatalCode);
+      EXPECT_NE(plain.find("|reason=" + c.code + "|END"), std::string::npos) << plain;
+    }
+  }
+}
+
+TEST_F(StartupTest, UpdatePromptsOpenTheLinkOrTheFallback) {
+  struct Case {
+    UpdateInfo update;
+    MessageAnswer answer;
+    bool ends;
+    std::vector<std::wstring> opened;
+    std::wstring caption;
+  };
+  const std::wstring fallback = config::FallbackDownloadUrl();
+  const Case cases[] = {
+      {{true, true, L"https://dl.example/new.exe"}, MessageAnswer::Ok, true, {L"https://dl.example/new.exe"}, L"Corvel - Update Required"},
+      {{true, true, L""}, MessageAnswer::Cancel, true, {}, L"Corvel - Update Required"},  // declined: ends, opens nothing
+      {{true, true, L""}, MessageAnswer::Ok, true, {fallback}, L"Corvel - Update Required"},
+      {{true, false, L""}, MessageAnswer::Yes, true, {fallback}, L"Corvel - Update Available"},
+      {{true, false, L"https://dl.example/x"}, MessageAnswer::No, false, {}, L"Corvel - Update Available"},
+  };
+  for (const Case& c : cases) {
+    FakePlatform f;
+    f.updates = {c.update};
+    f.answers = {c.answer};
+    EXPECT_EQ(RunStartup(f, L""), 0);
+    EXPECT_EQ(f.opened, c.opened);
+    ASSERT_EQ(f.messages.size(), 1u);
+    EXPECT_EQ(f.messages[0].caption, c.caption);
+    EXPECT_EQ(f.logs.back() == "Step 7B: Version check done. hasUpdate=1", c.ends);
+    const bool reachedInit = std::find(f.calls.begin(), f.calls.end(), "initscreen") != f.calls.end();
+    EXPECT_EQ(reachedInit, !c.ends);
+  }
+
+  // The second check, against the link's platform, prompts the same way.
+  FakePlatform g;
+  g.selected = L"corvel:x";
+  g.updates = {UpdateInfo{}, UpdateInfo{true, false, L"https://school.example/dl"}};
+  g.answers = {MessageAnswer::Yes};
+  EXPECT_EQ(RunStartup(g, L"corvel:x"), 0);
+  EXPECT_EQ(g.opened, std::vector<std::wstring>{L"https://school.example/dl"});
+  EXPECT_EQ(g.calls.back(), "message");  // no player window
+}
+
+TEST_F(StartupTest, InitScreenFailuresAndVersionText) {
+  p.initScreen = false;
+  p.initHost = false;
+  EXPECT_EQ(RunStartup(p, L""), 1);
+  ASSERT_EQ(p.messages.size(), 1u);
+  EXPECT_EQ(p.messages[0].text, L"Failed to create the application window.");
+  EXPECT_EQ(p.messages[0].caption, L"Corvel - Startup Error");
+
+  FakePlatform q;
+  q.initScreen = false;  // the host exists: it has shown its own error
+  EXPECT_EQ(RunStartup(q, L""), 1);
+  EXPECT_TRUE(q.messages.empty());
+
+  EXPECT_DOUBLE_EQ(VersionNumber(L"4.11.0"), 4.11);
+  EXPECT_DOUBLE_EQ(VersionNumber(L"  5.2beta"), 5.2);
+  EXPECT_DOUBLE_EQ(VersionNumber(L"beta"), 3.0);
+  EXPECT_DOUBLE_EQ(VersionNumber(L""), 3.0);
+}
+
+TEST_F(StartupTest, ArgumentSelectionAndLinkRecognition) {
+  using V = std::vector<std::wstring>;
+  EXPECT_EQ(SelectLinkCandidate(V{L"corvel.exe", L"corvel:abc", L"more"}, L"", L"corvel"), L"corvel:abc");
+  EXPECT_EQ(SelectLinkCandidate(V{L"corvel.exe", L""}, L"corvel.exe \"\" corvel:x", L"corvel"),
+            L"corvel.exe \"\" corvel:x");  // an empty argument falls back to the raw line
+  EXPECT_EQ(SelectLinkCandidate(V{L"corvel.exe", L""}, L"corvel.exe \"\" CORVEL:x", L"corvel"), L"");  // case-sensitive
+  EXPECT_EQ(SelectLinkCandidate(V{}, L"corvel:x", L"corvel"), L"corvel:x");  // could not be split
+  EXPECT_EQ(SelectLinkCandidate(V{L"corvel.exe"}, L"corvel.exe", L"corvel"), L"");
+
+  EXPECT_TRUE(HoldsLaunchLink(L"CORVEL:abc", L"corvel"));
+  EXPECT_TRUE(HoldsLaunchLink(L"x corvel:", L"corvel"));
+  EXPECT_FALSE(HoldsLaunchLink(L"corvel", L"corvel"));
+  EXPECT_FALSE(HoldsLaunchLink(L"", L"corvel"));
+}
+
+}  // namespace

@@ -1,0 +1,177 @@
+#include "link/launch_link.h"
+
+#include <cstdint>
+#include <exception>
+#include <utility>
+
+#include "app/app_state.h"
+#include "config/config.h"
+#include "link/envelope.h"
+#include "text/text.h"
+
+namespace {
+
+void Trace(const LinkParseOptions& options, const std::string& line) {
+  if (options.trace) options.trace(line);
+}
+
+// Length in UTF-16 code units, whatever the width of wchar_t.
+size_t Utf16Length(const std::wstring& text) {
+  size_t length = 0;
+  for (wchar_t c : text) {
+    const std::uint32_t unit = static_cast<std::uint32_t>(c);
+    length += unit > 0xFFFF ? 2 : 1;
+  }
+  return length;
+}
+
+bool IsSlash(wchar_t c) { return c == L'/' || c == L'\\'; }
+
+void TrimTrailingSlashes(std::wstring& text) {
+  while (!text.empty() && IsSlash(text.back())) text.pop_back();
+}
+
+void TrimTrailingSlashes(std::string& text) {
+  while (!text.empty() && (text.back() == '/' || text.back() == '\\')) text.pop_back();
+}
+
+// Runs one stage of the parse and turns an escaping exception into the error code.
+template <typename Body>
+bool Guarded(std::string& errorCode, const LinkParseOptions& options, Body&& body) {
+  try {
+    return body();
+  } catch (const std::exception& e) {
+    errorCode = std::string("exception_") + e.what();
+    Trace(options, std::string("ParseSchemeArgs exception: ") + e.what());
+  } catch (...) {
+    errorCode = "unknown_exception";
+    Trace(options, "ParseSchemeArgs unknown exception");
+  }
+  return false;
+}
+
+// Decode, split and decrypt. Throws what the envelope throws.
+bool DecodeFields(const std::wstring& payload, LinkFields& fields, std::string& errorCode,
+                  const LinkParseOptions& options) {
+  // Percent-decode; browsers and shells hand base64 "+" signs over as spaces: undo that.
+  std::wstring text = UrlDecode(payload);
+  for (wchar_t& c : text) {
+    if (c == L' ') c = L'+';
+  }
+
+  // Drop everything up to and including the scheme prefix, wherever it is. Lower-casing changes
+  // only ASCII letters, so positions in the copy are positions in the text.
+  const std::wstring prefix = ToLowerCopy(GetAppState().schemeName) + L":";
+  const size_t at = ToLowerCopy(text).find(prefix);
+  if (at != std::wstring::npos) text.erase(0, at + prefix.size());
+
+  TrimTrailingSlashes(text);
+  size_t lead = 0;
+  while (lead < text.size() && IsSlash(text[lead])) ++lead;
+  text.erase(0, lead);
+
+  const std::vector<std::wstring> parts = SplitString(text, L':');
+  if (parts.size() < 3) {
+    errorCode = "split_failed_parts_" + std::to_string(parts.size());
+    Trace(options, "ParseSchemeArgs failed: less than 3 parts after split");
+    return false;
+  }
+
+  // The key lives only for the decryption and is wiped when it goes out of scope, on the
+  // failure paths as well.
+  const config::SecretBytes key =
+      options.keyOverride.empty() ? config::LinkKey() : config::SecretBytes(options.keyOverride);
+  std::string plain[3];
+  for (int i = 0; i < 3; ++i) plain[i] = DecryptEnvelope(Utf16ToUtf8(parts[i]), key.str());
+
+  if (plain[0].empty() || plain[1].empty() || plain[2].empty()) {
+    errorCode = "decrypt_failed_empty_strings";
+    Trace(options, "ParseSchemeArgs failed: one of the parts decrypted to empty string");
+    return false;
+  }
+  fields.token = std::move(plain[0]);
+  fields.contentLinkId = std::move(plain[1]);
+  fields.domain = std::move(plain[2]);
+  Trace(options, "Decrypted OK. Domain: " + fields.domain);
+  return true;
+}
+
+bool IsDirectLink(const std::wstring& contentLinkId) {
+  return contentLinkId.rfind(L"http://", 0) == 0 || contentLinkId.rfind(L"https://", 0) == 0;
+}
+
+// Fills the content fields from the server's answer. The page-script fetch never fails the parse.
+void ApplyContentData(const ContentData& data, const ContentSource& source) {
+  AppState& state = GetAppState();
+  if (data.type == "video" || data.type == "zoom" || data.type == "zoom_url" ||
+      IsZoomUrl(Utf8ToUtf16(data.url))) {
+    state.contentKind = L"url_direct";
+  } else {
+    state.contentKind = Utf8ToUtf16(data.type);
+  }
+  state.watermarkText = Utf8ToUtf16(data.watermarkText);
+  state.scriptId = data.scriptId;
+
+  const std::wstring videoUrl = Utf8ToUtf16(data.videoUrl);
+  if (!IsYouTubeUrl(videoUrl)) {
+    state.contentUrl = Utf8ToUtf16(data.url);
+    return;
+  }
+  state.contentUrl = NormalizeYouTubeUrl(videoUrl);
+  state.contentKind = L"url_direct";
+  try {
+    const std::wstring address = WidenAscii(config::PageScriptUrlPrefix()) + std::to_wstring(data.scriptId);
+    if (source.fetchPageScript) {
+      if (const std::optional<std::string> body = source.fetchPageScript(address)) {
+        state.pageScript = Utf8ToUtf16(*body);
+      }
+    }
+  } catch (...) {
+    // The page script is an extra: without it the content still plays.
+  }
+}
+
+}  // namespace
+
+bool DecodeLaunchLink(const std::wstring& payload, LinkFields& fields, std::string& errorCode,
+                      const LinkParseOptions& options) {
+  return Guarded(errorCode, options, [&] { return DecodeFields(payload, fields, errorCode, options); });
+}
+
+bool ParseSchemeArgs(const std::wstring& payload, std::string& errorCode, const ContentSource& source,
+                     const LinkParseOptions& options) {
+  errorCode = "unknown_error";
+  return Guarded(errorCode, options, [&] {
+    Trace(options, "ParseSchemeArgs called with payload length: " + std::to_string(Utf16Length(payload)));
+    LinkFields fields;
+    if (!DecodeFields(payload, fields, errorCode, options)) return false;
+
+    AppState& state = GetAppState();
+    std::string domain = fields.domain;
+    TrimTrailingSlashes(domain);
+    state.platformDomain = Utf8ToUtf16(domain);
+
+    const std::wstring contentLinkId = Utf8ToUtf16(fields.contentLinkId);
+    if (IsDirectLink(contentLinkId)) {
+      state.contentUrl = contentLinkId;
+      state.contentKind = L"url_direct";
+      state.watermarkText.clear();
+      state.scriptId = 0;
+      Trace(options, "ParseSchemeArgs: contentLinkId is a direct URL. Skipping GetContentData.");
+    } else {
+      std::string errorText;
+      std::optional<ContentData> data;
+      if (source.getContentData) {
+        data = source.getContentData(state.platformDomain, fields.contentLinkId, fields.token, errorText);
+      }
+      if (!data) {
+        errorCode = errorText.empty() ? "api_content_data_failed" : "server:" + errorText;
+        Trace(options, "ParseSchemeArgs failed: GetContentData returned empty value");
+        return false;
+      }
+      ApplyContentData(*data, source);
+    }
+    Trace(options, "ParseSchemeArgs succeeded");
+    return true;
+  });
+}
