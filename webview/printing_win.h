@@ -1,0 +1,56 @@
+// Printing on Windows: the printers the spooler knows, the player's own printer dialog, and
+// printing the current page of a view silently to the chosen printer.
+//
+// Everything here runs on the UI thread. The dialog is modal and runs a nested message loop, so
+// window messages and WebView2 events of the thread keep being dispatched while it is open.
+#ifndef CORVEL_WEBVIEW_PRINTING_WIN_H_
+#define CORVEL_WEBVIEW_PRINTING_WIN_H_
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "webview/printers.h"
+#include "webview/webview2.h"
+
+// The spooler's local and connected printers, default printer first (BuildPrinterList). Empty
+// when the spooler reports none or cannot be asked.
+std::vector<PrinterEntry> EnumeratePrinters();
+
+// Shows the printer dialog over `owner` (may be null) with EnumeratePrinters() and returns the
+// chosen printer's name; empty when the user cancelled or there was nothing to choose.
+std::wstring SelectPrinter(HWND owner);
+
+// The same dialog over a given list, shown in the order given.
+std::wstring SelectPrinterFrom(HWND owner, std::vector<PrinterEntry> printers);
+
+// Chooses a printer for a print request; returns empty for "no printer".
+using PrinterSelector = std::function<std::wstring(HWND owner)>;
+
+// Lets the user choose a printer (SelectPrinter over `owner`) and prints the view's current page
+// to it with the runtime's default settings, without the browser's own print preview. Every
+// outcome, including a cancelled choice, is posted to the view as a "printResult" JSON message;
+// the print completion is posted when the runtime reports it, and the completion handler keeps
+// the view alive until then. Nothing happens without a view, or while a printer dialog opened by
+// an earlier request is still open (a page that asks twice gets one dialog).
+void ShowSystemPrintDialog(HWND owner, ICoreWebView2Environment* environment, ICoreWebView2* view) noexcept;
+void ShowSystemPrintDialog(HWND owner,
+                           ICoreWebView2Environment* environment,
+                           ICoreWebView2* view,
+                           const PrinterSelector& selectPrinter) noexcept;
+
+// The dialog's controls.
+constexpr int kPrinterDialogListId = 1001;
+constexpr int kPrinterDialogPrintId = 1002;
+constexpr int kPrinterDialogCancelId = 1003;
+constexpr int kPrinterDialogLabelId = 1004;
+constexpr int kPrinterDialogNoticeId = 1005;
+constexpr int kPrinterDialogItemHeight = 44;  // pixels
+
+// The dialog's classic in-memory template (DLGTEMPLATE and five DLGITEMTEMPLATEs, each item on a
+// 4-byte boundary), in 16-bit words; the vector's storage is suitably aligned for it.
+std::vector<WORD> BuildPrinterDialogTemplate();
+
+#endif  // CORVEL_WEBVIEW_PRINTING_WIN_H_
