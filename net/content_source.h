@@ -1,0 +1,11 @@
+// The link parser's way to the platform, over this module's client.
+#ifndef CORVEL_NET_CONTENT_SOURCE_H_
+#define CORVEL_NET_CONTENT_SOURCE_H_
+
+#include "link/launch_link.h"
+
+// getContentData is GetContentData over the shared client; fetchPageScript sends a GET on a
+// fresh client without pinning and gives the body of a 2xx answer, nothing otherwise.
+ContentSource NetContentSource();
+
+#endif  // CORVEL_NET_CONTENT_SOURCE_H_

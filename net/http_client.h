@@ -1,0 +1,129 @@
+// The player's own synchronous HTTP(S) client for the platform's server API.
+//
+// One request per call: split the URL, check the host's certificate once per client with a
+// "HEAD /" pre-flight, send the request with the default headers, check the certificate again
+// after the response, read the status and the whole body. Redirects are never followed and no
+// proxy is used. Trust in an HTTPS server rests on the certificate pins (net/pinning.h), not on
+// the system's certificate validation. Request failures never throw: they come back as an
+// HttpResponse with success false and a one-line error text.
+//
+// Threads: an HttpClient may be used from several threads at once. The default headers and the
+// set of pre-flighted hosts are guarded by one mutex that is never held across network I/O.
+#ifndef CORVEL_NET_HTTP_CLIENT_H_
+#define CORVEL_NET_HTTP_CLIENT_H_
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+struct HttpResponse {
+  std::uint32_t statusCode = 0;  // 0 when no response was read
+  std::string body;              // exactly as received
+  bool success = false;          // a response was read and its status is 2xx
+  std::string error;             // empty on a completed exchange (any status)
+};
+
+// An absolute http or https URL split into what a request needs.
+struct UrlParts {
+  bool secure = false;
+  std::wstring host;  // as written in the URL (letter case kept)
+  std::uint16_t port = 0;
+  std::wstring path;  // with the query string; may be empty
+};
+
+// Moves the bytes: WinHTTP on Windows, libcurl elsewhere. One instance per client; its calls
+// may run on several threads at once and never throw for network failures.
+class HttpTransport {
+ public:
+  virtual ~HttpTransport() = default;
+
+  // Nothing when the URL is not an absolute http(s) URL, its host is longer than 255 units or
+  // its path and query are longer than 2047 units.
+  virtual std::optional<UrlParts> SplitUrl(const std::wstring& url) = 0;
+
+  // "HEAD /" to the host, then the certificate check (which may end the process through the
+  // interception notice). False only when the pins refused the server; a host that could not be
+  // reached passes here and the real request reports the failure.
+  virtual bool Preflight(const UrlParts& url) = 0;
+
+  // One exchange. headerLines are complete "Name: value" lines in sending order. With
+  // validatePins the server's certificate is checked as soon as the response arrives, and a
+  // refused server ends the exchange before the body is read.
+  virtual HttpResponse Exchange(const std::wstring& method,
+                                const UrlParts& url,
+                                const std::vector<std::wstring>& headerLines,
+                                const std::string& body,
+                                bool validatePins) = 0;
+
+  // Called once for the process-wide client: make sure no proxy is ever used.
+  virtual void ForceDirectConnection() {}
+};
+
+// WinHTTP or libcurl. Throws std::runtime_error when the session cannot be opened.
+std::unique_ptr<HttpTransport> MakePlatformTransport();
+
+class HttpClient {
+ public:
+  // Opens a session of the platform transport; throws std::runtime_error("WinHttpOpen failed")
+  // when it cannot. This is the only exception of the module.
+  HttpClient();
+  explicit HttpClient(std::unique_ptr<HttpTransport> transport);
+  ~HttpClient();
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+
+  // The process-wide client, made on first use (thread-safe) and kept until the process ends.
+  static HttpClient& Shared();
+
+  // Sent with every later request of this client. A second call with the same name (exact,
+  // case-sensitive) replaces the value; headers are never removed.
+  void SetDefaultHeader(const std::wstring& name, const std::wstring& value);
+
+  // For good: no pre-flight and no pin check on this client. Call it before the first request.
+  void DisablePinning();
+
+  HttpResponse Get(const std::wstring& url);
+  HttpResponse Post(const std::wstring& url, const std::string& body, const std::wstring& contentType);
+  HttpResponse Put(const std::wstring& url, const std::string& body, const std::wstring& contentType);
+  // An empty contentType sends no Content-Type header. The body is sent as it is.
+  HttpResponse Request(const std::wstring& method,
+                       const std::wstring& url,
+                       const std::string& body,
+                       const std::wstring& contentType);
+
+ private:
+  HttpResponse RequestUnguarded(const std::wstring& method,
+                                const std::wstring& url,
+                                const std::string& body,
+                                const std::wstring& contentType);
+
+  std::unique_ptr<HttpTransport> transport_;
+  std::mutex lock_;
+  std::map<std::wstring, std::wstring> defaultHeaders_;  // guarded by lock_
+  std::set<std::wstring> preflightedHosts_;              // guarded by lock_; case-sensitive
+  std::atomic<bool> pinningDisabled_{false};
+};
+
+// A platform domain as a URL prefix: trailing "/" and "\" removed, "https://" added unless the
+// text (longer than two characters) already holds "://". Empty when nothing is left.
+std::wstring NormalizeBaseUrl(const std::wstring& text);
+
+// The header lines of one request: the default headers in ascending name order (plain
+// code-unit comparison), then "Content-Type: <type>" when contentType is not empty.
+std::vector<std::wstring> BuildHeaderLines(const std::map<std::wstring, std::wstring>& defaults,
+                                           const std::wstring& contentType);
+
+// The URL rules of the WinHTTP split (host buffer of 256 units, path buffer of 2048 units, the
+// query kept in the path) for transports that split URLs themselves. Stricter in one respect:
+// user information ("name@host") and hosts with characters outside letters, digits, "-", ".",
+// "_" and a bracketed IPv6 literal are refused, so the host that is pin-checked is always the
+// host that is connected to.
+std::optional<UrlParts> SplitHttpUrl(const std::wstring& url);
+
+#endif  // CORVEL_NET_HTTP_CLIENT_H_

@@ -1,0 +1,202 @@
+#include "net/pinning.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "app/diagnostics.h"
+#include "text/text.h"
+
+namespace {
+
+bool EndsWith(const std::wstring& text, const std::wstring& suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+PinStore& GlobalPinStore() {
+  static PinStore store;
+  return store;
+}
+
+}  // namespace
+
+void PinStore::Replace(const std::vector<PinEntry>& entries) {
+  std::vector<PinEntry> copy = entries;
+  std::unique_lock<std::shared_mutex> guard(lock_);
+  entries_.swap(copy);
+}
+
+std::optional<PinEntry> PinStore::Lookup(const std::wstring& host) const {
+  std::shared_lock<std::shared_mutex> guard(lock_);
+  return LookupPinsIn(entries_, host);
+}
+
+void ReplacePins(const std::vector<PinEntry>& entries) {
+  GlobalPinStore().Replace(entries);
+}
+
+std::optional<PinEntry> LookupPins(const std::wstring& host) {
+  return GlobalPinStore().Lookup(host);
+}
+
+std::vector<PinEntry> DefaultPins() {
+  PinEntry entry;
+  entry.scope = config::BuiltinPinScope();
+  entry.pins = config::BuiltinPins();
+  return {std::move(entry)};
+}
+
+std::optional<PinEntry> LookupPinsIn(const std::vector<PinEntry>& entries, const std::wstring& host) {
+  const std::wstring lowerHost = ToLowerCopy(host);
+  const PinEntry* best = nullptr;
+  std::size_t bestLength = 0;
+  for (const PinEntry& entry : entries) {
+    const std::wstring scope = ToLowerCopy(entry.scope);
+    if (scope == lowerHost)
+      return entry;
+    if (scope.size() > bestLength && EndsWith(lowerHost, L"." + scope)) {
+      best = &entry;
+      bestLength = scope.size();
+    }
+  }
+  if (best == nullptr)
+    return std::nullopt;
+  return *best;
+}
+
+bool IsPlatformHost(const std::wstring& host) {
+  return EndsWith(ToLowerCopy(host), ToLowerCopy(config::PrimaryDomain()));
+}
+
+PinCheck JudgeServerPins(const std::wstring& host,
+                         const PinEntry& entry,
+                         const PresentedChain& chain,
+                         const std::function<bool(const std::vector<std::wstring>&)>& inspectorAccepts) {
+  // Without any certificate there is nothing that could have intercepted: no notice.
+  if (!chain.hasCertificate)
+    return PinCheck::kRefused;
+  if (chain.chainBuilt) {
+    for (const std::string& pin : chain.pins) {
+      if (pin.empty())
+        continue;
+      if (std::find(entry.pins.begin(), entry.pins.end(), pin) != entry.pins.end())
+        return PinCheck::kTrusted;
+    }
+    if (inspectorAccepts && inspectorAccepts(chain.issuerNames))
+      return PinCheck::kTrusted;
+  }
+  return IsPlatformHost(host) ? PinCheck::kRefusedOnPlatformHost : PinCheck::kRefused;
+}
+
+bool ApplyPinCheck(PinCheck check, const std::wstring& host) {
+  if (check == PinCheck::kRefusedOnPlatformHost)
+    ShowInterceptionNotice("SSL_" + Utf16ToUtf8(host));
+  return check == PinCheck::kTrusted;
+}
+
+const config::InspectorEntry* FindInspectorForIssuers(const std::vector<std::wstring>& issuerNames,
+                                                      const std::vector<config::InspectorEntry>& table) {
+  for (const std::wstring& issuer : issuerNames) {
+    if (issuer.empty())
+      continue;
+    const std::wstring lowerIssuer = ToLowerCopy(issuer);
+    for (const config::InspectorEntry& entry : table) {
+      if (entry.issuerFragment.empty() || lowerIssuer.find(entry.issuerFragment) != std::wstring::npos) {
+        return &entry;
+      }
+    }
+  }
+  return nullptr;
+}
+
+bool IsProductRunning(
+    const config::InspectorEntry& entry,
+    const std::vector<RunningProcess>& processes,
+    const std::function<std::wstring(std::uint32_t pid)>& imagePathOf,
+    const std::function<bool(const std::wstring& path, const std::wstring& signerFragment)>& vendorBinary) {
+  for (const RunningProcess& process : processes) {
+    const std::wstring name = ToLowerCopy(process.exeName);
+    if (name.empty())
+      continue;
+    const bool named =
+        std::any_of(entry.processNames.begin(), entry.processNames.end(),
+                    [&](const std::wstring& wanted) { return wanted == name || wanted == name + L".exe"; });
+    if (!named)
+      continue;
+    const std::wstring path = imagePathOf(process.pid);
+    if (path.empty())
+      continue;
+    if (vendorBinary(path, entry.signerFragment))
+      return true;
+  }
+  return false;
+}
+
+bool AcceptsKnownInspector(const std::vector<std::wstring>& issuerNames) {
+  const std::vector<config::InspectorEntry> table = config::KnownInspectors();
+  const config::InspectorEntry* entry = FindInspectorForIssuers(issuerNames, table);
+  if (entry == nullptr)
+    return false;
+  return IsProductRunning(*entry, ListRunningProcesses(), ProcessImagePath, IsVendorBinary);
+}
+
+void ShowInterceptionNotice(const std::string& code) {
+  ShowFatalDiagnosticDialog(
+      L"Network Connection Intercepted - اتصال غير آمن",
+      L"A security program is blocking the secure connection.\n"
+      L"Please disable 'HTTPS Scanning' or 'Web Shield' in your antivirus settings and try again.",
+      L"برنامج حماية يمنع الاتصال الآمن.\n"
+      L"يرجى تعطيل خاصية 'فحص HTTPS' أو 'حماية الويب' في إعدادات مكافح الفيروسات وحاول مرة أخرى.",
+      code);
+}
+
+WebHostGate::WebHostGate(Probe probe, Lookup lookup) : probe_(std::move(probe)), lookup_(std::move(lookup)) {}
+
+void WebHostGate::Remember(const std::wstring& host) {
+  std::unique_lock<std::shared_mutex> guard(lock_);
+  verified_.insert(host);
+}
+
+bool WebHostGate::Check(const std::wstring& host) {
+  {
+    std::shared_lock<std::shared_mutex> guard(lock_);
+    if (verified_.count(host) != 0)
+      return true;
+  }
+  const std::optional<PinEntry> entry = lookup_(host);
+  if (!entry || entry->pins.empty()) {
+    Remember(host);
+    return true;
+  }
+  switch (probe_(host)) {
+    case WebProbeResult::kNotOpened:
+      return true;
+    case WebProbeResult::kUnreachable:
+    case WebProbeResult::kTrusted:
+      Remember(host);
+      return true;
+    case WebProbeResult::kRefused:
+      return false;
+  }
+  return false;
+}
+
+bool CheckWebHostPins(const std::wstring& host) {
+  static WebHostGate gate([](const std::wstring& h) { return ProbeWebHost(h, 443); }, LookupPins);
+  return gate.Check(host);
+}
+
+std::string BuildWebPinNoticeCode(const std::wstring& host) {
+  std::string code = "MITM_PIN_" + Utf16ToUtf8(host);
+  if (code.size() > 100)
+    code.resize(100);
+  return code;
+}
+
+void ShowWebPinFailureNotice(const std::wstring& host) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ShowInterceptionNotice(BuildWebPinNoticeCode(host));
+}

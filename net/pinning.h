@@ -1,0 +1,159 @@
+// Certificate pinning: the player trusts the platform's servers by public-key pins, not by the
+// system's certificate validation.
+//
+// A pin is the standard Base64 of the SHA-256 digest of a certificate's DER SubjectPublicKeyInfo
+// (44 characters). Pins are held per host pattern in the process-wide pin store, which starts
+// from the built-in list and is extended at start-up by the platform's pin list. A chain passes
+// when any of its certificates (leaf, intermediate or root) carries a pinned key. When a pin check
+// fails on one of the platform's own hosts the user is told that a security program intercepts
+// the connection and the process ends; known security products that are identified as the
+// certificate's author and are running are accepted instead.
+//
+// The platform halves (reading the certificates off a connection, the process list, the signer
+// test) live in pinning_win.cpp / pinning_posix.cpp; the decisions are the plain functions below.
+#ifndef CORVEL_NET_PINNING_H_
+#define CORVEL_NET_PINNING_H_
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+#include "config/config.h"
+
+struct PinEntry {
+  std::wstring scope;             // a host name; covers the host and all its subdomains
+  std::vector<std::string> pins;  // bare Base64 digests, compared byte for byte
+};
+
+// An ordered list of entries behind a reader-writer lock. Order decides ties in the lookup.
+class PinStore {
+ public:
+  void Replace(const std::vector<PinEntry>& entries);              // exclusive lock
+  std::optional<PinEntry> Lookup(const std::wstring& host) const;  // shared lock; a copy
+
+ private:
+  mutable std::shared_mutex lock_;
+  std::vector<PinEntry> entries_;
+};
+
+// The process-wide store.
+void ReplacePins(const std::vector<PinEntry>& entries);
+std::optional<PinEntry> LookupPins(const std::wstring& host);
+
+// The built-in list: one scope with its four pins.
+std::vector<PinEntry> DefaultPins();
+
+// The entry for a host, ignoring ASCII letter case: the first entry whose scope equals the host;
+// otherwise the entry with the longest scope that the host ends with after a "." (the earliest
+// of equally long ones); otherwise nothing.
+std::optional<PinEntry> LookupPinsIn(const std::vector<PinEntry>& entries, const std::wstring& host);
+
+// The pin of a DER-encoded X.509 certificate; empty when it cannot be read.
+std::string PinOfDerCertificate(const std::string& der);
+
+// What a connection showed of its server, read by the platform half.
+struct PresentedChain {
+  bool hasCertificate = false;            // the server presented a certificate at all
+  bool chainBuilt = false;                // its chain could be put together
+  std::vector<std::string> pins;          // per element, server certificate first; "" if unreadable
+  std::vector<std::wstring> issuerNames;  // per element: the issuer's simple display name
+};
+
+enum class PinCheck {
+  kTrusted,                // not pinned, a pinned key found, or a known product accepted
+  kRefused,                // refused, nothing to show
+  kRefusedOnPlatformHost,  // refused on the platform's own domain: the interception notice
+};
+
+// The verdict for a pinned host. inspectorAccepts is asked only when no pin matched and the
+// chain was built; it gets the issuer names and says whether a running known product made them.
+PinCheck JudgeServerPins(const std::wstring& host,
+                         const PinEntry& entry,
+                         const PresentedChain& chain,
+                         const std::function<bool(const std::vector<std::wstring>&)>& inspectorAccepts);
+
+// True when the lower-cased host ends with the platform's primary domain.
+bool IsPlatformHost(const std::wstring& host);
+
+// Applies a verdict: shows the interception notice with the code "SSL_" + host (which ends the
+// process) for kRefusedOnPlatformHost; true only for kTrusted.
+bool ApplyPinCheck(PinCheck check, const std::wstring& host);
+
+// Known security products that intercept HTTPS.
+
+struct RunningProcess {
+  std::uint32_t pid = 0;
+  std::wstring exeName;  // file name with extension where the platform has one, no path
+};
+
+// The first table entry whose issuer fragment (an empty one matches anything) occurs in an
+// element's non-empty lower-cased issuer name, elements in chain order, entries in table order.
+const config::InspectorEntry* FindInspectorForIssuers(const std::vector<std::wstring>& issuerNames,
+                                                      const std::vector<config::InspectorEntry>& table);
+
+// Whether one of the processes is the product: its lower-cased name is one of the entry's
+// process names (or such a name without ".exe", for platforms whose executables carry no
+// extension), and vendorBinary accepts its image path, which must not be empty.
+bool IsProductRunning(
+    const config::InspectorEntry& entry,
+    const std::vector<RunningProcess>& processes,
+    const std::function<std::wstring(std::uint32_t pid)>& imagePathOf,
+    const std::function<bool(const std::wstring& path, const std::wstring& signerFragment)>& vendorBinary);
+
+// The whole known-inspector check over the configured table and the running processes.
+bool AcceptsKnownInspector(const std::vector<std::wstring>& issuerNames);
+
+// Platform halves of the known-inspector check.
+std::vector<RunningProcess> ListRunningProcesses();  // empty when the list cannot be read
+std::wstring ProcessImagePath(std::uint32_t pid);    // empty when it cannot be read
+bool IsVendorBinary(const std::wstring& path, const std::wstring& signerFragment);
+
+// The interception notice: the fatal diagnostic dialog with the given code. Never returns.
+[[noreturn]] void ShowInterceptionNotice(const std::string& code);
+
+// Web host gate.
+
+enum class WebProbeResult {
+  kNotOpened,    // the probe could not even be set up: let through, ask again next time
+  kUnreachable,  // no response from the host: let through and remember
+  kTrusted,      // the response came with an accepted certificate: let through and remember
+  kRefused,      // the certificate was refused: block, ask again next time
+};
+
+// "HEAD /" to host:port with 3-second time-outs and the browser's user agent, then the
+// certificate check (which may end the process for a platform host).
+WebProbeResult ProbeWebHost(const std::wstring& host, std::uint16_t port);
+
+// The hosts that passed, behind a reader-writer lock; the probe runs with no lock held, so two
+// threads may probe the same host at once.
+class WebHostGate {
+ public:
+  using Probe = std::function<WebProbeResult(const std::wstring& host)>;
+  using Lookup = std::function<std::optional<PinEntry>(const std::wstring& host)>;
+  WebHostGate(Probe probe, Lookup lookup);
+  bool Check(const std::wstring& host);  // true: the browser may load from the host
+
+ private:
+  void Remember(const std::wstring& host);
+
+  Probe probe_;
+  Lookup lookup_;
+  std::shared_mutex lock_;
+  std::set<std::wstring> verified_;  // exactly as passed (case-sensitive); only grows
+};
+
+// The web view's probe for an HTTPS resource host (port 443), with the process-wide gate.
+bool CheckWebHostPins(const std::wstring& host);
+
+// "MITM_PIN_" + host (UTF-8), cut to its first 100 bytes.
+std::string BuildWebPinNoticeCode(const std::wstring& host);
+
+// Waits 500 ms (so the refused request is answered first), then shows the interception notice.
+// Meant to run on a thread of its own; never returns.
+[[noreturn]] void ShowWebPinFailureNotice(const std::wstring& host);
+
+#endif  // CORVEL_NET_PINNING_H_

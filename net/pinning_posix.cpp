@@ -1,0 +1,207 @@
+// Linux half of certificate pinning: OpenSSL for the pins and issuer names, /proc for the running
+// processes, libcurl for the web host probe.
+#include "net/pinning_posix.h"
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+
+#include "net/curl_transfer_posix.h"
+#include "net/http_client.h"
+#include "text/text.h"
+
+namespace {
+
+constexpr char kBrowserUserAgent[] =
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/120.0.0.0 Safari/537.36 Edg/120.0.0.0";
+constexpr long kProbeTimeoutMs = 3000;
+constexpr long kProbeIdleSeconds = 3;
+
+std::string PinOfCertificate(X509* certificate) {
+  unsigned char* der = nullptr;
+  const int length = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(certificate), &der);
+  if (length <= 0 || der == nullptr)
+    return {};
+  std::vector<unsigned char> digest(EVP_MAX_MD_SIZE);
+  unsigned int digestLength = 0;
+  const int ok =
+      EVP_Digest(der, static_cast<size_t>(length), digest.data(), &digestLength, EVP_sha256(), nullptr);
+  OPENSSL_free(der);
+  if (ok != 1)
+    return {};
+  digest.resize(digestLength);
+  return Base64Encode(digest);
+}
+
+// The issuer's simple display name: its common name, else its organisational unit, its
+// organisation or its e-mail address, the same order as the Windows display name.
+std::wstring IssuerDisplayName(X509* certificate) {
+  const X509_NAME* issuer = X509_get_issuer_name(certificate);
+  if (issuer == nullptr)
+    return {};
+  for (int nid : {NID_commonName, NID_organizationalUnitName, NID_organizationName, NID_pkcs9_emailAddress}) {
+    const int index = X509_NAME_get_index_by_NID(issuer, nid, -1);
+    if (index < 0)
+      continue;
+    const ASN1_STRING* value = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(issuer, index));
+    unsigned char* utf8 = nullptr;
+    const int length = ASN1_STRING_to_UTF8(&utf8, value);
+    if (length < 0 || utf8 == nullptr)
+      continue;
+    std::string text(reinterpret_cast<const char*>(utf8), static_cast<size_t>(length));
+    OPENSSL_free(utf8);
+    if (!text.empty())
+      return Utf8ToUtf16(text);
+  }
+  return {};
+}
+
+std::string ReadLink(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path target = std::filesystem::read_symlink(path, error);
+  return error ? std::string() : target.string();
+}
+
+// Not writable by anyone but its owner, and the owner is the administrator.
+bool IsAdministratorOnly(const struct stat& info) {
+  return info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+}  // namespace
+
+PeerChain CopyPeerChain(const SSL* connection) {
+  PeerChain chain;
+  if (connection == nullptr)
+    return chain;
+  // On the client side the stack holds the server's own certificate first, then what it sent.
+  STACK_OF(X509)* presented = SSL_get_peer_cert_chain(connection);
+  if (presented != nullptr) {
+    for (int i = 0; i < sk_X509_num(presented); ++i) {
+      X509* certificate = sk_X509_value(presented, i);
+      if (certificate == nullptr || X509_up_ref(certificate) != 1)
+        continue;
+      chain.emplace_back(certificate);
+    }
+  }
+  if (chain.empty()) {
+    if (X509* leaf = SSL_get1_peer_certificate(connection))
+      chain.emplace_back(leaf);
+  }
+  return chain;
+}
+
+std::string PinOfDerCertificate(const std::string& der) {
+  const unsigned char* cursor = reinterpret_cast<const unsigned char*>(der.data());
+  base::UniqueX509 certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+  if (!certificate)
+    return {};
+  return PinOfCertificate(certificate.get());
+}
+
+PinCheck CheckServerPins(const PeerChain& chain, const std::wstring& host) {
+  const std::optional<PinEntry> entry = LookupPins(host);
+  if (!entry || entry->pins.empty())
+    return PinCheck::kTrusted;
+  // The chain is the one the server presented, in its order; OpenSSL does not build another.
+  PresentedChain presented;
+  presented.hasCertificate = !chain.empty();
+  presented.chainBuilt = !chain.empty();
+  for (const base::UniqueX509& certificate : chain) {
+    presented.pins.push_back(PinOfCertificate(certificate.get()));
+    presented.issuerNames.push_back(IssuerDisplayName(certificate.get()));
+  }
+  return JudgeServerPins(host, *entry, presented, AcceptsKnownInspector);
+}
+
+bool ValidateServerPins(const PeerChain& chain, const std::wstring& host) {
+  return ApplyPinCheck(CheckServerPins(chain, host), host);
+}
+
+std::vector<RunningProcess> ListRunningProcesses() {
+  std::vector<RunningProcess> processes;
+  std::error_code error;
+  for (const auto& item : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = item.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    RunningProcess process;
+    try {
+      process.pid = static_cast<std::uint32_t>(std::stoul(name));
+    } catch (const std::exception&) {
+      continue;
+    }
+    // The executable's file name; /proc/<pid>/comm (cut to 15 bytes) when the link is hidden.
+    std::string exeName = std::filesystem::path(ReadLink(item.path().string() + "/exe")).filename().string();
+    if (exeName.empty()) {
+      std::ifstream comm(item.path() / "comm");
+      std::getline(comm, exeName);
+    }
+    if (exeName.empty())
+      continue;
+    process.exeName = Utf8ToUtf16(exeName);
+    processes.push_back(std::move(process));
+  }
+  return processes;
+}
+
+std::wstring ProcessImagePath(std::uint32_t pid) {
+  return Utf8ToUtf16(ReadLink("/proc/" + std::to_string(pid) + "/exe"));
+}
+
+// Linux executables carry no Authenticode signature, so the vendor's name cannot be checked and
+// the signer fragment is not used. What stands in for it: the executable must have been put in
+// place by the administrator — a regular file owned by root that nobody else may write, in
+// folders owned by root that nobody else may write, all the way up. A program that a user
+// copied under a product's name, or a product file a user could replace, does not pass.
+bool IsVendorBinary(const std::wstring& path, const std::wstring& /*signerFragment*/) {
+  const std::filesystem::path file(Utf16ToUtf8(path));
+  if (!file.is_absolute())
+    return false;
+  struct stat info {};
+  if (stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || !IsAdministratorOnly(info))
+    return false;
+  for (std::filesystem::path folder = file.parent_path();; folder = folder.parent_path()) {
+    if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || !IsAdministratorOnly(info))
+      return false;
+    if (folder == folder.root_path())
+      break;
+  }
+  return true;
+}
+
+WebProbeResult ProbeWebHost(const std::wstring& host, std::uint16_t port) {
+  // Only a host that is exactly what a connection would reach is probed.
+  const std::optional<UrlParts> parts =
+      SplitHttpUrl(L"https://" + host + L":" + std::to_wstring(port) + L"/");
+  if (!parts || parts->host != host)
+    return WebProbeResult::kNotOpened;
+
+  CurlTransfer transfer;
+  transfer.url = BuildCurlUrl(true, host, port, L"/");
+  transfer.method = "HEAD";
+  transfer.userAgent = kBrowserUserAgent;
+  transfer.connectTimeoutMs = kProbeTimeoutMs;
+  transfer.idleTimeoutSeconds = kProbeIdleSeconds;
+  PinCheck check = PinCheck::kTrusted;
+  transfer.judgeResponse = [&check, &host](const PeerChain& chain) {
+    check = CheckServerPins(chain, host);
+    return check == PinCheck::kTrusted;
+  };
+  CurlOutcome outcome;
+  try {
+    outcome = RunCurlTransfer(transfer);
+  } catch (const std::runtime_error&) {
+    return WebProbeResult::kNotOpened;
+  }
+  if (!outcome.responseStarted)
+    return WebProbeResult::kUnreachable;
+  return ApplyPinCheck(check, host) ? WebProbeResult::kTrusted : WebProbeResult::kRefused;
+}

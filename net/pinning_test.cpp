@@ -1,0 +1,252 @@
+#include "net/pinning.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "net/pki_test_util.h"
+
+namespace {
+
+std::string Label(const std::wstring& text) {
+  return std::string(text.begin(), text.end());
+}
+
+// Catches a lookup that is case-sensitive, lets a later entry win, prefers a shorter suffix,
+// or matches a suffix without the dot in front of it.
+TEST(PinningTest, LookupPrefersExactThenLongestSuffixThenEarliest) {
+  const std::vector<PinEntry> entries = {
+      {L"Platform.TEST", {"exact-1"}},
+      {L"cdn.platform.test", {"cdn"}},
+      {L"test", {"tld"}},
+      {L"platform.test", {"exact-2"}},
+      {L"other.test", {}},
+  };
+  struct Case {
+    std::wstring host;
+    const char* firstPin;  // null: no entry
+  };
+  const Case cases[] = {
+      {L"platform.test", "exact-1"},
+      {L"PLATFORM.test", "exact-1"},
+      {L"a.b.cdn.platform.test", "cdn"},
+      {L"cdn.platform.test", "cdn"},
+      {L"www.platform.test", "exact-1"},  // two suffixes of equal length: the earlier one
+      {L"notplatform.test", "tld"},       // ends with "platform.test" but not ".platform.test"
+      {L"test", "tld"},
+      {L"other.test", nullptr},  // found, but the caller sees an entry without pins
+      {L"platform.example", nullptr},
+      {L"", nullptr},
+  };
+  for (const Case& c : cases) {
+    const std::optional<PinEntry> found = LookupPinsIn(entries, c.host);
+    if (c.firstPin == nullptr) {
+      EXPECT_TRUE(!found || found->pins.empty()) << Label(c.host);
+      continue;
+    }
+    ASSERT_TRUE(found.has_value()) << Label(c.host);
+    ASSERT_FALSE(found->pins.empty()) << Label(c.host);
+    EXPECT_EQ(found->pins[0], c.firstPin) << Label(c.host);
+  }
+}
+
+// Catches hashing the whole certificate, the raw key bits instead of the SubjectPublicKeyInfo,
+// or a wrong Base64 alphabet.
+TEST(PinningTest, PinIsBase64OfSha256OverTheSubjectPublicKeyInfo) {
+  const std::map<std::string, std::string> expected = {{"leaf-a.pem", kPinLeafA},
+                                                       {"inter-a.pem", kPinInterA},
+                                                       {"root-a.pem", kPinRootA},
+                                                       {"leaf-x.pem", kPinLeafX}};
+  for (const auto& [file, pin] : expected) {
+    const std::vector<std::string> certificates = ReadPkiCertificates(file);
+    ASSERT_EQ(certificates.size(), 1u) << file;
+    EXPECT_EQ(PinOfDerCertificate(certificates[0]), pin) << file;
+  }
+  // The same key under another issuer (inter-a re-issued by root C) has the same pin.
+  EXPECT_EQ(PinOfDerCertificate(ReadPkiCertificates("inter-a-by-c.pem").at(0)), kPinInterA);
+  EXPECT_EQ(PinOfDerCertificate(""), "");
+  EXPECT_EQ(PinOfDerCertificate("not a certificate"), "");
+}
+
+// Catches a check that trusts a host without a certificate, stops at the leaf, consults the
+// security-product table when a pin matched, or shows the notice outside the platform's domain.
+TEST(PinningTest, JudgeAcceptsAnyPinnedElementAndNamesPlatformRefusals) {
+  const PinEntry entry{L"ignored", {"PIN-B", "PIN-C"}};
+  PresentedChain leafMatch{true, true, {"PIN-B", "x", "y"}, {L"i", L"r", L"r"}};
+  PresentedChain rootMatch{true, true, {"x", "", "PIN-C"}, {L"i", L"r", L"r"}};
+  PresentedChain noMatch{
+      true, true, {"x", "y"}, {L"Avast! Web/Mail Shield Root", L"Avast! Web/Mail Shield Root"}};
+  PresentedChain notBuilt{true, false, {}, {}};
+  PresentedChain noCertificate{};
+
+  int asked = 0;
+  auto accept = [&asked](const std::vector<std::wstring>&) {
+    ++asked;
+    return true;
+  };
+  auto refuse = [&asked](const std::vector<std::wstring>&) {
+    ++asked;
+    return false;
+  };
+
+  struct Case {
+    const wchar_t* host;
+    const PresentedChain* chain;
+    bool inspector;
+    PinCheck expected;
+    int askedInspector;
+  };
+  const Case cases[] = {
+      {L"localhost", &leafMatch, false, PinCheck::kTrusted, 0},
+      {L"127.0.0.1", &rootMatch, false, PinCheck::kTrusted, 0},
+      {L"localhost", &noMatch, false, PinCheck::kRefused, 1},
+      {L"127.0.0.1", &noMatch, false, PinCheck::kRefusedOnPlatformHost, 1},
+      {L"api.127.0.0.1", &noMatch, false, PinCheck::kRefusedOnPlatformHost, 1},
+      {L"127.0.0.1", &noMatch, true, PinCheck::kTrusted, 1},
+      {L"127.0.0.1", &notBuilt, true, PinCheck::kRefusedOnPlatformHost, 0},
+      {L"127.0.0.1", &noCertificate, true, PinCheck::kRefused, 0},  // nothing intercepted: no notice
+  };
+  for (const Case& c : cases) {
+    asked = 0;
+    const PinCheck check = c.inspector ? JudgeServerPins(c.host, entry, *c.chain, accept)
+                                       : JudgeServerPins(c.host, entry, *c.chain, refuse);
+    EXPECT_EQ(check, c.expected) << Label(c.host);
+    EXPECT_EQ(asked, c.askedInspector) << Label(c.host);
+  }
+  EXPECT_TRUE(ApplyPinCheck(PinCheck::kTrusted, L"127.0.0.1"));
+  EXPECT_FALSE(ApplyPinCheck(PinCheck::kRefused, L"127.0.0.1"));
+  EXPECT_TRUE(IsPlatformHost(L"127.0.0.1"));
+  EXPECT_FALSE(IsPlatformHost(L"localhost"));
+}
+
+TEST(PinningTest, FirstIssuerInChainOrderPicksTheProduct) {
+  const std::vector<config::InspectorEntry> table = {
+      {L"avast", {L"avastsvc.exe"}, L"avast software"},
+      {L"kaspersky", {L"avp.exe"}, L"kaspersky"},
+  };
+  struct Case {
+    std::vector<std::wstring> issuers;
+    const wchar_t* product;  // issuer fragment of the chosen entry; null for none
+  };
+  const Case cases[] = {
+      {{L"", L"Kaspersky Anti-Virus Personal Root", L"Avast Root"}, L"kaspersky"},
+      {{L"AVAST! Web/Mail Shield", L"Kaspersky"}, L"avast"},
+      {{L"Corvel Test Intermediate A", L"Corvel Test Root A"}, nullptr},
+      {{L"", L""}, nullptr},
+      {{}, nullptr},
+  };
+  for (const Case& c : cases) {
+    const config::InspectorEntry* found = FindInspectorForIssuers(c.issuers, table);
+    if (c.product == nullptr) {
+      EXPECT_EQ(found, nullptr);
+    } else {
+      ASSERT_NE(found, nullptr) << Label(c.product);
+      EXPECT_EQ(found->issuerFragment, c.product);
+    }
+  }
+  // An entry with an empty fragment takes any named issuer.
+  const std::vector<config::InspectorEntry> catchAll = {{L"", {L"x.exe"}, L""}};
+  EXPECT_NE(FindInspectorForIssuers({L"", L"Anything"}, catchAll), nullptr);
+  EXPECT_EQ(FindInspectorForIssuers({L""}, catchAll), nullptr);
+  // The configured table knows the usual products by their certificate issuers.
+  const std::vector<config::InspectorEntry> configured = config::KnownInspectors();
+  const config::InspectorEntry* avast = FindInspectorForIssuers({L"Avast! Web/Mail Shield Root"}, configured);
+  ASSERT_NE(avast, nullptr);
+  EXPECT_EQ(avast->processNames.at(0), L"avastsvc.exe");
+}
+
+// Catches accepting a product by its process name alone, or by a process whose image cannot be
+// read.
+TEST(PinningTest, ProductRunsOnlyWhenANamedProcessPassesTheVendorTest) {
+  const config::InspectorEntry avast{L"avast", {L"avastsvc.exe", L"afwserv.exe"}, L"avast software"};
+  const std::map<std::uint32_t, std::wstring> paths = {{10, L"C:\\Program Files\\Avast\\AvastSvc.exe"},
+                                                       {11, L"C:\\Users\\me\\AvastSvc.exe"},
+                                                       {12, L""},
+                                                       {13, L"/opt/avast/bin/afwserv"}};
+  std::vector<std::pair<std::wstring, std::wstring>> vendorCalls;
+  auto imagePathOf = [&paths](std::uint32_t pid) {
+    const auto it = paths.find(pid);
+    return it == paths.end() ? std::wstring() : it->second;
+  };
+  auto vendor = [&vendorCalls](const std::wstring& path, const std::wstring& fragment) {
+    vendorCalls.emplace_back(path, fragment);
+    return path.find(L"Program Files") != std::wstring::npos || path.rfind(L"/opt/", 0) == 0;
+  };
+  struct Case {
+    std::vector<RunningProcess> processes;
+    bool running;
+    std::size_t vendorChecks;
+  };
+  const Case cases[] = {
+      {{{1, L"explorer.exe"}, {10, L"AVASTSVC.EXE"}}, true, 1},
+      {{{11, L"AvastSvc.exe"}}, false, 1},  // right name, untrusted file
+      {{{12, L"avastsvc.exe"}}, false, 0},  // image path unreadable
+      {{{99, L"avastsvc.exe"}}, false, 0},  // gone before its path was read
+      {{{13, L"afwserv"}}, true, 1},        // an executable without ".exe"
+      {{{14, L"avastsvc.exe.bak"}, {15, L"svc.exe"}}, false, 0},
+      {{}, false, 0},
+  };
+  for (const Case& c : cases) {
+    vendorCalls.clear();
+    EXPECT_EQ(IsProductRunning(avast, c.processes, imagePathOf, vendor), c.running);
+    EXPECT_EQ(vendorCalls.size(), c.vendorChecks);
+    for (const auto& call : vendorCalls)
+      EXPECT_EQ(call.second, L"avast software");
+  }
+}
+
+// Catches a gate that remembers refused hosts, probes unpinned ones, or forgets unreachable ones.
+TEST(PinningTest, WebHostGateRemembersPassedHostsAndReprobesRefusedOnes) {
+  std::map<std::wstring, WebProbeResult> results = {{L"pinned.test", WebProbeResult::kTrusted},
+                                                    {L"intercepted.test", WebProbeResult::kRefused},
+                                                    {L"offline.test", WebProbeResult::kUnreachable},
+                                                    {L"broken.test", WebProbeResult::kNotOpened},
+                                                    {L"PINNED.test", WebProbeResult::kTrusted}};
+  std::map<std::wstring, int> probes;
+  int lookups = 0;
+  WebHostGate gate(
+      [&](const std::wstring& host) {
+        ++probes[host];
+        return results.at(host);
+      },
+      [&](const std::wstring& host) -> std::optional<PinEntry> {
+        ++lookups;
+        if (host == L"unpinned.test")
+          return std::nullopt;
+        if (host == L"empty.test")
+          return PinEntry{L"empty.test", {}};
+        return PinEntry{L"test", {"PIN"}};
+      });
+  struct Case {
+    const wchar_t* host;
+    bool allowed;
+  };
+  const Case twice[] = {{L"pinned.test", true}, {L"intercepted.test", false}, {L"offline.test", true},
+                        {L"broken.test", true}, {L"unpinned.test", true},     {L"empty.test", true},
+                        {L"PINNED.test", true}};
+  for (int round = 0; round < 2; ++round) {
+    for (const Case& c : twice)
+      EXPECT_EQ(gate.Check(c.host), c.allowed) << Label(c.host) << " round " << round;
+  }
+  EXPECT_EQ(probes[L"pinned.test"], 1);
+  EXPECT_EQ(probes[L"PINNED.test"], 1);  // remembered exactly as passed
+  EXPECT_EQ(probes[L"offline.test"], 1);
+  EXPECT_EQ(probes[L"intercepted.test"], 2);
+  EXPECT_EQ(probes[L"broken.test"], 2);
+  EXPECT_EQ(probes.count(L"unpinned.test"), 0u);
+  EXPECT_EQ(probes.count(L"empty.test"), 0u);
+  // Second round: only the hosts not remembered were looked up again.
+  EXPECT_EQ(lookups, 7 + 2);
+}
+
+TEST(PinningTest, WebNoticeCodeIsCutToOneHundredBytes) {
+  EXPECT_EQ(BuildWebPinNoticeCode(L"cdn.platform.test"), "MITM_PIN_cdn.platform.test");
+  const std::string code = BuildWebPinNoticeCode(std::wstring(200, L'h'));
+  EXPECT_EQ(code.size(), 100u);
+  EXPECT_EQ(code, "MITM_PIN_" + std::string(91, 'h'));
+  EXPECT_EQ(BuildWebPinNoticeCode(std::wstring(91, L'h')).size(), 100u);
+}
+
+}  // namespace

@@ -1,0 +1,208 @@
+// Windows half of certificate pinning: CryptoAPI and CNG for the pins, Tool Help and WinTrust for
+// the known security products, WinHTTP for the web host probe.
+#include "net/pinning_win.h"
+
+#include <bcrypt.h>
+#include <softpub.h>
+#include <tlhelp32.h>
+#include <wincrypt.h>
+#include <windows.h>
+#include <wintrust.h>
+
+#include <cwchar>
+#include <vector>
+
+#include "base/crypto_handles.h"
+#include "base/unique_handle.h"
+#include "base/winhttp_handles.h"
+#include "net/winhttp_options.h"
+#include "text/text.h"
+
+namespace {
+
+constexpr wchar_t kBrowserUserAgent[] =
+    L"Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    L"Chrome/120.0.0.0 Safari/537.36 Edg/120.0.0.0";
+constexpr DWORD kProbeTimeoutMs = 3000;
+
+std::string Sha256Base64(const BYTE* data, DWORD size) {
+  base::UniqueBcryptAlg algorithm;
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+    return {};
+  }
+  DWORD digestLength = 0;
+  ULONG written = 0;
+  if (!BCRYPT_SUCCESS(BCryptGetProperty(algorithm.get(), BCRYPT_HASH_LENGTH,
+                                        reinterpret_cast<PUCHAR>(&digestLength), sizeof(digestLength),
+                                        &written, 0)) ||
+      digestLength == 0) {
+    return {};
+  }
+  base::UniqueBcryptHash hash;
+  if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0)))
+    return {};
+  if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), const_cast<PUCHAR>(data), size, 0)))
+    return {};
+  std::vector<unsigned char> digest(digestLength);
+  if (!BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), digest.data(), digestLength, 0)))
+    return {};
+  return Base64Encode(digest);
+}
+
+std::string PinOfCertificate(PCCERT_CONTEXT certificate) {
+  const CERT_PUBLIC_KEY_INFO* key = &certificate->pCertInfo->SubjectPublicKeyInfo;
+  DWORD size = 0;
+  if (!CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, key, 0, nullptr, nullptr, &size) ||
+      size == 0) {
+    return {};
+  }
+  std::vector<BYTE> der(size);
+  if (!CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, key, 0, nullptr, der.data(), &size) ||
+      size == 0) {
+    return {};
+  }
+  return Sha256Base64(der.data(), size);
+}
+
+std::wstring SimpleDisplayName(PCCERT_CONTEXT certificate, DWORD flags) {
+  const DWORD length =
+      CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, nullptr, nullptr, 0);
+  if (length <= 1)
+    return {};
+  std::vector<wchar_t> name(length, L'\0');
+  CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, nullptr, name.data(), length);
+  return std::wstring(name.data(), wcsnlen(name.data(), length));
+}
+
+}  // namespace
+
+std::string PinOfDerCertificate(const std::string& der) {
+  base::UniqueCertContext certificate(CertCreateCertificateContext(
+      X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size())));
+  if (!certificate)
+    return {};
+  return PinOfCertificate(certificate.get());
+}
+
+PinCheck CheckServerPins(HINTERNET request, const std::wstring& host) {
+  const std::optional<PinEntry> entry = LookupPins(host);
+  if (!entry || entry->pins.empty())
+    return PinCheck::kTrusted;
+
+  PresentedChain chain;
+  PCCERT_CONTEXT raw = nullptr;
+  DWORD size = sizeof(raw);
+  if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &raw, &size) || raw == nullptr) {
+    return JudgeServerPins(host, *entry, chain, nullptr);
+  }
+  base::UniqueCertContext certificate(raw);
+  chain.hasCertificate = true;
+
+  // The chain is only used to reach the intermediates and the root the server sent (they are in
+  // the certificate's own store); whether the system trusts it does not matter here.
+  CERT_CHAIN_PARA parameters{};
+  parameters.cbSize = sizeof(parameters);
+  PCCERT_CHAIN_CONTEXT rawChain = nullptr;
+  base::UniqueCertChain built;
+  if (CertGetCertificateChain(nullptr, certificate.get(), nullptr, certificate.get()->hCertStore, &parameters,
+                              0, nullptr, &rawChain)) {
+    built.reset(rawChain);
+  }
+  if (built && built.get()->cChain > 0 && built.get()->rgpChain[0] != nullptr) {
+    chain.chainBuilt = true;
+    const CERT_SIMPLE_CHAIN* simple = built.get()->rgpChain[0];
+    for (DWORD i = 0; i < simple->cElement; ++i) {
+      PCCERT_CONTEXT element = simple->rgpElement[i]->pCertContext;
+      chain.pins.push_back(PinOfCertificate(element));
+      chain.issuerNames.push_back(SimpleDisplayName(element, CERT_NAME_ISSUER_FLAG));
+    }
+  }
+  return JudgeServerPins(host, *entry, chain, AcceptsKnownInspector);
+}
+
+bool ValidateServerPins(HINTERNET request, const std::wstring& host) {
+  return ApplyPinCheck(CheckServerPins(request, host), host);
+}
+
+std::vector<RunningProcess> ListRunningProcesses() {
+  std::vector<RunningProcess> processes;
+  base::UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot)
+    return processes;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  if (!Process32FirstW(snapshot.get(), &entry))
+    return processes;
+  do {
+    processes.push_back(
+        {entry.th32ProcessID, std::wstring(entry.szExeFile, wcsnlen(entry.szExeFile, MAX_PATH))});
+  } while (Process32NextW(snapshot.get(), &entry));
+  return processes;
+}
+
+std::wstring ProcessImagePath(std::uint32_t pid) {
+  base::UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process)
+    return {};
+  wchar_t path[MAX_PATH] = {};
+  DWORD size = MAX_PATH;
+  if (!QueryFullProcessImageNameW(process.get(), 0, path, &size))
+    return {};
+  return std::wstring(path, size);
+}
+
+// The product is accepted only when its executable carries a valid Authenticode signature whose
+// signer names the vendor: a program that merely copies a product's file name does not pass.
+bool IsVendorBinary(const std::wstring& path, const std::wstring& signerFragment) {
+  WINTRUST_FILE_INFO file{};
+  file.cbStruct = sizeof(file);
+  file.pcwszFilePath = path.c_str();
+  WINTRUST_DATA data{};
+  data.cbStruct = sizeof(data);
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwUnionChoice = WTD_CHOICE_FILE;
+  data.pFile = &file;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  data.dwProvFlags = WTD_SAFER_FLAG;
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+
+  bool accepted = false;
+  if (WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data) == ERROR_SUCCESS) {
+    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(data.hWVTStateData);
+    CRYPT_PROVIDER_SGNR* signer =
+        provider != nullptr ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    if (signer != nullptr && signer->csCertChain > 0 && signer->pasCertChain != nullptr &&
+        signer->pasCertChain[0].pCert != nullptr) {
+      const std::wstring subject = ToLowerCopy(SimpleDisplayName(signer->pasCertChain[0].pCert, 0));
+      accepted = !subject.empty() && subject.find(signerFragment) != std::wstring::npos;
+    }
+  }
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  return accepted;
+}
+
+WebProbeResult ProbeWebHost(const std::wstring& host, std::uint16_t port) {
+  base::UniqueHInternet session(WinHttpOpen(kBrowserUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session)
+    return WebProbeResult::kNotOpened;
+  WinHttpSetTimeouts(session.get(), kProbeTimeoutMs, kProbeTimeoutMs, kProbeTimeoutMs, kProbeTimeoutMs);
+  base::UniqueHInternet connection(WinHttpConnect(session.get(), host.c_str(), port, 0));
+  if (!connection)
+    return WebProbeResult::kNotOpened;
+  base::UniqueHInternet request(WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr,
+                                                   WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                   WINHTTP_FLAG_SECURE));
+  if (!request)
+    return WebProbeResult::kNotOpened;
+  ApplyPlayerRequestOptions(request.get(), false);
+  if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                          0)) {
+    return WebProbeResult::kUnreachable;
+  }
+  if (!WinHttpReceiveResponse(request.get(), nullptr))
+    return WebProbeResult::kUnreachable;
+  return ValidateServerPins(request.get(), host) ? WebProbeResult::kTrusted : WebProbeResult::kRefused;
+}
