@@ -88,12 +88,26 @@ struct GlobalMemoryTraits {
   static void Close(Handle h) noexcept { GlobalFree(h); }
 };
 
+struct MemoryDcTraits {  // CreateCompatibleDC, CreateDCW
+  using Handle = HDC;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { DeleteDC(h); }
+};
+
+struct ScreenDcTraits {  // GetDC(nullptr): the screen's context, given back with ReleaseDC
+  using Handle = HDC;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ReleaseDC(nullptr, h); }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueHModule = UniqueHandle<ModuleTraits>;
 using UniqueHKey = UniqueHandle<RegKeyTraits>;
 using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
 using UniqueHGlobal = UniqueHandle<GlobalMemoryTraits>;
+using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
+using UniqueScreenDc = UniqueHandle<ScreenDcTraits>;
 
 }  // namespace base
 

@@ -1,0 +1,202 @@
+#include "app/runtime_bootstrap.h"
+
+#include <objbase.h>
+#include <shellapi.h>
+#include <softpub.h>
+#include <urlmon.h>
+#include <wintrust.h>
+
+#include <string>
+
+#include "base/unique_handle.h"
+#include "config/config.h"
+#include "webview/webview2_loader.h"
+
+namespace {
+
+constexpr wchar_t kFixedRuntimeFolder[] = L"\\WebView2Runtime";
+constexpr wchar_t kFixedRuntimeExecutable[] = L"\\msedgewebview2.exe";
+constexpr wchar_t kInstallerFileName[] = L"WebView2Installer.exe";
+
+constexpr UINT kInFront = MB_SETFOREGROUND | MB_TOPMOST;
+
+constexpr wchar_t kOfferText[] =
+    L"WebView2 Runtime is required to run this application.\n"
+    L"يحتاج هذا التطبيق إلى WebView2 Runtime للتشغيل.\n\n"
+    L"Would you like to install it now?";
+constexpr wchar_t kOfferCaption[] = L"Kelmo \u2014 Component Required";
+constexpr wchar_t kInstallingText[] =
+    L"WebView2 Runtime is being downloaded and installed.\n"
+    L"جاري تحميل وتثبيت WebView2 Runtime.\n\n"
+    L"Please wait...";
+constexpr wchar_t kInstallingCaption[] = L"Installing...";
+constexpr wchar_t kDownloadFailedText[] =
+    L"Failed to download WebView2 Runtime.\nPlease check your internet connection.";
+constexpr wchar_t kDownloadFailedCaption[] = L"Download Error";
+constexpr wchar_t kInstallFailedText[] =
+    L"WebView2 installation may have failed.\nPlease restart the application.";
+constexpr wchar_t kInstallFailedCaption[] = L"Installation";
+
+std::wstring RealModulePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0)
+      return {};
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    if (path.size() >= 32768)
+      return {};  // truncated even at the longest Windows path
+    path.resize(path.size() * 2);
+  }
+}
+
+std::wstring RealTempFolder() {
+  wchar_t buffer[MAX_PATH + 1] = {};  // MAX_PATH + 1 is the longest answer GetTempPathW gives
+  const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
+  if (length == 0 || length > MAX_PATH + 1)
+    return {};
+  return std::wstring(buffer, length);
+}
+
+bool RealRunAndWait(const std::wstring& file) {
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpFile = file.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExW(&info))
+    return false;
+  base::UniqueKernelHandle process(info.hProcess);
+  if (process)
+    WaitForSingleObject(process.get(), INFINITE);
+  return true;
+}
+
+bool RuntimeReported(const RuntimeBootstrapCalls& calls, const wchar_t* folderOrNull) {
+  std::wstring version;
+  const HRESULT hr = calls.runtimeVersion(folderOrNull, version);
+  return SUCCEEDED(hr) && !version.empty();
+}
+
+// The fixed-version runtime counts only when msedgewebview2.exe is a file in the folder beside
+// the executable and the runtime there reports a version; a broken one falls through.
+bool FixedRuntimeUsable(const RuntimeBootstrapCalls& calls) {
+  const std::wstring modulePath = calls.modulePath();
+  if (modulePath.empty())
+    return false;
+  const std::size_t slash = modulePath.find_last_of(L'\\');
+  const std::wstring folder =
+      (slash == std::wstring::npos ? modulePath : modulePath.substr(0, slash)) + kFixedRuntimeFolder;
+  const DWORD attributes = GetFileAttributesW((folder + kFixedRuntimeExecutable).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return false;
+  return RuntimeReported(calls, folder.c_str());
+}
+
+// Downloads the installer and runs it when its signature verifies. False means the download
+// failed or gave no trustworthy installer (the file is gone then); true means the installer was
+// started, or could not be started, and the runtime must be checked again.
+bool DownloadAndRunInstaller(const RuntimeBootstrapCalls& calls, const std::wstring& installer) {
+  if (FAILED(calls.download(config::RuntimeInstallerUrl(), installer)))
+    return false;
+
+  // Held with read sharing only from the signature check until the installer has ended, so no
+  // other process can replace the verified file in the shared temporary folder.
+  base::UniqueFileHandle held(CreateFileW(installer.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!held || !calls.verifySignature(installer, held.get())) {
+    held.reset();
+    DeleteFileW(installer.c_str());
+    return false;
+  }
+  calls.runAndWait(installer);  // an installer that did not start shows in the check that follows
+  return true;
+}
+
+bool EnsureRuntime(const RuntimeBootstrapCalls& calls) {
+  if (FixedRuntimeUsable(calls))
+    return true;
+  if (RuntimeReported(calls, nullptr))
+    return true;
+
+  if (calls.messageBox(kOfferText, kOfferCaption, MB_YESNO | MB_ICONQUESTION | kInFront) != IDYES)
+    return false;
+  calls.messageBox(kInstallingText, kInstallingCaption, MB_ICONINFORMATION | kInFront);
+
+  const std::wstring tempFolder = calls.tempFolder();
+  const std::wstring installer = tempFolder + kInstallerFileName;
+  if (tempFolder.empty() || !DownloadAndRunInstaller(calls, installer)) {
+    calls.messageBox(kDownloadFailedText, kDownloadFailedCaption, MB_ICONERROR | kInFront);
+    return false;
+  }
+
+  if (RuntimeReported(calls, nullptr)) {
+    DeleteFileW(installer.c_str());
+    return true;
+  }
+  // The installer stays in the temporary folder, so the user can run it again by hand.
+  calls.messageBox(kInstallFailedText, kInstallFailedCaption, MB_ICONWARNING | kInFront);
+  return false;
+}
+
+}  // namespace
+
+RuntimeBootstrapCalls DefaultRuntimeBootstrapCalls() {
+  RuntimeBootstrapCalls calls;
+  calls.modulePath = RealModulePath;
+  calls.tempFolder = RealTempFolder;
+  calls.runtimeVersion = [](const wchar_t* folderOrNull, std::wstring& version) {
+    return WebView::GetAvailableBrowserVersion(folderOrNull, version);
+  };
+  calls.messageBox = [](const std::wstring& text, const std::wstring& caption, UINT flags) {
+    return MessageBoxW(nullptr, text.c_str(), caption.c_str(), flags);
+  };
+  calls.download = [](const std::wstring& url, const std::wstring& file) {
+    return URLDownloadToFileW(nullptr, url.c_str(), file.c_str(), 0, nullptr);
+  };
+  calls.verifySignature = VerifyAuthenticodeSignature;
+  calls.runAndWait = RealRunAndWait;
+  return calls;
+}
+
+bool EnsureWebView2Runtime() {
+  try {
+    return EnsureRuntime(DefaultRuntimeBootstrapCalls());
+  } catch (...) {  // out of memory: the program cannot go on
+    return false;
+  }
+}
+
+bool EnsureWebView2Runtime(const RuntimeBootstrapCalls& calls) {
+  try {
+    return EnsureRuntime(calls);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool VerifyAuthenticodeSignature(const std::wstring& file, HANDLE openFile) {
+  WINTRUST_FILE_INFO fileInfo{};
+  fileInfo.cbStruct = sizeof fileInfo;
+  fileInfo.pcwszFilePath = file.c_str();
+  fileInfo.hFile = openFile == INVALID_HANDLE_VALUE ? nullptr : openFile;
+
+  WINTRUST_DATA trust{};
+  trust.cbStruct = sizeof trust;
+  trust.dwUIChoice = WTD_UI_NONE;
+  trust.fdwRevocationChecks = WTD_REVOKE_NONE;
+  trust.dwUnionChoice = WTD_CHOICE_FILE;
+  trust.pFile = &fileInfo;
+  trust.dwStateAction = WTD_STATEACTION_VERIFY;
+  trust.dwProvFlags = WTD_REVOCATION_CHECK_NONE;
+
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  HWND noInterface = static_cast<HWND>(INVALID_HANDLE_VALUE);
+  const LONG status = WinVerifyTrust(noInterface, &action, &trust);
+  trust.dwStateAction = WTD_STATEACTION_CLOSE;  // frees the state the verification kept
+  WinVerifyTrust(noInterface, &action, &trust);
+  return status == ERROR_SUCCESS;
+}

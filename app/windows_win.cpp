@@ -1,0 +1,473 @@
+#include "app/windows_win.h"
+
+#include <shlobj.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/splash.h"
+#include "base/unique_handle.h"
+#include "config/config.h"
+#include "webview/navigation_policy.h"
+#include "webview/page_messages.h"
+#include "webview/preparation.h"
+
+std::atomic<HWND> g_mainWindow{nullptr};
+std::unique_ptr<WebView::WebViewHost> g_playerHost;
+std::unique_ptr<WebView::WebViewHost> g_initHost;
+
+namespace {
+
+using WebView::WebViewHost;
+
+constexpr wchar_t kPlayerClass[] = L"CorvelWindow";
+constexpr wchar_t kInitClass[] = L"KelmoInitWindow";
+constexpr WORD kIconResource = 101;
+constexpr int kPlayerWidth = 1280;
+constexpr int kPlayerHeight = 720;
+constexpr int kInitWidth = 1024;
+constexpr int kInitHeight = 768;
+constexpr unsigned kHostShutdownWaitMs = 5000;
+constexpr wchar_t kLoadingText[] = L"جاري التحميل... Loading...";
+
+std::wstring WindowTitle() {
+  const AppState& state = GetAppState();
+  return state.displayName + L" V " + state.versionText;
+}
+
+void RegisterMainWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC procedure) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = procedure;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kIconResource));
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+  windowClass.lpszClassName = name;
+  RegisterClassExW(&windowClass);  // a second registration fails harmlessly
+}
+
+HWND CreateMainWindow(HINSTANCE instance, const wchar_t* className, int width, int height) {
+  return CreateWindowExW(WS_EX_APPWINDOW, className, WindowTitle().c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                         CW_USEDEFAULT, CW_USEDEFAULT, width, height, nullptr, nullptr, instance, nullptr);
+}
+
+// Creates the folder above the data root (the views create their own folders below it).
+std::wstring PrepareUserDataRoot() {
+  const std::wstring root = WebViewUserDataRoot();
+  if (!root.empty()) {
+    const std::wstring parent = root.substr(0, root.find_last_of(L'\\'));
+    CreateDirectoryW(parent.c_str(), nullptr);  // an existing folder is fine
+  }
+  return root;
+}
+
+// Brings a window to the front: shown, foreground, and briefly topmost so that it rises above
+// the window that started the player.
+void BringToFront(HWND window) {
+  ShowWindow(window, SW_SHOW);
+  SetForegroundWindow(window);
+  SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  UpdateWindow(window);
+}
+
+// The owner's part of a prepared view: the steps in order; Reveal is the owner's own.
+template <typename Reveal>
+void ApplyPreparation(WebViewHost& host, const std::vector<ViewStep>& steps, Reveal reveal) {
+  for (const ViewStep& step : steps) {
+    switch (step.kind) {
+      case ViewStep::Kind::ConfigureSettings:
+        host.ConfigureSettings();
+        break;
+      case ViewStep::Kind::AddDocumentScript:
+        host.AddDocumentScript(step.text);
+        break;
+      case ViewStep::Kind::Navigate:
+        host.Navigate(step.text);
+        break;
+      case ViewStep::Kind::NavigateToString:
+        host.NavigateToString(step.text);
+        break;
+      case ViewStep::Kind::Reveal:
+        reveal();
+        break;
+    }
+  }
+}
+
+void SetRequestHeader(ICoreWebView2WebResourceRequestedEventArgs* args,
+                      const std::wstring& name,
+                      const std::wstring& value) {
+  if (args == nullptr)
+    return;
+  Microsoft::WRL::ComPtr<ICoreWebView2WebResourceRequest> request;
+  Microsoft::WRL::ComPtr<ICoreWebView2HttpRequestHeaders> headers;
+  if (SUCCEEDED(args->get_Request(&request)) && request && SUCCEEDED(request->get_Headers(&headers)) &&
+      headers)
+    headers->SetHeader(name.c_str(), value.c_str());
+}
+
+void ShowStartFailure(const MainWindowServices& services, HWND owner, const WebViewHost& host) {
+  DestroySplash();
+  if (services.showMessage) {
+    services.showMessage(owner, L"Failed to initialize WebView2.\n\n" + host.statusMessage, L"WebView2 Error",
+                         MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
+  }
+}
+
+// ---- Full screen ---------------------------------------------------------------------------
+
+void TogglePlayerFullscreen() {
+  PlayerWindowState& state = GetPlayerWindowState();
+  HWND window = state.window;
+  if (window == nullptr || !IsWindow(window))
+    return;
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor))
+    return;  // nowhere to place the window: leave it as it is
+  state.fullscreen = !state.fullscreen;
+  if (state.fullscreen) {
+    SetWindowLongPtrW(window, GWL_STYLE, WS_POPUP | WS_VISIBLE);
+    const RECT& area = monitor.rcMonitor;  // the whole monitor, taskbar included
+    SetWindowPos(window, HWND_TOP, area.left, area.top, area.right - area.left, area.bottom - area.top,
+                 SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
+  } else {
+    SetWindowLongPtrW(window, GWL_STYLE, WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+    // Back at the creation size, centred on the monitor's work area: the default-position value
+    // used when the window was created means nothing to a positioning call.
+    const RECT& work = monitor.rcWork;
+    const int x = work.left + ((work.right - work.left) - kPlayerWidth) / 2;
+    const int y = work.top + ((work.bottom - work.top) - kPlayerHeight) / 2;
+    SetWindowPos(window, nullptr, x > work.left ? x : work.left, y > work.top ? y : work.top, kPlayerWidth,
+                 kPlayerHeight, SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
+  }
+}
+
+void ToggleInitFullscreen(HWND window) {
+  InitScreenState& state = GetInitScreenState();
+  const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+  if (state.fullscreen) {
+    SetWindowLongPtrW(window, GWL_STYLE, style | WS_OVERLAPPEDWINDOW);
+    SetWindowPlacement(window, &state.savedPlacement);
+    SetWindowPos(window, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
+    state.fullscreen = false;
+    return;
+  }
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  state.savedPlacement.length = sizeof state.savedPlacement;
+  if (!GetWindowPlacement(window, &state.savedPlacement) ||
+      !GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor))
+    return;
+  SetWindowLongPtrW(window, GWL_STYLE, style & ~static_cast<LONG_PTR>(WS_OVERLAPPEDWINDOW));
+  const RECT& area = monitor.rcMonitor;
+  SetWindowPos(window, HWND_TOP, area.left, area.top, area.right - area.left, area.bottom - area.top,
+               SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
+  state.fullscreen = true;
+}
+
+// ---- Window procedures ---------------------------------------------------------------------
+
+void PaintLoadingLine(HWND window) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
+  if (dc != nullptr) {
+    RECT client{};
+    GetClientRect(window, &client);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(200, 200, 200));
+    base::UniqueGdiObject font(CreateFontW(24, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                           DEFAULT_PITCH, L"Segoe UI"));
+    HGDIOBJ previous = font ? SelectObject(dc, font.get()) : nullptr;
+    DrawTextW(dc, kLoadingText, -1, &client, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+    if (previous != nullptr)
+      SelectObject(dc, previous);
+  }
+  EndPaint(window, &paint);
+}
+
+// The part both procedures share; `host` is the window's own host (may be null).
+LRESULT HandleMainWindowMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam, WebViewHost* host) {
+  switch (message) {
+    case WM_DESTROY: {
+      ShutdownWebViewHosts();
+      HWND self = window;
+      g_mainWindow.compare_exchange_strong(self, nullptr);
+      PostQuitMessage(0);
+      return 0;
+    }
+    case WM_MOVE:
+    case WM_MOVING:
+      if (host != nullptr)
+        host->NotifyParentWindowPositionChanged();
+      break;
+    case WM_SIZE:
+      if (host != nullptr) {
+        if (wparam == SIZE_MINIMIZED) {
+          host->SetVisible(false);
+        } else {
+          host->Resize(LOWORD(lparam), HIWORD(lparam));
+          host->RefreshLayout();
+        }
+      }
+      return 0;
+    case WM_PAINT:
+      PaintLoadingLine(window);
+      return 0;
+    case WM_ACTIVATEAPP:
+      if (wparam != 0 && host != nullptr && !IsIconic(window))
+        host->RefreshLayout();
+      break;
+    case WM_POWERBROADCAST:
+      if (wparam == PBT_APMSUSPEND) {
+        if (host != nullptr)
+          host->SetVisible(false);
+        return TRUE;
+      }
+      if ((wparam == PBT_APMRESUMESUSPEND || wparam == PBT_APMRESUMEAUTOMATIC) && host != nullptr &&
+          !IsIconic(window)) {
+        host->RefreshLayout();
+        return TRUE;
+      }
+      break;
+    case WM_APP_SHUTDOWN_HOSTS:
+      ShutdownWebViewHosts();
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
+  try {
+    return HandleMainWindowMessage(window, message, wparam, lparam, g_playerHost.get());
+  } catch (...) {
+    return message == WM_PAINT || message == WM_SIZE ? 0 : DefWindowProcW(window, message, wparam, lparam);
+  }
+}
+
+LRESULT CALLBACK InitWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
+  try {
+    return HandleMainWindowMessage(window, message, wparam, lparam, g_initHost.get());
+  } catch (...) {
+    return message == WM_PAINT || message == WM_SIZE ? 0 : DefWindowProcW(window, message, wparam, lparam);
+  }
+}
+
+// ---- Callbacks -----------------------------------------------------------------------------
+// Each host owns its callbacks and runs them only while it is alive, so they may keep a plain
+// pointer to it.
+
+void InstallPlayerCallbacks(WebViewHost* host) {
+  host->onWebMessage = [host](const std::wstring& message) {
+    switch (DispatchPlayerMessage(message)) {
+      case PlayerMessageAction::Print:
+        host->ShowSystemPrintDialog();
+        break;
+      case PlayerMessageAction::ToggleFullscreen:
+        TogglePlayerFullscreen();
+        break;
+      case PlayerMessageAction::PageLoaded: {
+        PlayerWindowState& state = GetPlayerWindowState();
+        if (state.window != nullptr && !state.revealed) {
+          state.revealed = true;
+          ShowWindow(state.window, SW_SHOW);
+          UpdateWindow(state.window);
+        }
+        break;
+      }
+      case PlayerMessageAction::None:
+        break;
+    }
+  };
+  host->onWebResourceRequested = [](const std::wstring& uri,
+                                    ICoreWebView2WebResourceRequestedEventArgs* args) {
+    if (const std::optional<std::wstring> referer = PlayerRefererFor(uri, GetAppState().platformDomain))
+      SetRequestHeader(args, L"Referer", *referer);
+  };
+  host->onNavigationStarting = [](const std::wstring& uri, bool& cancel) {
+    const AppState& state = GetAppState();
+    if (!PlayerAllowsNavigation(uri, state.contentUrl, state.platformDomain, state.contentKind))
+      cancel = true;
+  };
+  host->onInitialized = [host](bool success, HRESULT) {
+    if (!success)
+      return;  // the creator reports the failure
+    ApplyPreparation(*host, PlanPlayerPreparation(GetAppState()), [] {
+      PlayerWindowState& state = GetPlayerWindowState();
+      state.revealed = true;
+      DestroySplash();
+      if (state.window != nullptr)
+        BringToFront(state.window);
+    });
+  };
+}
+
+void InstallInitCallbacks(WebViewHost* host, HWND window) {
+  host->onWebMessage = [host, window](const std::wstring& message) {
+    switch (DispatchInitMessage(message)) {
+      case InitMessageAction::Print:
+        host->ShowSystemPrintDialog();
+        break;
+      case InitMessageAction::Home:
+        host->Navigate(config::InitHomeUrl());
+        break;
+      case InitMessageAction::Back:
+        host->GoBack();
+        break;
+      case InitMessageAction::Reload:
+        host->Reload();
+        break;
+      case InitMessageAction::ToggleFullscreen:
+        ToggleInitFullscreen(window);
+        break;
+      case InitMessageAction::None:
+        break;
+    }
+  };
+  host->onNavigationStarting = [](const std::wstring& uri, bool&) {
+    AppState& state = GetAppState();
+    if (std::optional<std::wstring> site = TrackPlatformSite(uri, state.platformDomain))
+      state.platformDomain = std::move(*site);
+  };
+  host->onNavigationCompleted = [window](bool, COREWEBVIEW2_WEB_ERROR_STATUS) {
+    DestroySplash();
+    BringToFront(window);
+  };
+  host->onWebResourceRequested = [](const std::wstring&, ICoreWebView2WebResourceRequestedEventArgs* args) {
+    for (const auto& [name, value] : InitScreenRequestHeaders())
+      SetRequestHeader(args, name, value);
+  };
+  host->onInitialized = [host](bool success, HRESULT) {
+    if (!success) {
+      DestroySplash();
+      return;
+    }
+    ApplyPreparation(*host, PlanInitPreparation(), [] {});
+  };
+}
+
+}  // namespace
+
+PlayerWindowState& GetPlayerWindowState() {
+  static PlayerWindowState state;
+  return state;
+}
+
+InitScreenState& GetInitScreenState() {
+  static InitScreenState state;
+  return state;
+}
+
+void ShutdownWebViewHosts() {
+  for (std::unique_ptr<WebViewHost>* slot : {&g_playerHost, &g_initHost}) {
+    // The global is cleared first: the wait below dispatches messages, and nothing reached from
+    // there may find the closing host.
+    std::unique_ptr<WebViewHost> host = std::move(*slot);
+    if (!host)
+      continue;
+    host->Shutdown(kHostShutdownWaitMs);
+    WebViewHost::DestroyWhenIdle(std::move(host));
+  }
+}
+
+MainWindowServices DefaultMainWindowServices() {
+  MainWindowServices services;
+  services.showMessage = [](HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
+    return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+  };
+  services.makeHost = [] { return std::make_unique<WebViewHost>(); };
+  return services;
+}
+
+std::wstring WebViewUserDataRoot() {
+  wchar_t folder[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)) ||
+      folder[0] == L'\0')
+    return {};  // better no view than data in some unintended folder
+  return std::wstring(folder) + L"\\" + GetAppState().displayName + L"\\WebView2Data";
+}
+
+HWND CreatePlayerFrame(HINSTANCE instance) {
+  try {
+    RegisterMainWindowClass(instance, kPlayerClass, PlayerWindowProc);
+    return CreateMainWindow(instance, kPlayerClass, kPlayerWidth, kPlayerHeight);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+bool CreatePlayerWindow(HINSTANCE instance, HWND window) {
+  return CreatePlayerWindow(instance, window, DefaultMainWindowServices());
+}
+
+bool CreatePlayerWindow(HINSTANCE, HWND window, const MainWindowServices& services) {
+  if (window == nullptr)
+    return false;
+  try {
+    g_mainWindow = window;
+    PlayerWindowState& state = GetPlayerWindowState();
+    state.window = window;
+    state.revealed = false;
+
+    const std::wstring root = PrepareUserDataRoot();
+    g_playerHost = services.makeHost ? services.makeHost() : nullptr;
+    WebViewHost* host = g_playerHost.get();
+    if (host == nullptr)
+      return false;
+    InstallPlayerCallbacks(host);
+
+    // The pump inside Initialize may destroy the window and free the host; keep it for the
+    // failure message below.
+    WebViewHost::CallScope keep(*host);
+    if (host->Initialize(window, root, 1))
+      return true;
+    ShowStartFailure(services, window, *host);
+    return false;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool CreateInitScreen(HINSTANCE instance) {
+  return CreateInitScreen(instance, DefaultMainWindowServices());
+}
+
+bool CreateInitScreen(HINSTANCE instance, const MainWindowServices& services) {
+  try {
+    RegisterMainWindowClass(instance, kInitClass, InitWindowProc);
+    HWND window = CreateMainWindow(instance, kInitClass, kInitWidth, kInitHeight);
+    if (window == nullptr)
+      return false;
+    g_mainWindow = window;
+
+    const std::wstring root = PrepareUserDataRoot();
+    g_initHost = services.makeHost ? services.makeHost() : nullptr;
+    WebViewHost* host = g_initHost.get();
+    if (host == nullptr)
+      return false;
+    InstallInitCallbacks(host, window);
+
+    RECT client{};
+    GetClientRect(window, &client);
+    WebViewHost::CallScope keep(*host);
+    if (host->Initialize(window, root, 1)) {
+      if (host->controller)
+        host->controller->put_Bounds(client);
+      return true;
+    }
+    ShowStartFailure(services, window, *host);
+    return false;
+  } catch (...) {
+    return false;
+  }
+}

@@ -1,0 +1,77 @@
+// The two main windows of the player on Windows: the player window (started with a link) and the
+// init screen (started without one), each with its WebViewHost, and the process-wide state that
+// the entry point and the shutdown hook share with them.
+//
+// Main thread only, except that any thread may read g_mainWindow and send it
+// WM_APP_SHUTDOWN_HOSTS. The window procedures never let an exception out.
+#ifndef CORVEL_APP_WINDOWS_WIN_H_
+#define CORVEL_APP_WINDOWS_WIN_H_
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "webview/webview_host.h"
+
+// Both window procedures answer it by closing the web views (ShutdownWebViewHosts); the
+// shutdown hook sends it from other threads.
+constexpr UINT WM_APP_SHUTDOWN_HOSTS = WM_APP + 101;
+
+// The current main window (init screen or player window); cleared when that window is
+// destroyed. Atomic because the shutdown hook reads it from other threads.
+extern std::atomic<HWND> g_mainWindow;
+extern std::unique_ptr<WebView::WebViewHost> g_playerHost;
+extern std::unique_ptr<WebView::WebViewHost> g_initHost;
+
+// The player window's view state: whether it is full screen and whether it has been revealed.
+struct PlayerWindowState {
+  bool fullscreen = false;
+  bool revealed = false;
+  HWND window = nullptr;
+};
+PlayerWindowState& GetPlayerWindowState();
+
+// The init screen's full-screen state and the placement it returns to.
+struct InitScreenState {
+  bool fullscreen = false;
+  WINDOWPLACEMENT savedPlacement{sizeof(WINDOWPLACEMENT), 0, 0, {}, {}, {}};
+};
+InitScreenState& GetInitScreenState();
+
+// Closes and frees g_playerHost, then g_initHost: each global is cleared first, then the host is
+// shut down (waiting up to 5000 ms for its browser) and freed.
+void ShutdownWebViewHosts();
+
+// What the window functions use from outside; the defaults are MessageBoxW and a WebViewHost
+// with the real platform.
+struct MainWindowServices {
+  std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags)>
+      showMessage;
+  std::function<std::unique_ptr<WebView::WebViewHost>()> makeHost;
+};
+MainWindowServices DefaultMainWindowServices();
+
+// Registers "CorvelWindow" and creates the visible, still empty player window (1280 × 720);
+// null when the window cannot be made.
+HWND CreatePlayerFrame(HINSTANCE instance);
+
+// Puts the web view into the player window and starts it; true when the view is ready. On a
+// failed start the splash is removed and the "WebView2 Error" box is shown; false without a
+// message when `window` is null.
+bool CreatePlayerWindow(HINSTANCE instance, HWND window);
+bool CreatePlayerWindow(HINSTANCE instance, HWND window, const MainWindowServices& services);
+
+// Registers "KelmoInitWindow", creates the init screen (1024 × 768) and starts its web view.
+// False with g_initHost null when the window cannot be made; false after the "WebView2 Error"
+// box when the view cannot be started.
+bool CreateInitScreen(HINSTANCE instance);
+bool CreateInitScreen(HINSTANCE instance, const MainWindowServices& services);
+
+// %LOCALAPPDATA%\<displayName>\WebView2Data, the data root both views share (so the init screen
+// and the player share cookies and storage); empty when the folder cannot be looked up.
+std::wstring WebViewUserDataRoot();
+
+#endif  // CORVEL_APP_WINDOWS_WIN_H_

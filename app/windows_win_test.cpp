@@ -1,0 +1,608 @@
+// The player window and the init screen under Wine: real windows, fake web views
+// (webview/webview_host_test_fakes_win.h).
+#include "app/windows_win.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "config/config.h"
+#include "text/text.h"
+#include "webview/navigation_policy.h"
+#include "webview/preparation.h"
+#include "webview/webview_host_test_fakes_win.h"
+
+namespace {
+
+using host_test::FakeNavigationCompletedArgs;
+using host_test::FakeNavigationStartingArgs;
+using host_test::FakeResourceRequestedArgs;
+using host_test::FakeRuntime;
+using host_test::FakeWebMessageArgs;
+using host_test::PumpUntil;
+using WebView::WebViewHost;
+
+class ComApartment : public ::testing::Environment {
+ public:
+  void SetUp() override { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+  void TearDown() override { CoUninitialize(); }
+};
+[[maybe_unused]] ::testing::Environment* const kCom = ::testing::AddGlobalTestEnvironment(new ComApartment);
+
+HINSTANCE Instance() {
+  return GetModuleHandleW(nullptr);
+}
+
+struct ShownMessage {
+  HWND owner;
+  std::wstring text;
+  std::wstring caption;
+  UINT flags;
+};
+
+// Services whose hosts run on a fake runtime and whose message boxes are only recorded.
+struct FakeServices {
+  FakeRuntime runtime;
+  std::vector<ShownMessage> messages;
+  MainWindowServices services;
+
+  FakeServices() = default;
+  // The hosts made here use the fakes: they must be gone before the fakes are.
+  ~FakeServices() {
+    ShutdownWebViewHosts();
+    PumpUntil([] { return false; }, 50);
+  }
+  void Build() {
+    runtime.Build();
+    services.showMessage = [this](HWND owner, const std::wstring& text, const std::wstring& caption,
+                                  UINT flags) {
+      messages.push_back({owner, text, caption, flags});
+      return IDOK;
+    };
+    services.makeHost = [this] { return std::make_unique<WebViewHost>(runtime.Platform()); };
+  }
+};
+
+// Every test leaves the process as it found it: no hosts, no main window, no quit message.
+class MainWindowsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    AppState& state = GetAppState();
+    state.platformDomain = L"https://school.example";
+    state.contentUrl = L"https://school.example/lesson/1";
+    state.contentKind = L"url_direct";
+    state.watermarkText = L"student";
+    state.pageScript.clear();
+    GetPlayerWindowState() = PlayerWindowState{};
+    GetInitScreenState() = InitScreenState{};
+  }
+  void TearDown() override {
+    ShutdownWebViewHosts();
+    for (HWND window : windows_) {
+      if (IsWindow(window))
+        DestroyWindow(window);
+    }
+    g_mainWindow = nullptr;
+    DrainQuit();
+  }
+  HWND Track(HWND window) {
+    windows_.push_back(window);
+    return window;
+  }
+  // Dispatches what is queued; returns the quit code if a quit message came, else -1.
+  static int DrainQuit() {
+    int code = -1;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        code = static_cast<int>(message.wParam);
+        continue;
+      }
+      DispatchMessageW(&message);
+    }
+    return code;
+  }
+
+ private:
+  std::vector<HWND> windows_;
+};
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+std::wstring TitleOf(HWND window) {
+  wchar_t title[128] = {};
+  GetWindowTextW(window, title, 128);
+  return title;
+}
+
+SIZE SizeOf(HWND window) {
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  return SIZE{rect.right - rect.left, rect.bottom - rect.top};
+}
+
+MONITORINFO MonitorOf(HWND window) {
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &info);
+  return info;
+}
+
+// What the fake view sees for a preparation plan.
+std::vector<std::string> ExpectedCalls(const std::vector<ViewStep>& steps) {
+  std::vector<std::string> calls;
+  for (const ViewStep& step : steps) {
+    switch (step.kind) {
+      case ViewStep::Kind::ConfigureSettings:
+        for (const char* setting :
+             {"settings.AreDevToolsEnabled 0", "settings.AreDefaultContextMenusEnabled 0",
+              "settings.IsStatusBarEnabled 0", "settings.IsZoomControlEnabled 0",
+              "settings.AreBrowserAcceleratorKeysEnabled 0", "settings.HiddenPdfToolbarItems 0"})
+          calls.push_back(setting);
+        break;
+      case ViewStep::Kind::AddDocumentScript:
+        calls.push_back("view.AddScriptToExecuteOnDocumentCreated " + Utf16ToUtf8(step.text));
+        break;
+      case ViewStep::Kind::Navigate:
+        if (WantsIdentificationHeader(step.text)) {
+          calls.push_back("env.CreateWebResourceRequest " + Utf16ToUtf8(step.text) + " GET");
+          calls.push_back("view.NavigateWithWebResourceRequest");
+        } else {
+          calls.push_back("view.Navigate " + Utf16ToUtf8(step.text));
+        }
+        break;
+      case ViewStep::Kind::NavigateToString:
+        calls.push_back("view.NavigateToString " + Utf16ToUtf8(step.text));
+        break;
+      case ViewStep::Kind::Reveal:
+        break;
+    }
+  }
+  return calls;
+}
+
+std::vector<std::string> ViewCalls(const FakeRuntime& runtime) {
+  std::vector<std::string> selected;
+  for (const std::string& call : runtime.calls) {
+    if (call.rfind("view.add_", 0) != 0 && call.rfind("view.AddWebResourceRequestedFilter", 0) != 0 &&
+        call.rfind("env.add_", 0) != 0 && call.rfind("env.CreateCoreWebView2Controller", 0) != 0 &&
+        call.rfind("controller.", 0) != 0)  // layout calls from the window's own moves
+      selected.push_back(call);
+  }
+  return selected;
+}
+
+void SendWebMessage(FakeRuntime& runtime, const std::wstring& text) {
+  FakeWebMessageArgs args(text, L"\"" + text + L"\"");
+  runtime.RaiseWebMessage(args);
+}
+
+// ---- Frames and procedures without a view -------------------------------------------------
+
+TEST_F(MainWindowsTest, PlayerFrameIsTheSpecifiedWindow) {
+  HWND frame = Track(CreatePlayerFrame(Instance()));
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(ClassOf(frame), L"CorvelWindow");
+  EXPECT_EQ(TitleOf(frame), L"Corvel V 4.11.0");
+  const SIZE size = SizeOf(frame);
+  EXPECT_EQ(size.cx, 1280);
+  EXPECT_EQ(size.cy, 720);
+  const LONG_PTR style = GetWindowLongPtrW(frame, GWL_STYLE);
+  EXPECT_EQ(style & (WS_OVERLAPPEDWINDOW | WS_VISIBLE), WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+  EXPECT_TRUE(GetWindowLongPtrW(frame, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+  EXPECT_EQ(GetParent(frame), nullptr);
+
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  ASSERT_TRUE(GetClassInfoExW(Instance(), L"CorvelWindow", &windowClass));
+  EXPECT_EQ(windowClass.style, static_cast<UINT>(CS_HREDRAW | CS_VREDRAW));
+  EXPECT_EQ(windowClass.hbrBackground, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  EXPECT_EQ(windowClass.hCursor, LoadCursorW(nullptr, IDC_ARROW));
+  EXPECT_EQ(g_mainWindow.load(), nullptr) << "the frame becomes the main window with its view";
+
+  // A second frame registers the class again without harm.
+  HWND second = Track(CreatePlayerFrame(Instance()));
+  EXPECT_NE(second, nullptr);
+}
+
+TEST_F(MainWindowsTest, ProceduresWorkWithoutAHostAndPaintTheLoadingLine) {
+  HWND frame = Track(CreatePlayerFrame(Instance()));
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(SendMessageW(frame, WM_SIZE, SIZE_RESTORED, MAKELPARAM(800, 600)), 0);
+  EXPECT_EQ(SendMessageW(frame, WM_SIZE, SIZE_MINIMIZED, 0), 0);
+  EXPECT_EQ(SendMessageW(frame, WM_POWERBROADCAST, PBT_APMSUSPEND, 0), TRUE);
+  SendMessageW(frame, WM_MOVE, 0, MAKELPARAM(5, 5));
+  SendMessageW(frame, WM_ACTIVATEAPP, TRUE, 0);
+  EXPECT_EQ(SendMessageW(frame, WM_APP_SHUTDOWN_HOSTS, 0, 0), 0);
+
+  // The paint handler validates the window (no endless WM_PAINT) and draws light text on black.
+  SetForegroundWindow(frame);
+  InvalidateRect(frame, nullptr, TRUE);
+  UpdateWindow(frame);
+  RECT update{};
+  EXPECT_FALSE(GetUpdateRect(frame, &update, FALSE));
+  PumpUntil([] { return false; }, 200);
+  RECT client{};
+  GetClientRect(frame, &client);
+  HDC dc = GetDC(frame);
+  const COLORREF corner = GetPixel(dc, 2, 2);
+  int light = 0;
+  const int middle = (client.bottom - client.top) / 2;
+  for (int y = middle - 12; y <= middle + 12; ++y) {
+    for (int x = client.left; x < client.right; x += 1) {
+      const COLORREF pixel = GetPixel(dc, x, y);
+      if (pixel != CLR_INVALID && GetRValue(pixel) > 150 && GetGValue(pixel) > 150 && GetBValue(pixel) > 150)
+        ++light;
+    }
+  }
+  ReleaseDC(frame, dc);
+  EXPECT_EQ(corner, RGB(0, 0, 0));
+  EXPECT_GT(light, 20) << "the loading line is drawn across the middle";
+}
+
+TEST_F(MainWindowsTest, ShutdownMessageAndDestroyCloseBothHosts) {
+  FakeServices player;
+  FakeServices init;
+  player.Build();
+  init.Build();
+  HWND frame = Track(CreatePlayerFrame(Instance()));
+  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, player.services));
+  g_initHost = init.services.makeHost();  // as if an init screen had run in this process
+  EXPECT_EQ(SendMessageW(frame, WM_APP_SHUTDOWN_HOSTS, 0, 0), 0);
+  EXPECT_EQ(g_playerHost, nullptr);
+  EXPECT_EQ(g_initHost, nullptr);
+  EXPECT_EQ(player.runtime.controller.references(), 1u) << "the player's view was released";
+  EXPECT_EQ(player.runtime.environment.references(), 1u);
+  EXPECT_EQ(g_mainWindow.load(), frame);
+
+  // Destroying the window closes whatever host exists, forgets the window and ends the loop.
+  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, player.services));
+  DrainQuit();
+  DestroyWindow(frame);
+  EXPECT_EQ(g_playerHost, nullptr);
+  EXPECT_EQ(g_mainWindow.load(), nullptr);
+  EXPECT_EQ(DrainQuit(), 0);
+  EXPECT_EQ(player.runtime.controller.references(), 1u);
+}
+
+// ---- The player window ---------------------------------------------------------------------
+
+TEST_F(MainWindowsTest, PlayerWindowPreparesTheContentAndRevealsTheWindow) {
+  FakeServices s;
+  s.Build();
+  HWND frame = Track(CreatePlayerFrame(Instance()));
+  ASSERT_NE(frame, nullptr);
+  ShowWindow(frame, SW_HIDE);
+  RECT client{};
+  GetClientRect(frame, &client);
+  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, s.services));
+
+  EXPECT_EQ(g_mainWindow.load(), frame);
+  EXPECT_EQ(GetPlayerWindowState().window, frame);
+  EXPECT_TRUE(GetPlayerWindowState().revealed);
+  EXPECT_TRUE(IsWindowVisible(frame));
+  EXPECT_TRUE(s.messages.empty());
+  ASSERT_NE(g_playerHost, nullptr);
+  EXPECT_EQ(ViewCalls(s.runtime), ExpectedCalls(PlanPlayerPreparation(GetAppState())));
+  ASSERT_FALSE(s.runtime.bounds.empty());
+  EXPECT_TRUE(EqualRect(&s.runtime.bounds.front(), &client));
+  EXPECT_NE(WebViewUserDataRoot().find(L"\\Corvel\\WebView2Data"), std::wstring::npos);
+  const std::wstring root = WebViewUserDataRoot();
+  const DWORD parent = GetFileAttributesW(root.substr(0, root.find_last_of(L'\\')).c_str());
+  EXPECT_TRUE(parent != INVALID_FILE_ATTRIBUTES && (parent & FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(s.runtime.environmentFolders, std::vector<std::wstring>{root + L"_Evergreen_Env5"});
+  EXPECT_EQ(s.runtime.unexpectedCalls(), 0);
+}
+
+TEST_F(MainWindowsTest, PlayerWindowAnswersPageMessagesAndAppliesThePolicy) {
+  FakeServices s;
+  s.Build();
+  HWND frame = Track(CreatePlayerFrame(Instance()));
+  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, s.services));
+  s.runtime.calls.clear();
+
+  {
+    SCOPED_TRACE("full screen and back");
+    const MONITORINFO monitor = MonitorOf(frame);
+    SendWebMessage(s.runtime, L"toggleFullscreen");
+    EXPECT_TRUE(GetPlayerWindowState().fullscreen);
+    EXPECT_EQ(GetWindowLongPtrW(frame, GWL_STYLE) & ~static_cast<LONG_PTR>(WS_CLIPSIBLINGS | WS_CLIPCHILDREN),
+              static_cast<LONG_PTR>(WS_POPUP | WS_VISIBLE));
+    RECT rect{};
+    GetWindowRect(frame, &rect);
+    EXPECT_TRUE(EqualRect(&rect, &monitor.rcMonitor));
+
+    FakeWebMessageArgs json(std::nullopt, L"\"toggleFullscreen\"");  // the same word posted as JSON
+    s.runtime.RaiseWebMessage(json);
+    EXPECT_FALSE(GetPlayerWindowState().fullscreen);
+    EXPECT_EQ(GetWindowLongPtrW(frame, GWL_STYLE) & ~static_cast<LONG_PTR>(WS_CLIPSIBLINGS | WS_CLIPCHILDREN),
+              static_cast<LONG_PTR>(WS_OVERLAPPEDWINDOW | WS_VISIBLE));
+    GetWindowRect(frame, &rect);
+    EXPECT_EQ(rect.right - rect.left, 1280);
+    EXPECT_EQ(rect.bottom - rect.top, 720);
+    const RECT& work = monitor.rcWork;
+    const int expectedLeft = std::max<LONG>(work.left, work.left + (work.right - work.left - 1280) / 2);
+    const int expectedTop = std::max<LONG>(work.top, work.top + (work.bottom - work.top - 720) / 2);
+    EXPECT_EQ(rect.left, expectedLeft) << "centred on the work area";
+    EXPECT_EQ(rect.top, expectedTop);
+  }
+  {
+    SCOPED_TRACE("print requests in their three forms, everything else ignored");
+    SendWebMessage(s.runtime, L"requestPrint");
+    FakeWebMessageArgs object(std::nullopt, L"{\"type\":\"x\",\"action\":\"requestPrint\"}");
+    s.runtime.RaiseWebMessage(object);
+    SendWebMessage(s.runtime, L"requestPrint ");
+    SendWebMessage(s.runtime, L"btn_home");
+    SendWebMessage(s.runtime, L"btn_reload");
+    EXPECT_EQ(ViewCalls(s.runtime), (std::vector<std::string>{"print", "print"}));
+  }
+  {
+    SCOPED_TRACE("pageLoaded shows the window once");
+    ShowWindow(frame, SW_HIDE);
+    SendWebMessage(s.runtime, L"pageLoaded");
+    EXPECT_FALSE(IsWindowVisible(frame)) << "already revealed by the preparation";
+    GetPlayerWindowState().revealed = false;
+    SendWebMessage(s.runtime, L"pageLoaded");
+    EXPECT_TRUE(IsWindowVisible(frame));
+    EXPECT_TRUE(GetPlayerWindowState().revealed);
+  }
+  {
+    SCOPED_TRACE("navigation policy");
+    FakeNavigationStartingArgs away(L"https://evil.example/");
+    FakeNavigationStartingArgs sameSite(L"https://cdn.school.example/video");
+    FakeNavigationStartingArgs blank(L"about:blank");
+    s.runtime.RaiseNavigationStarting(away);
+    s.runtime.RaiseNavigationStarting(sameSite);
+    s.runtime.RaiseNavigationStarting(blank);
+    EXPECT_EQ(away.cancelCalls, std::vector<BOOL>{TRUE});
+    EXPECT_TRUE(sameSite.cancelCalls.empty());
+    EXPECT_TRUE(blank.cancelCalls.empty());
+  }
+  {
+    SCOPED_TRACE("Referer for YouTube requests");
+    GetAppState().platformDomain = L"https://school.example/";
+    FakeResourceRequestedArgs video(L"https://www.youtube.com/embed/abc");
+    FakeResourceRequestedArgs other(L"https://school.example/a.js");
+    s.runtime.RaiseResourceRequested(video);
+    s.runtime.RaiseResourceRequested(other);
+    EXPECT_EQ(video.request.headers.values[L"Referer"], L"https://school.example");
+    EXPECT_EQ(other.request.headers.values.count(L"Referer"), 0u);
+    EXPECT_EQ(other.request.headers.values.count(config::IdentificationHeaderName()), 1u);
+  }
+  EXPECT_EQ(s.runtime.unexpectedCalls(), 0);
+}
+
+TEST_F(MainWindowsTest, WindowMessagesDriveTheViewLayout) {
+  FakeServices s;
+  s.Build();
+  HWND frame = Track(CreatePlayerFrame(Instance()));
+  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, s.services));
+  s.runtime.bounds.clear();
+  s.runtime.visibility.clear();
+  s.runtime.calls.clear();
+  s.runtime.reportedBounds = RECT{0, 0, 800, 600};
+
+  EXPECT_EQ(SendMessageW(frame, WM_SIZE, SIZE_RESTORED, MAKELPARAM(800, 600)), 0);
+  ASSERT_EQ(s.runtime.bounds.size(), 2u) << "resized, then the layout refreshed";
+  const RECT expected{0, 0, 800, 600};
+  EXPECT_TRUE(EqualRect(&s.runtime.bounds[0], &expected));
+  EXPECT_EQ(s.runtime.visibility, std::vector<BOOL>{TRUE});
+
+  s.runtime.bounds.clear();
+  EXPECT_EQ(SendMessageW(frame, WM_SIZE, SIZE_RESTORED, MAKELPARAM(0, 600)), 0);
+  EXPECT_EQ(s.runtime.bounds.size(), 1u) << "a zero width is not applied; only the refresh re-applies";
+
+  EXPECT_EQ(SendMessageW(frame, WM_SIZE, SIZE_MINIMIZED, 0), 0);
+  EXPECT_EQ(s.runtime.visibility.back(), FALSE);
+  EXPECT_EQ(SendMessageW(frame, WM_POWERBROADCAST, PBT_APMSUSPEND, 0), TRUE);
+  EXPECT_EQ(s.runtime.visibility.back(), FALSE);
+  EXPECT_EQ(SendMessageW(frame, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0), TRUE);
+  EXPECT_EQ(s.runtime.visibility.back(), TRUE);
+  const size_t before = s.runtime.visibility.size();
+  SendMessageW(frame, WM_ACTIVATEAPP, TRUE, 0);
+  EXPECT_EQ(s.runtime.visibility.size(), before + 1);
+  SendMessageW(frame, WM_ACTIVATEAPP, FALSE, 0);
+  EXPECT_EQ(s.runtime.visibility.size(), before + 1) << "only activation refreshes";
+
+  s.runtime.calls.clear();
+  SendMessageW(frame, WM_MOVE, 0, MAKELPARAM(10, 10));
+  SendMessageW(frame, WM_MOVING, 0, 0);
+  EXPECT_EQ(s.runtime.calls, (std::vector<std::string>{"controller.NotifyParentWindowPositionChanged",
+                                                       "controller.NotifyParentWindowPositionChanged"}));
+
+  ShowWindow(frame, SW_MINIMIZE);
+  const size_t minimized = s.runtime.visibility.size();
+  SendMessageW(frame, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+  SendMessageW(frame, WM_ACTIVATEAPP, TRUE, 0);
+  EXPECT_EQ(s.runtime.visibility.size(), minimized) << "a minimised window stays hidden";
+}
+
+TEST_F(MainWindowsTest, PlayerWindowFailuresShowTheErrorBox) {
+  FakeServices s;
+  s.runtime.createEnvironmentCall = E_ACCESSDENIED;
+  s.Build();
+  EXPECT_FALSE(CreatePlayerWindow(Instance(), nullptr, s.services));
+  EXPECT_TRUE(s.messages.empty()) << "no window, no message";
+  EXPECT_EQ(g_playerHost, nullptr);
+
+  HWND frame = Track(CreatePlayerFrame(Instance()));
+  EXPECT_FALSE(CreatePlayerWindow(Instance(), frame, s.services));
+  ASSERT_NE(g_playerHost, nullptr) << "the host stays for the tear-down";
+  ASSERT_EQ(s.messages.size(), 1u);
+  EXPECT_EQ(s.messages[0].owner, frame);
+  EXPECT_EQ(s.messages[0].caption, L"WebView2 Error");
+  EXPECT_EQ(s.messages[0].text, L"Failed to initialize WebView2.\n\n" + g_playerHost->statusMessage);
+  EXPECT_NE(g_playerHost->statusMessage.find(L"First=0x80070005 at CreateEnvironmentCall"),
+            std::wstring::npos);
+  EXPECT_EQ(s.messages[0].flags, static_cast<UINT>(MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST));
+  EXPECT_FALSE(GetPlayerWindowState().revealed);
+}
+
+// Finds the "WebView2 Error" box from another thread, reads its texts and closes it.
+class ErrorBoxCloser {
+ public:
+  ErrorBoxCloser()
+      : thread_([this] {
+          const ULONGLONG deadline = GetTickCount64() + 20000;
+          while (GetTickCount64() < deadline) {
+            HWND box = FindWindowW(L"#32770", L"WebView2 Error");
+            if (box != nullptr) {
+              EnumChildWindows(
+                  box,
+                  [](HWND child, LPARAM self) -> BOOL {
+                    wchar_t text[1024] = {};
+                    GetWindowTextW(child, text, 1024);
+                    reinterpret_cast<ErrorBoxCloser*>(self)->texts_ += std::wstring(text) + L"|";
+                    return TRUE;
+                  },
+                  reinterpret_cast<LPARAM>(this));
+              PostMessageW(box, WM_COMMAND, IDOK, 0);
+              found_ = true;
+              return;
+            }
+            Sleep(50);
+          }
+        }) {}
+  ~ErrorBoxCloser() {
+    if (thread_.joinable())
+      thread_.join();
+  }
+  std::wstring Finish() {
+    thread_.join();
+    return found_ ? texts_ : L"(no box)";
+  }
+
+ private:
+  std::wstring texts_;
+  std::atomic<bool> found_{false};
+  std::thread thread_;
+};
+
+TEST_F(MainWindowsTest, DefaultServicesShowTheRealErrorBox) {
+  // No WebView2Loader.dll beside this program: the real host fails at once.
+  HWND frame = Track(CreatePlayerFrame(Instance()));
+  ErrorBoxCloser closer;
+  EXPECT_FALSE(CreatePlayerWindow(Instance(), frame));
+  const std::wstring texts = closer.Finish();
+  EXPECT_NE(texts.find(L"Failed to initialize WebView2."), std::wstring::npos) << Utf16ToUtf8(texts);
+  EXPECT_NE(texts.find(L"First=0x8007007E at CreateEnvironmentCall"), std::wstring::npos)
+      << Utf16ToUtf8(texts);
+}
+
+// ---- The init screen -----------------------------------------------------------------------
+
+TEST_F(MainWindowsTest, InitScreenBrowsesThePlatformAndAnswersTheNavigationBar) {
+  FakeServices s;
+  s.Build();
+  ASSERT_TRUE(CreateInitScreen(Instance(), s.services));
+  HWND window = Track(g_mainWindow.load());
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(ClassOf(window), L"KelmoInitWindow");
+  EXPECT_EQ(TitleOf(window), L"Corvel V 4.11.0");
+  EXPECT_EQ(SizeOf(window).cx, 1024);
+  EXPECT_EQ(SizeOf(window).cy, 768);
+  ASSERT_NE(g_initHost, nullptr);
+  EXPECT_EQ(ViewCalls(s.runtime), ExpectedCalls(PlanInitPreparation()));
+  RECT client{};
+  GetClientRect(window, &client);
+  ASSERT_GE(s.runtime.bounds.size(), 2u);
+  EXPECT_TRUE(EqualRect(&s.runtime.bounds.back(), &client)) << "bounds set again once the view is ready";
+  EXPECT_TRUE(s.messages.empty());
+
+  {
+    SCOPED_TRACE("every completed navigation brings the window forward");
+    ShowWindow(window, SW_HIDE);
+    FakeNavigationCompletedArgs failed(FALSE, COREWEBVIEW2_WEB_ERROR_STATUS_TIMEOUT);
+    s.runtime.RaiseNavigationCompleted(failed);
+    EXPECT_TRUE(IsWindowVisible(window));
+  }
+  {
+    SCOPED_TRACE("the platform site follows the browsing");
+    GetAppState().platformDomain = L"https://school.example";
+    FakeNavigationStartingArgs tenant(L"https://Tenant.School.example/courses/1");
+    FakeNavigationStartingArgs chooser(L"https://other.example/select-tenants");
+    FakeNavigationStartingArgs bare(L"https://bare.example");
+    s.runtime.RaiseNavigationStarting(tenant);
+    EXPECT_EQ(GetAppState().platformDomain, L"https://Tenant.School.example");
+    s.runtime.RaiseNavigationStarting(chooser);
+    EXPECT_EQ(GetAppState().platformDomain, L"https://Tenant.School.example");
+    s.runtime.RaiseNavigationStarting(bare);
+    EXPECT_EQ(GetAppState().platformDomain, L"https://bare.example");
+    EXPECT_TRUE(tenant.cancelCalls.empty() && chooser.cancelCalls.empty() && bare.cancelCalls.empty());
+  }
+  {
+    SCOPED_TRACE("fixed request headers");
+    FakeResourceRequestedArgs request(L"https://school.example/app.js");
+    s.runtime.RaiseResourceRequested(request);
+    for (const auto& [name, value] : InitScreenRequestHeaders())
+      EXPECT_EQ(request.request.headers.values[name], value) << Utf16ToUtf8(name);
+  }
+  {
+    SCOPED_TRACE("navigation bar");
+    s.runtime.calls.clear();
+    SendWebMessage(s.runtime, L"btn_back");
+    SendWebMessage(s.runtime, L"btn_reload");
+    SendWebMessage(s.runtime, L"btn_home ");
+    SendWebMessage(s.runtime, L"requestPrint");
+    SendWebMessage(s.runtime, L"toggleFullscreen");
+    SendWebMessage(s.runtime, L"btn_home");
+    std::vector<std::string> expected = {"view.GoBack", "view.Reload", "print"};
+    for (const std::string& call : ExpectedCalls({ViewStep{ViewStep::Kind::Navigate, config::InitHomeUrl()}}))
+      expected.push_back(call);
+    EXPECT_EQ(s.runtime.calls, expected);
+  }
+  {
+    SCOPED_TRACE("full screen and back to the saved placement");
+    RECT before{};
+    GetWindowRect(window, &before);
+    const MONITORINFO monitor = MonitorOf(window);
+    SendWebMessage(s.runtime, L"btn_fullscreen");
+    EXPECT_TRUE(GetInitScreenState().fullscreen);
+    EXPECT_EQ(GetWindowLongPtrW(window, GWL_STYLE) & WS_OVERLAPPEDWINDOW, 0);
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    EXPECT_TRUE(EqualRect(&rect, &monitor.rcMonitor));
+    SendWebMessage(s.runtime, L"btn_fullscreen");
+    EXPECT_FALSE(GetInitScreenState().fullscreen);
+    EXPECT_EQ(GetWindowLongPtrW(window, GWL_STYLE) & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
+    GetWindowRect(window, &rect);
+    EXPECT_TRUE(EqualRect(&rect, &before));
+  }
+  EXPECT_EQ(s.runtime.unexpectedCalls(), 0);
+}
+
+TEST_F(MainWindowsTest, InitScreenFailureShowsTheErrorBoxAndKeepsTheHost) {
+  FakeServices s;
+  s.runtime.environmentResult = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  s.Build();
+  EXPECT_FALSE(CreateInitScreen(Instance(), s.services));
+  HWND window = Track(g_mainWindow.load());
+  ASSERT_NE(window, nullptr);
+  ASSERT_NE(g_initHost, nullptr) << "tells the entry point that the message was shown";
+  ASSERT_EQ(s.messages.size(), 1u);
+  EXPECT_EQ(s.messages[0].owner, window);
+  EXPECT_EQ(s.messages[0].caption, L"WebView2 Error");
+  EXPECT_EQ(s.messages[0].text, L"Failed to initialize WebView2.\n\n" + g_initHost->statusMessage);
+  EXPECT_EQ(s.messages[0].flags, static_cast<UINT>(MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST));
+  EXPECT_TRUE(std::none_of(s.runtime.calls.begin(), s.runtime.calls.end(),
+                           [](const std::string& call) { return call.rfind("view.", 0) == 0; }));
+
+  // A host that cannot even be made leaves g_initHost empty.
+  ShutdownWebViewHosts();
+  MainWindowServices none = s.services;
+  none.makeHost = [] { return std::unique_ptr<WebViewHost>(); };
+  EXPECT_FALSE(CreateInitScreen(Instance(), none));
+  Track(g_mainWindow.load());
+  EXPECT_EQ(g_initHost, nullptr);
+}
+
+}  // namespace

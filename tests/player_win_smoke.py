@@ -1,0 +1,180 @@
+#!/usr/bin/env python3
+"""Smoke runs of the built corvel.exe under Wine, driven from outside like a user would.
+
+1. With no WebView2Loader.dll beside it, the player reaches the runtime check and asks whether
+   to install the runtime; answering No ends it with exit code 1.
+2. With the stand-in loader (it reports a runtime; creating the environment fails through the
+   completion callback), a whole start-up with a launch link against the reference platform:
+   the "Step" lines in order, the URL scheme in the registry, the link resolved against the
+   server (its requests in the server's log), a second start with a link refused as already
+   running, and finally the "WebView2 Error" box naming the stage CreateEnvironmentCallback,
+   exit code 1.
+"""
+import argparse
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import urllib.request
+
+ARGS = None
+CONTROL = "http://127.0.0.1:47479"
+
+
+def control(path, body=None):
+    data = None if body is None else json.dumps(body).encode()
+    request = urllib.request.Request(CONTROL + path, data=data, method="POST" if data is not None else "GET")
+    with urllib.request.urlopen(request, timeout=10) as response:
+        return json.loads(response.read() or b"null") if path == "/log" else response.read()
+
+
+def wine(*command, env=None, **kwargs):
+    return subprocess.run([ARGS.wine_run, *command], env=env, capture_output=True, timeout=120, **kwargs)
+
+
+def to_windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Driven:
+    """The smoke driver running one program; its report lines arrive on a thread."""
+
+    def __init__(self, program, arguments=(), answers=(), debug_strings=False, timeout=90):
+        env = dict(os.environ)
+        env["WINEDEBUG"] = "+debugstr" if debug_strings else "-all"
+        command = [ARGS.wine_run, ARGS.driver, "--timeout", str(timeout)]
+        for answer in answers:
+            command += ["--answer", answer]
+        command += ["--", program, *arguments]
+        self.process = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.lines = []
+        self.stderr_lines = []
+        self.changed = threading.Condition()
+        threading.Thread(target=self._read, daemon=True).start()
+        threading.Thread(target=self._read_stderr, daemon=True).start()
+
+    def _read(self):
+        for raw in self.process.stdout:
+            with self.changed:
+                self.lines.append(raw.decode("utf-8", "replace").rstrip("\r\n"))
+                self.changed.notify_all()
+
+    def _read_stderr(self):
+        # Line by line: a Wine server started by this run keeps the pipe open after the end.
+        for raw in self.process.stderr:
+            self.stderr_lines.append(raw.decode("utf-8", "replace"))
+
+    def wait_for(self, prefix, seconds=90):
+        end = time.time() + seconds
+        with self.changed:
+            while True:
+                for line in self.lines:
+                    if line.startswith(prefix):
+                        return line
+                left = end - time.time()
+                if left <= 0:
+                    raise AssertionError(f"no line starting with {prefix!r}; got {self.lines}")
+                self.changed.wait(left)
+
+    def finish(self, seconds=90):
+        self.process.wait(timeout=seconds)
+        time.sleep(0.2)
+        return self.wait_for("EXIT", 5)
+
+    def debug_strings(self):
+        text = "".join(self.stderr_lines)
+        return [m.group(1) for m in re.finditer(r'OutputDebugStringA "(.*?)"\s*$', text, re.M) if m.group(1) != "\\n"]
+
+
+def make_link(token, content_id, domain):
+    run = wine(ARGS.make_link, token, content_id, domain)
+    assert run.returncode == 0, run.stderr
+    return run.stdout.decode().strip()
+
+
+class PlayerSmokeTest(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="corvel-smoke-")
+        control("/reset", {})
+
+    def tearDown(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def install(self, name, with_loader):
+        folder = os.path.join(self.work, name)
+        os.makedirs(folder)
+        shutil.copy(ARGS.corvel, os.path.join(folder, "corvel.exe"))
+        if with_loader:
+            shutil.copy(ARGS.loader, os.path.join(folder, "WebView2Loader.dll"))
+        return os.path.join(folder, "corvel.exe")
+
+    def test_without_a_runtime_the_player_asks_and_ends_with_1_on_no(self):
+        player = self.install("bare", with_loader=False)
+        run = Driven(player, answers=["Kelmo \u2014 Component Required=No"])
+        box = run.wait_for("BOX Kelmo \u2014 Component Required")
+        self.assertIn("WebView2 Runtime is required to run this application.", box)
+        self.assertIn("Would you like to install it now?", box)
+        self.assertEqual(run.finish(), "EXIT 1")
+        self.assertEqual([l for l in run.lines if l.startswith("BOX")], [box])  # nothing downloaded
+
+    def test_a_link_start_up_runs_every_step_against_the_platform(self):
+        player = self.install("with-loader", with_loader=True)
+        release = os.path.join(self.work, "release")
+        link = make_link("demo-token-2026", "lesson-pdf", "https://127.0.0.1:47443")
+
+        first = Driven(player, [link], answers=[f"WebView2 Error=OK@{to_windows_path(release)}"],
+                       debug_strings=True)
+        box = first.wait_for("BOX WebView2 Error", 120)
+        self.assertIn("Failed to initialize WebView2.\\n\\nWebView2 initialization failed. First=", box)
+        self.assertIn(" at CreateEnvironmentCallback; last=", box)
+        self.assertIn("; runtime=Evergreen 120.0.2210.91; lastUserData=", box)
+        self.assertIn("\\Corvel\\WebView2Data_Evergreen_Env5", box)
+
+        # The URL scheme points at this executable.
+        query = wine("reg", "query", r"HKCU\Software\Classes\corvel\shell\open\command")
+        self.assertIn(f'"{to_windows_path(player)}" "%1"', query.stdout.decode("utf-8", "replace"))
+
+        # The link was resolved against the platform, in the player's order: the certificate
+        # pre-flight, the pin list, the version check, the content, the version check again.
+        requests = [(r["method"], r["path"]) for r in control("/log")["requests"]]
+        self.assertEqual(requests, [("HEAD", "/"), ("GET", "/api/desktop/pins"), ("GET", "/api/desktop/version"),
+                                    ("PUT", "/api/desktop/content-data"), ("GET", "/api/desktop/version")],
+                         requests)
+
+        # A second start with a link, while the first runs, is turned away.
+        second = Driven(player, [link], answers=["Corvel=OK"])
+        refused = second.wait_for("BOX Corvel")
+        self.assertIn("The application is already running.", refused)
+        self.assertEqual(second.finish(), "EXIT 0")
+
+        open(release, "w").close()
+        self.assertEqual(first.finish(), "EXIT 1")
+        self.assertEqual(first.debug_strings(), [
+            "Step 7: Initializing SSL pinning defaults",
+            "Step 7: Loading dynamic pins synchronously",
+            "Step 7: Dynamic pins loaded OK",
+            "Step 7B: Checking app version...",
+            "Step 7B: Version check done. hasUpdate=0",
+            "Step 8: Registering URL protocol...",
+            "Step 9: Parsing command line...",
+            "Step 9: hasSchemeArgs=1",
+        ])
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    for name in ("wine-run", "driver", "corvel", "loader", "make-link"):
+        parser.add_argument("--" + name, required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,144 @@
+// WebView::WebViewHost: one embedded Microsoft Edge WebView2 browser inside a parent window (its
+// environment, controller and view), the handlers it registers on the view, and the thin calls
+// through which the owning window drives it.
+//
+// Threads: everything runs on the thread that created the parent window, a single-threaded COM
+// apartment. Initialize() is synchronous for its caller but runs a nested message pump, so window
+// procedures and the host's own callbacks may run while it is in progress.
+//
+// Lifetime: an owner that wants to free a host while one of the host's calls may still be on the
+// stack (a window destroyed during Initialize's pump or inside a print dialog) hands it to
+// DestroyWhenIdle(); the host is then freed when its outermost call returns.
+//
+// Failures never leave as exceptions: Initialize() reports them as lastError, statusMessage and
+// onInitialized(false, lastError); the other calls simply do nothing when the view is missing.
+#ifndef CORVEL_WEBVIEW_WEBVIEW_HOST_H_
+#define CORVEL_WEBVIEW_WEBVIEW_HOST_H_
+
+#include <windows.h>
+
+#include <wrl/client.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "base/unique_handle.h"
+#include "webview/webview2.h"
+
+namespace WebView {
+
+// What the host needs from outside: the WebView2 loader, the certificate-pin gate and the
+// printer dialog. DefaultHostPlatform() gives the real ones; tests replace single members.
+struct HostPlatform {
+  // GetAvailableCoreWebView2BrowserVersionString: version of the runtime in the folder (null:
+  // the installed one); an empty version on success means none was found.
+  std::function<HRESULT(const wchar_t* browserFolder, std::wstring& version)> getBrowserVersion;
+  // CreateCoreWebView2EnvironmentWithOptions with no options. On success the handler is called
+  // later, once, from this thread's message loop.
+  std::function<HRESULT(const wchar_t* browserFolder,
+                        const wchar_t* userDataFolder,
+                        ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler)>
+      createEnvironment;
+  // True when the browser may load from this HTTPS host (blocks the UI thread for the probe).
+  std::function<bool(const std::wstring& host)> checkHostPins;
+  // The warning for a refused host; the host runs it on a detached thread of its own.
+  std::function<void(const std::wstring& host)> pinFailureNotice;
+  // The printer dialog and silent print of the view's page (reports to the page itself).
+  std::function<void(HWND owner, ICoreWebView2Environment* environment, ICoreWebView2* view)> printPage;
+};
+
+HostPlatform DefaultHostPlatform();
+
+class WebViewHost {
+ public:
+  WebViewHost();
+  explicit WebViewHost(HostPlatform platform);
+  ~WebViewHost();
+  WebViewHost(const WebViewHost&) = delete;
+  WebViewHost& operator=(const WebViewHost&) = delete;
+
+  // Callbacks, set by the owner before Initialize and left alone afterwards; empty ones are
+  // skipped. All run on the UI thread, from the view's events (or from Initialize).
+  std::function<void(const std::wstring& uri, bool& cancel)> onNavigationStarting;
+  std::function<void(const std::wstring& uri, ICoreWebView2WebResourceRequestedEventArgs* args)>
+      onWebResourceRequested;
+  std::function<void(const std::wstring& message)> onWebMessage;
+  std::function<void(bool success, HRESULT result)> onInitialized;
+  std::function<void(bool success, COREWEBVIEW2_WEB_ERROR_STATUS status)> onNavigationCompleted;
+
+  HWND parentWindow = nullptr;
+  Microsoft::WRL::ComPtr<ICoreWebView2Environment> environment;
+  Microsoft::WRL::ComPtr<ICoreWebView2Controller> controller;
+  Microsoft::WRL::ComPtr<ICoreWebView2> webView;  // non-null exactly when a view is ready
+  base::UniqueKernelHandle browserExitEvent;      // manual reset; set when the browser process ends
+  EventRegistrationToken browserExitToken{};
+  bool browserExitHandlerRegistered = false;
+  bool closing = false;  // Shutdown has run for the current view
+  HRESULT lastError = S_OK;
+  std::wstring statusMessage;  // one-line summary of the last Initialize
+
+  // Creates the view in `parent` with its data under userDataRoot + a runtime suffix, making up
+  // to maximumAttempts attempts (at least one), each in a folder of its own. Returns when the
+  // view is ready (true) or every attempt failed (false); calls onInitialized either way.
+  bool Initialize(HWND parent, const std::wstring& userDataRoot, int maximumAttempts);
+
+  // Closes the view and waits up to timeoutMs for its browser process to end (0: no wait). Only
+  // the first call after a view was made does anything.
+  void Shutdown(unsigned timeoutMs);
+
+  // View calls; nothing happens without a view.
+  void Navigate(const std::wstring& url);
+  void NavigateToString(const std::wstring& html);
+  void AddDocumentScript(const std::wstring& script);
+  void ConfigureSettings();
+  void GoBack();
+  void Reload();
+  void ShowSystemPrintDialog();
+
+  // Layout calls of the owning window; nothing happens without a controller.
+  void Resize(int width, int height);
+  void RefreshLayout();
+  void SetVisible(bool visible);
+  void NotifyParentWindowPositionChanged();
+
+  // Frees the host now, or, when one of its calls is still running further up the stack, as
+  // soon as the outermost one returns. Call Shutdown first.
+  static void DestroyWhenIdle(std::unique_ptr<WebViewHost> host);
+
+  // Keeps the host alive (see DestroyWhenIdle) while an owner still reads it after a call that
+  // may run a nested message loop.
+  class CallScope {
+   public:
+    explicit CallScope(WebViewHost& host) noexcept;
+    ~CallScope();
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+
+   private:
+    WebViewHost& host_;
+  };
+
+ private:
+  friend class WebViewHostTestAccess;
+  struct AttemptState;
+
+  bool InitializeAttempts(HWND parent, const std::wstring& userDataRoot, int maximumAttempts);
+  void NotifyInitialized(bool success, HRESULT result) noexcept;
+  HRESULT OnEnvironmentCreated(const std::shared_ptr<AttemptState>& state,
+                               HRESULT result,
+                               ICoreWebView2Environment* createdEnvironment);
+  HRESULT OnControllerCreated(const std::shared_ptr<AttemptState>& state,
+                              HRESULT result,
+                              ICoreWebView2Controller* createdController);
+  void SetupEventHandlers();
+  void RegisterBrowserProcessExitHandler();
+
+  HostPlatform platform_;
+  int callDepth_ = 0;
+  bool destroyWhenIdle_ = false;
+};
+
+}  // namespace WebView
+
+#endif  // CORVEL_WEBVIEW_WEBVIEW_HOST_H_

@@ -1,0 +1,606 @@
+#include "webview/webview_host.h"
+
+#include <objbase.h>
+
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/com_callback.h"
+#include "config/config.h"
+#include "net/pinning.h"
+#include "webview/navigation_policy.h"
+#include "webview/printing_win.h"
+#include "webview/webview2_loader.h"
+
+namespace WebView {
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// Overrides a parent process (or the user) may have set; any of them would redirect the view's
+// runtime, data folder, channel or command line.
+constexpr const wchar_t* kInheritedOverrides[] = {
+    L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER",    L"WEBVIEW2_USER_DATA_FOLDER",
+    L"WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS", L"WEBVIEW2_RELEASE_CHANNEL_PREFERENCE",
+    L"WEBVIEW2_CHANNEL_SEARCH_KIND",          L"WEBVIEW2_RELEASE_CHANNELS",
+};
+
+constexpr wchar_t kStageCreateUserDataFolder[] = L"CreateUserDataFolder";
+constexpr wchar_t kStageWriteTest[] = L"UserDataFolderWriteTest";
+constexpr wchar_t kStageUserDataOverride[] = L"SetUserDataFolderOverride";
+constexpr wchar_t kStageBrowserOverride[] = L"SetBrowserFolderOverride";
+constexpr wchar_t kStageEnvironmentCall[] = L"CreateEnvironmentCall";
+constexpr wchar_t kStageEnvironmentCallback[] = L"CreateEnvironmentCallback";
+constexpr wchar_t kStageControllerCall[] = L"CreateControllerCall";
+constexpr wchar_t kStageControllerCallback[] = L"CreateControllerCallback";
+constexpr wchar_t kStageGetView[] = L"GetCoreWebView2";
+constexpr wchar_t kStagePump[] = L"InitializationMessagePump";
+constexpr wchar_t kStageQuit[] = L"ApplicationQuitDuringInitialization";
+constexpr wchar_t kStageComplete[] = L"Complete";
+constexpr wchar_t kStagePending[] = L"Pending";
+
+constexpr unsigned kShutdownWaitMs = 5000;
+
+// A positive Win32 error becomes its HRESULT; zero and negative values pass unchanged.
+HRESULT HResultFromSystemError(DWORD error) {
+  return HRESULT_FROM_WIN32(error);
+}
+
+std::wstring FormatHResult(HRESULT value) {
+  wchar_t text[16];
+  std::swprintf(text, 16, L"0x%08X", static_cast<unsigned>(value));
+  return text;
+}
+
+bool IsDirectory(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool IsFile(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// Folder of the running executable (module path of at most MAX_PATH characters, cut at its last
+// backslash); empty when the path cannot be read.
+std::wstring ExecutableFolder() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH)
+    return {};
+  const std::wstring text(path, length);
+  const size_t slash = text.find_last_of(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : text.substr(0, slash);
+}
+
+void ClearInheritedOverrides() {
+  for (const wchar_t* name : kInheritedOverrides) {
+    if (GetEnvironmentVariableW(name, nullptr, 0) > 0)
+      SetEnvironmentVariableW(name, nullptr);
+  }
+}
+
+// The write test: a temporary file that disappears when it is closed.
+DWORD TryWriteIn(const std::wstring& folder) {
+  base::UniqueFileHandle file(CreateFileW((folder + L"\\.kelmo_write_test").c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                          nullptr));
+  return file ? ERROR_SUCCESS : GetLastError();
+}
+
+// The failures of one Initialize: the first and the last one.
+struct FailureRecord {
+  explicit FailureRecord(std::wstring baseFolder) : lastFolder(std::move(baseFolder)) {}
+
+  void Record(const std::wstring& stage, HRESULT result, const std::wstring& folder) {
+    if (result >= 0)
+      result = E_FAIL;
+    lastResult = result;
+    lastStage = stage;
+    lastFolder = folder;
+    if (!anyRecorded) {
+      anyRecorded = true;
+      firstResult = result;
+      firstStage = stage;
+    }
+  }
+
+  HRESULT lastResult = E_FAIL;
+  std::wstring lastStage;
+  std::wstring lastFolder;
+  bool anyRecorded = false;
+  HRESULT firstResult = E_FAIL;
+  std::wstring firstStage;
+};
+
+std::wstring StageOrUnknown(const std::wstring& stage) {
+  return stage.empty() ? std::wstring(L"unknown stage") : stage;
+}
+
+std::wstring RuntimeText(const std::wstring& kind, const std::wstring& version) {
+  return version.empty() ? kind : kind + L" " + version;
+}
+
+}  // namespace
+
+struct WebViewHost::AttemptState {
+  bool done = false;
+  HRESULT result = E_PENDING;
+  std::wstring stage = kStagePending;
+  HWND parent = nullptr;
+  std::wstring folder;
+
+  // Ends the attempt and wakes the pump, which may be waiting in GetMessageW.
+  void Finish(HRESULT value, const wchar_t* stageName) noexcept {
+    result = value;
+    try {
+      stage = stageName;
+    } catch (...) {
+    }
+    done = true;
+    if (IsWindow(parent))
+      PostMessageW(parent, WM_NULL, 0, 0);
+  }
+};
+
+HostPlatform DefaultHostPlatform() {
+  HostPlatform platform;
+  platform.getBrowserVersion = [](const wchar_t* folder, std::wstring& version) {
+    return GetAvailableBrowserVersion(folder, version);
+  };
+  platform.createEnvironment = [](const wchar_t* browserFolder, const wchar_t* userDataFolder,
+                                  ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
+    return CreateEnvironment(browserFolder, userDataFolder, handler);
+  };
+  platform.checkHostPins = [](const std::wstring& host) { return CheckWebHostPins(host); };
+  platform.pinFailureNotice = [](const std::wstring& host) { ShowWebPinFailureNotice(host); };
+  platform.printPage = [](HWND owner, ICoreWebView2Environment* env, ICoreWebView2* view) {
+    ::ShowSystemPrintDialog(owner, env, view);
+  };
+  return platform;
+}
+
+WebViewHost::WebViewHost() : WebViewHost(DefaultHostPlatform()) {}
+
+WebViewHost::WebViewHost(HostPlatform platform)
+    : browserExitEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)), platform_(std::move(platform)) {}
+
+WebViewHost::~WebViewHost() {
+  Shutdown(kShutdownWaitMs);
+  // The event, the remaining interface pointers and the callbacks go with the members.
+}
+
+WebViewHost::CallScope::CallScope(WebViewHost& host) noexcept : host_(host) {
+  ++host_.callDepth_;
+}
+
+WebViewHost::CallScope::~CallScope() {
+  if (--host_.callDepth_ == 0 && host_.destroyWhenIdle_)
+    delete &host_;
+}
+
+void WebViewHost::DestroyWhenIdle(std::unique_ptr<WebViewHost> host) {
+  if (!host)
+    return;
+  if (host->callDepth_ > 0) {
+    host->destroyWhenIdle_ = true;  // the outermost CallScope frees it
+    host.release();
+  }
+}
+
+bool WebViewHost::Initialize(HWND parent, const std::wstring& userDataRoot, int maximumAttempts) {
+  CallScope scope(*this);
+  try {
+    return InitializeAttempts(parent, userDataRoot, maximumAttempts);
+  } catch (...) {
+    // Only memory can run out here; report it like any other failure.
+    lastError = E_OUTOFMEMORY;
+    try {
+      statusMessage = L"WebView2 initialization failed. First=" + FormatHResult(lastError) +
+                      L" at unknown stage; last=" + FormatHResult(lastError) + L" at unknown stage";
+    } catch (...) {
+    }
+    NotifyInitialized(false, lastError);
+    return false;
+  }
+}
+
+bool WebViewHost::InitializeAttempts(HWND parent, const std::wstring& userDataRoot, int maximumAttempts) {
+  closing = false;
+  parentWindow = parent;
+  lastError = S_OK;
+  statusMessage.clear();
+
+  if (!IsWindow(parent) || userDataRoot.empty()) {
+    lastError = E_INVALIDARG;
+    statusMessage = L"Invalid parent window or user-data folder.";
+    NotifyInitialized(false, lastError);
+    return false;
+  }
+
+  ClearInheritedOverrides();
+
+  // A runtime shipped beside the executable wins over the installed one.
+  std::wstring runtimeKind = L"Evergreen";
+  std::wstring browserFolder;
+  std::wstring version;
+  const std::wstring executableFolder = ExecutableFolder();
+  if (!executableFolder.empty()) {
+    const std::wstring candidate = executableFolder + L"\\WebView2Runtime";
+    std::wstring candidateVersion;
+    if (IsDirectory(candidate) && IsFile(candidate + L"\\msedgewebview2.exe") &&
+        SUCCEEDED(platform_.getBrowserVersion(candidate.c_str(), candidateVersion)) &&
+        !candidateVersion.empty()) {
+      browserFolder = candidate;
+      version = candidateVersion;
+      runtimeKind = L"Fixed";
+    }
+  }
+  if (browserFolder.empty()) {
+    std::wstring installedVersion;
+    if (SUCCEEDED(platform_.getBrowserVersion(nullptr, installedVersion)))
+      version = installedVersion;
+  }
+
+  const std::wstring baseFolder =
+      userDataRoot + (browserFolder.empty() ? L"_Evergreen_Env5" : L"_Fixed_Env5");
+  const int attempts = maximumAttempts > 1 ? maximumAttempts : 1;
+  const std::wstring recoveryTag =
+      std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount64());
+
+  FailureRecord failures(baseFolder);
+  for (int i = 0; i < attempts; ++i) {
+    const std::wstring folder =
+        i == 0 ? baseFolder : baseFolder + L"_Recovery_" + recoveryTag + L"_" + std::to_wstring(i);
+
+    if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_ALREADY_EXISTS) {
+        failures.Record(kStageCreateUserDataFolder, HResultFromSystemError(error), folder);
+        continue;
+      }
+    }
+    if (const DWORD error = TryWriteIn(folder); error != ERROR_SUCCESS) {
+      failures.Record(kStageWriteTest, HResultFromSystemError(error), folder);
+      continue;
+    }
+    // These stay set after Initialize: the browser processes started later read them too.
+    if (!SetEnvironmentVariableW(L"WEBVIEW2_USER_DATA_FOLDER", folder.c_str())) {
+      failures.Record(kStageUserDataOverride, HResultFromSystemError(GetLastError()), folder);
+      continue;
+    }
+    if (!browserFolder.empty() &&
+        !SetEnvironmentVariableW(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", browserFolder.c_str())) {
+      failures.Record(kStageBrowserOverride, HResultFromSystemError(GetLastError()), folder);
+      continue;
+    }
+
+    auto state = std::make_shared<AttemptState>();
+    state->parent = parent;
+    state->folder = folder;
+    auto handler = base::ComCallback<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
+        [this, state](HRESULT result, ICoreWebView2Environment* created) noexcept {
+          return OnEnvironmentCreated(state, result, created);
+        });
+    const HRESULT call = platform_.createEnvironment(browserFolder.empty() ? nullptr : browserFolder.c_str(),
+                                                     folder.c_str(), handler.Get());
+    handler.Reset();
+    bool quit = false;
+    if (FAILED(call)) {
+      failures.Record(kStageEnvironmentCall, call, folder);
+    } else {
+      // The completion handlers run from this pump; it ends only when the attempt is done.
+      while (!state->done) {
+        MSG message;
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got == -1) {
+          state->result = HResultFromSystemError(GetLastError());
+          state->stage = kStagePump;
+          state->done = true;
+        } else if (got == 0) {
+          state->result = E_ABORT;
+          state->stage = kStageQuit;
+          state->done = true;
+          quit = true;
+          // The caller's own message loop must see the quit message too.
+          PostQuitMessage(static_cast<int>(message.wParam));
+        } else {
+          TranslateMessage(&message);
+          DispatchMessageW(&message);
+        }
+      }
+      if (SUCCEEDED(state->result) && webView) {
+        lastError = S_OK;
+        statusMessage =
+            L"WebView2 initialized with " + RuntimeText(runtimeKind, version) + L"; userData=" + folder;
+        NotifyInitialized(true, S_OK);
+        return true;
+      }
+      failures.Record(state->stage, state->result, folder);
+    }
+
+    // Shut down by the owner while the attempt ran (the window was closed), or the application
+    // is quitting: another attempt would only start a browser nobody waits for.
+    const bool abandoned = closing || quit;
+    Shutdown(kShutdownWaitMs);
+    if (abandoned)
+      break;
+    if (i + 1 < attempts)
+      closing = false;
+  }
+
+  lastError = failures.anyRecorded ? failures.firstResult : failures.lastResult;
+  statusMessage = L"WebView2 initialization failed. First=" + FormatHResult(lastError) + L" at " +
+                  StageOrUnknown(failures.firstStage) + L"; last=" + FormatHResult(failures.lastResult) +
+                  L" at " + StageOrUnknown(failures.lastStage) + L"; runtime=" +
+                  RuntimeText(runtimeKind, version) + L"; lastUserData=" + failures.lastFolder;
+  NotifyInitialized(false, lastError);
+  return false;
+}
+
+void WebViewHost::NotifyInitialized(bool success, HRESULT result) noexcept {
+  if (!onInitialized)
+    return;
+  try {
+    onInitialized(success, result);
+  } catch (...) {
+    // The owner's reaction failed; the outcome itself stands.
+  }
+}
+
+HRESULT WebViewHost::OnEnvironmentCreated(const std::shared_ptr<AttemptState>& state,
+                                          HRESULT result,
+                                          ICoreWebView2Environment* created) {
+  // A completion that arrives after its attempt ended (the pump saw a quit message) belongs to
+  // an abandoned attempt; the host may be gone by now.
+  if (state->done)
+    return S_OK;
+  try {
+    if (FAILED(result) || created == nullptr) {
+      state->Finish(FAILED(result) ? result : E_FAIL, kStageEnvironmentCallback);
+      return S_OK;
+    }
+    if (closing) {  // shut down while the environment was being made
+      state->Finish(E_ABORT, kStageEnvironmentCallback);
+      return S_OK;
+    }
+    environment = created;
+    RegisterBrowserProcessExitHandler();
+
+    Sleep(100);
+
+    auto handler = base::ComCallback<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
+        [this, state](HRESULT controllerResult, ICoreWebView2Controller* createdController) noexcept {
+          return OnControllerCreated(state, controllerResult, createdController);
+        });
+    const HRESULT call =
+        handler ? created->CreateCoreWebView2Controller(parentWindow, handler.Get()) : E_OUTOFMEMORY;
+    if (FAILED(call) && !state->done)
+      state->Finish(call, kStageControllerCall);
+  } catch (...) {
+    if (!state->done)
+      state->Finish(E_OUTOFMEMORY, kStageEnvironmentCallback);
+  }
+  return S_OK;
+}
+
+HRESULT WebViewHost::OnControllerCreated(const std::shared_ptr<AttemptState>& state,
+                                         HRESULT result,
+                                         ICoreWebView2Controller* created) {
+  if (state->done) {
+    if (created != nullptr)
+      created->Close();  // nobody will use this view
+    return S_OK;
+  }
+  try {
+    if (FAILED(result) || created == nullptr) {
+      state->Finish(FAILED(result) ? result : E_FAIL, kStageControllerCallback);
+      return S_OK;
+    }
+    if (closing) {
+      created->Close();
+      state->Finish(E_ABORT, kStageControllerCallback);
+      return S_OK;
+    }
+    ComPtr<ICoreWebView2> view;
+    const HRESULT got = created->get_CoreWebView2(&view);
+    if (FAILED(got) || !view) {
+      created->Close();
+      state->Finish(FAILED(got) ? got : E_FAIL, kStageGetView);
+      return S_OK;
+    }
+    controller = created;
+    webView = view;
+
+    // The page background shows before the first paint: dark, like the window.
+    ComPtr<ICoreWebView2Controller2> controller2;
+    if (SUCCEEDED(controller.As(&controller2)))
+      controller2->put_DefaultBackgroundColor(COREWEBVIEW2_COLOR{255, 0x12, 0x12, 0x12});
+    // A file dropped on the view would otherwise be opened in it.
+    ComPtr<ICoreWebView2Controller4> controller4;
+    if (SUCCEEDED(controller.As(&controller4)))
+      controller4->put_AllowExternalDrop(FALSE);
+
+    RECT bounds{};
+    GetClientRect(parentWindow, &bounds);
+    controller->put_Bounds(bounds);
+
+    SetupEventHandlers();
+    state->Finish(S_OK, kStageComplete);
+  } catch (...) {
+    if (!state->done)
+      state->Finish(E_OUTOFMEMORY, kStageControllerCallback);
+  }
+  return S_OK;
+}
+
+void WebViewHost::RegisterBrowserProcessExitHandler() {
+  browserExitHandlerRegistered = false;
+  if (browserExitEvent)
+    ResetEvent(browserExitEvent.get());
+  if (!environment || !browserExitEvent)
+    return;
+  ComPtr<ICoreWebView2Environment5> environment5;
+  if (FAILED(environment.As(&environment5)))
+    return;
+  // The handler owns a handle of its own to the event: the runtime may keep the handler after
+  // the host is gone.
+  HANDLE duplicate = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), browserExitEvent.get(), GetCurrentProcess(), &duplicate, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS))
+    return;
+  auto event = std::make_shared<base::UniqueKernelHandle>(duplicate);
+  auto handler = base::ComCallback<ICoreWebView2BrowserProcessExitedEventHandler>(
+      [event](ICoreWebView2Environment*, ICoreWebView2BrowserProcessExitedEventArgs*) noexcept {
+        SetEvent(event->get());
+        return S_OK;
+      });
+  browserExitHandlerRegistered =
+      handler && SUCCEEDED(environment5->add_BrowserProcessExited(handler.Get(), &browserExitToken));
+}
+
+void WebViewHost::Shutdown(unsigned timeoutMs) {
+  if (closing)
+    return;
+  closing = true;
+
+  base::UniqueKernelHandle browserProcess;
+  if (webView) {
+    UINT32 processId = 0;
+    if (SUCCEEDED(webView->get_BrowserProcessId(&processId)) && processId != 0)
+      browserProcess.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  }
+  if (controller)
+    controller->Close();
+  ComPtr<ICoreWebView2Environment5> environment5;
+  if (environment)
+    environment.As(&environment5);
+  webView.Reset();
+  controller.Reset();
+  environment.Reset();
+
+  HANDLE waitFor[2];
+  DWORD count = 0;
+  if (browserProcess)
+    waitFor[count++] = browserProcess.get();
+  if (browserExitHandlerRegistered && browserExitEvent)
+    waitFor[count++] = browserExitEvent.get();
+  if (count > 0 && timeoutMs != 0) {
+    // Messages keep flowing while the browser winds down (it talks to this thread).
+    DWORD signalled = 0;
+    CoWaitForMultipleHandles(COWAIT_DISPATCH_WINDOW_MESSAGES | COWAIT_DISPATCH_CALLS, timeoutMs, count,
+                             waitFor, &signalled);
+  }
+
+  if (browserExitHandlerRegistered && environment5)
+    environment5->remove_BrowserProcessExited(browserExitToken);
+  browserExitHandlerRegistered = false;
+}
+
+void WebViewHost::Navigate(const std::wstring& url) {
+  if (!webView)
+    return;
+  if (WantsIdentificationHeader(url)) {
+    ComPtr<ICoreWebView2Environment2> environment2;
+    ComPtr<ICoreWebView2_2> view2;
+    if (environment && SUCCEEDED(environment.As(&environment2)) && SUCCEEDED(webView.As(&view2))) {
+      ComPtr<ICoreWebView2WebResourceRequest> request;
+      if (SUCCEEDED(environment2->CreateWebResourceRequest(url.c_str(), L"GET", nullptr, L"", &request)) &&
+          request) {
+        ComPtr<ICoreWebView2HttpRequestHeaders> headers;
+        if (SUCCEEDED(request->get_Headers(&headers)) && headers) {
+          headers->SetHeader(config::IdentificationHeaderName().c_str(),
+                             config::IdentificationHeaderValue().c_str());
+        }
+        view2->NavigateWithWebResourceRequest(request.Get());
+        return;
+      }
+    }
+  }
+  webView->Navigate(url.c_str());
+}
+
+void WebViewHost::NavigateToString(const std::wstring& html) {
+  if (webView)
+    webView->NavigateToString(html.c_str());
+}
+
+void WebViewHost::AddDocumentScript(const std::wstring& script) {
+  if (webView)
+    webView->AddScriptToExecuteOnDocumentCreated(script.c_str(), nullptr);
+}
+
+void WebViewHost::ConfigureSettings() {
+  if (!webView)
+    return;
+  ComPtr<ICoreWebView2Settings> settings;
+  if (FAILED(webView->get_Settings(&settings)) || !settings)
+    return;
+  settings->put_AreDevToolsEnabled(FALSE);
+  settings->put_AreDefaultContextMenusEnabled(FALSE);
+  settings->put_IsStatusBarEnabled(FALSE);
+  settings->put_IsZoomControlEnabled(FALSE);
+  ComPtr<ICoreWebView2Settings3> settings3;
+  if (SUCCEEDED(settings.As(&settings3)))
+    settings3->put_AreBrowserAcceleratorKeysEnabled(FALSE);
+  ComPtr<ICoreWebView2Settings7> settings7;
+  if (SUCCEEDED(settings.As(&settings7)))
+    settings7->put_HiddenPdfToolbarItems(COREWEBVIEW2_PDF_TOOLBAR_ITEMS_NONE);
+}
+
+void WebViewHost::GoBack() {
+  if (!webView)
+    return;
+  BOOL canGoBack = FALSE;
+  if (SUCCEEDED(webView->get_CanGoBack(&canGoBack)) && canGoBack)
+    webView->GoBack();
+}
+
+void WebViewHost::Reload() {
+  if (webView)
+    webView->Reload();
+}
+
+void WebViewHost::ShowSystemPrintDialog() {
+  if (!webView || !platform_.printPage)
+    return;
+  CallScope scope(*this);  // the dialog runs a modal loop in which the window may go away
+  const ComPtr<ICoreWebView2Environment> keptEnvironment = environment;
+  const ComPtr<ICoreWebView2> keptView = webView;
+  try {
+    platform_.printPage(parentWindow, keptEnvironment.Get(), keptView.Get());
+  } catch (...) {
+  }
+}
+
+void WebViewHost::Resize(int width, int height) {
+  if (controller && width > 0 && height > 0)
+    controller->put_Bounds(RECT{0, 0, width, height});
+}
+
+void WebViewHost::RefreshLayout() {
+  if (!controller || !IsWindow(parentWindow) || IsIconic(parentWindow))
+    return;
+  RECT bounds{};
+  if (SUCCEEDED(controller->get_Bounds(&bounds)) && !IsRectEmpty(&bounds))
+    controller->put_Bounds(bounds);
+  controller->put_IsVisible(TRUE);
+  controller->NotifyParentWindowPositionChanged();
+}
+
+void WebViewHost::SetVisible(bool visible) {
+  if (controller)
+    controller->put_IsVisible(visible ? TRUE : FALSE);
+}
+
+void WebViewHost::NotifyParentWindowPositionChanged() {
+  if (controller)
+    controller->NotifyParentWindowPositionChanged();
+}
+
+}  // namespace WebView
