@@ -13,6 +13,18 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"KelmoTransparentSplashClass";
 
+// The splash window of this process: test programs run in parallel, each with its own splash.
+HWND FindOwnSplash() {
+  HWND found = nullptr;
+  for (HWND window = FindWindowExW(nullptr, nullptr, kClassName, nullptr); window;
+       window = FindWindowExW(nullptr, window, kClassName, nullptr)) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId()) found = window;
+  }
+  return found;
+}
+
 // The size the 450 × 450 splash must get on this screen for a box of maxWidth × maxHeight,
 // worked out here independently: the box is narrowed to 70 % of the screen, the image shrinks
 // to fit it keeping its proportions.
@@ -99,7 +111,7 @@ TEST_F(SplashTest, SecondCreateReturnsTheShownWindowUnchanged) {
   RECT after{};
   GetWindowRect(first, &after);
   EXPECT_TRUE(EqualRect(&before, &after));
-  EXPECT_EQ(FindWindowW(kClassName, nullptr), first);
+  EXPECT_EQ(FindOwnSplash(), first);
 }
 
 TEST_F(SplashTest, ZeroMaximumsMeanTheDefaultBoxAndSmallerBoxesScaleDown) {
@@ -129,7 +141,7 @@ TEST_F(SplashTest, DestroyIsSafeAtAnyTimeAndASplashCanBeShownAgain) {
   DestroySplash();
   EXPECT_FALSE(IsWindow(first));
   DestroySplash();
-  EXPECT_EQ(FindWindowW(kClassName, nullptr), nullptr);
+  EXPECT_EQ(FindOwnSplash(), nullptr);
 
   HWND second = CreateSplash(nullptr, 700, 450);  // the class is registered already
   ASSERT_NE(second, nullptr);
@@ -144,7 +156,7 @@ TEST_F(SplashTest, DestroyIsSafeAtAnyTimeAndASplashCanBeShownAgain) {
 
 TEST_F(SplashTest, ModuleWithoutTheImageGivesNoSplashAndNoWindow) {
   EXPECT_EQ(CreateSplash(GetModuleHandleW(L"kernel32.dll"), 700, 450), nullptr);
-  EXPECT_EQ(FindWindowW(kClassName, nullptr), nullptr);
+  EXPECT_EQ(FindOwnSplash(), nullptr);
   // And a later call with the right module still works.
   EXPECT_NE(CreateSplash(nullptr, 700, 450), nullptr);
 }

@@ -1,0 +1,391 @@
+#include "app/startup_platform_qt.h"
+
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <memory>
+#include <thread>
+#include <utility>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLockFile>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include "app/app_state.h"
+#include "app/diagnostics.h"
+#include "app/shutdown_hook.h"
+#include "app/splash_qt.h"
+#include "app/windows_qt.h"
+#include "link/launch_link.h"
+#include "net/content_source.h"
+#include "net/pin_list.h"
+#include "net/pinning.h"
+#include "net/version_check.h"
+#include "text/text.h"
+#include "webview/test_hooks_qt.h"
+
+namespace {
+
+std::thread::id g_mainThread;
+
+// Another thread hands the work to the GUI thread and waits at most 7 s for it; the GUI thread
+// may be busy (a start-up request), so the wait is bounded, like the Windows hook's.
+void CloseWebViewsBeforeEnd() {
+  if (std::this_thread::get_id() == g_mainThread) {
+    ShutdownWebViewHosts();
+    return;
+  }
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr) {
+    return;
+  }
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> finished = done->get_future();
+  QMetaObject::invokeMethod(
+      app,
+      [done] {
+        ShutdownWebViewHosts();
+        done->set_value();
+      },
+      Qt::QueuedConnection);
+  finished.wait_for(std::chrono::milliseconds(7000));
+}
+
+QString Q(const std::wstring& text) {
+  return QString::fromStdWString(text);
+}
+
+const char* IconName(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::Information:
+      return "information";
+    case MessageIcon::Error:
+      return "error";
+    case MessageIcon::Warning:
+      return "warning";
+    case MessageIcon::Question:
+      return "question";
+  }
+  return "none";
+}
+
+const char* ButtonsName(MessageButtons buttons) {
+  switch (buttons) {
+    case MessageButtons::Ok:
+      return "ok";
+    case MessageButtons::OkCancel:
+      return "ok-cancel";
+    case MessageButtons::YesNo:
+      return "yes-no";
+  }
+  return "none";
+}
+
+// The string escapes of a desktop entry value.
+std::string EscapeDesktopString(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+// One quoted argument of an Exec key: ", `, $ and \ take a backslash inside the quotes, % is
+// doubled (field codes), then the string escapes apply to the whole.
+std::string QuoteExecArgument(const std::string& argument) {
+  std::string quoted = "\"";
+  for (char c : argument) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (c == '%') {
+      quoted += "%%";
+    } else {
+      quoted += c;
+    }
+  }
+  quoted += '"';
+  return EscapeDesktopString(quoted);
+}
+
+}  // namespace
+
+std::wstring InstanceLockFileName(const std::wstring& mutexName) {
+  std::wstring name;
+  for (wchar_t c : mutexName) {
+    const bool plain = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
+                       c == L'.' || c == L'-' || c == L'_';
+    name += plain ? c : L'_';
+  }
+  return name + L".lock";
+}
+
+std::string BuildSchemeDesktopEntry(const std::wstring& scheme,
+                                    const std::wstring& displayName,
+                                    const std::wstring& executablePath) {
+  std::string entry = "[Desktop Entry]\n";
+  entry += "Type=Application\n";
+  entry += "Name=" + EscapeDesktopString(Utf16ToUtf8(displayName)) + "\n";
+  entry += "Exec=" + QuoteExecArgument(Utf16ToUtf8(executablePath)) + " %u\n";
+  entry += "Terminal=false\n";
+  entry += "NoDisplay=true\n";
+  entry += "MimeType=x-scheme-handler/" + Utf16ToUtf8(scheme) + ";\n";
+  return entry;
+}
+
+QString UserApplicationsFolder() {
+  QString base = qEnvironmentVariable("XDG_DATA_HOME");
+  if (base.isEmpty() || !QDir::isAbsolutePath(base)) {
+    base = QDir::homePath() + QStringLiteral("/.local/share");
+  }
+  return base + QStringLiteral("/applications");
+}
+
+bool WriteSchemeDesktopEntry(const QString& applicationsDir,
+                             const std::wstring& scheme,
+                             const std::wstring& displayName,
+                             const std::wstring& executablePath) {
+  if (scheme.empty() || executablePath.empty() || !QDir().mkpath(applicationsDir)) {
+    return false;
+  }
+  const QByteArray text =
+      QByteArray::fromStdString(BuildSchemeDesktopEntry(scheme, displayName, executablePath));
+  const QString path = applicationsDir + QLatin1Char('/') + Q(scheme) + QStringLiteral(".desktop");
+  QFile current(path);
+  if (current.open(QIODevice::ReadOnly) && current.readAll() == text) {
+    return true;
+  }
+  current.close();
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) {
+    return false;
+  }
+  file.write(text);
+  return file.commit();
+}
+
+QtStartupPlatform::QtStartupPlatform(std::vector<std::wstring> arguments)
+    : arguments_(std::move(arguments)) {}
+
+QtStartupPlatform::~QtStartupPlatform() = default;
+
+void QtStartupPlatform::InitializeCom() {
+  g_mainThread = std::this_thread::get_id();
+}
+
+void QtStartupPlatform::InstallShutdownHook() {
+  SetShutdownHook(&CloseWebViewsBeforeEnd);
+}
+
+void QtStartupPlatform::RemoveShutdownHook() {
+  SetShutdownHook(nullptr);
+}
+
+InstanceLock QtStartupPlatform::AcquireInstanceLock(const std::wstring& mutexName) {
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (folder.isEmpty()) {
+    return InstanceLock::Failed;
+  }
+  lock_ = std::make_unique<QLockFile>(folder + QLatin1Char('/') + Q(InstanceLockFileName(mutexName)));
+  // A lock is taken over only when its holder has gone, never for its age: the default would
+  // let a second instance in once the first has run for 30 s.
+  lock_->setStaleLockTime(0);
+  if (lock_->tryLock(0)) {
+    WebView::TestEvent("instance lock " + lock_->fileName().toStdString());
+    return InstanceLock::Acquired;
+  }
+  return lock_->error() == QLockFile::LockFailedError ? InstanceLock::AlreadyRunning : InstanceLock::Failed;
+}
+
+void QtStartupPlatform::ReleaseInstanceLock() {
+  lock_.reset();  // unlocks when held
+}
+
+bool QtStartupPlatform::CreateSplash() {
+  return ::CreateSplash(700, 450);
+}
+
+void QtStartupPlatform::DrainMessages() {
+  QCoreApplication::processEvents();
+}
+
+void QtStartupPlatform::InstallDefaultPins() {
+  ReplacePins(DefaultPins());
+}
+
+void QtStartupPlatform::LoadDynamicPins() {
+  ::LoadDynamicPins();
+}
+
+UpdateInfo QtStartupPlatform::CheckForUpdate(double currentVersion, const std::wstring& baseUrl) {
+  return ::CheckForUpdate(currentVersion, baseUrl);
+}
+
+bool QtStartupPlatform::RegisterUrlProtocol(const std::wstring& scheme,
+                                            const std::wstring& displayName,
+                                            const std::wstring& executablePath) {
+  return WriteSchemeDesktopEntry(UserApplicationsFolder(), scheme, displayName, executablePath);
+}
+
+std::wstring QtStartupPlatform::ModulePath() {
+  return QCoreApplication::applicationFilePath().toStdWString();
+}
+
+std::wstring QtStartupPlatform::SelectLinkArgument(const std::wstring& rawCommandLine) {
+  return SelectLinkCandidate(arguments_, rawCommandLine, GetAppState().schemeName);
+}
+
+bool QtStartupPlatform::CreateInitScreen() {
+  return ::CreateInitScreen();
+}
+
+bool QtStartupPlatform::InitHostExists() {
+  return g_initHost != nullptr;
+}
+
+bool QtStartupPlatform::CreatePlayerFrame() {
+  frame_ = ::CreatePlayerFrame();
+  return frame_ != nullptr;
+}
+
+bool QtStartupPlatform::ParseLink(const std::wstring& argument, std::string& errorCode) {
+  return ParseSchemeArgs(argument, errorCode, NetContentSource());
+}
+
+bool QtStartupPlatform::CreatePlayerWindow() {
+  return ::CreatePlayerWindow(frame_);
+}
+
+int QtStartupPlatform::RunMessageLoop() {
+  // The window may have been closed already, inside a nested loop of the start-up.
+  if (!g_mainWindow) {
+    return 0;
+  }
+  return QApplication::exec();
+}
+
+void QtStartupPlatform::ShutdownWebViewHosts() {
+  ::ShutdownWebViewHosts();
+}
+
+MessageAnswer QtStartupPlatform::ShowMessage(const MessageBoxRequest& request) {
+  QMessageBox box;
+  box.setWindowTitle(Q(request.caption));
+  box.setText(Q(request.text));
+  box.setTextFormat(Qt::PlainText);
+  box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  switch (request.icon) {
+    case MessageIcon::Information:
+      box.setIcon(QMessageBox::Information);
+      break;
+    case MessageIcon::Error:
+      box.setIcon(QMessageBox::Critical);
+      break;
+    case MessageIcon::Warning:
+      box.setIcon(QMessageBox::Warning);
+      break;
+    case MessageIcon::Question:
+      box.setIcon(QMessageBox::Question);
+      break;
+  }
+  switch (request.buttons) {
+    case MessageButtons::Ok:
+      box.setStandardButtons(QMessageBox::Ok);
+      break;
+    case MessageButtons::OkCancel:
+      box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+      box.setDefaultButton(QMessageBox::Ok);
+      break;
+    case MessageButtons::YesNo:
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      box.setDefaultButton(QMessageBox::Yes);
+      break;
+  }
+  if (request.rightToLeft) {
+    // Right-aligned, read right to left (the server writes Arabic after or instead of English).
+    box.setLayoutDirection(Qt::RightToLeft);
+    if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+      label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      label->setLayoutDirection(Qt::RightToLeft);
+    }
+  }
+  WebView::AnswerWhenShown(&box, [&box, &request](const std::string& answer) {
+    WebView::TestEvent("message-box: caption=" + Utf16ToUtf8(request.caption) +
+                       " icon=" + IconName(request.icon) + " buttons=" + ButtonsName(request.buttons) +
+                       " rtl=" + (request.rightToLeft ? "1" : "0") + " text=" + Utf16ToUtf8(request.text));
+    QMessageBox::StandardButton wanted = QMessageBox::NoButton;
+    if (answer == "ok")
+      wanted = QMessageBox::Ok;
+    if (answer == "cancel")
+      wanted = QMessageBox::Cancel;
+    if (answer == "yes")
+      wanted = QMessageBox::Yes;
+    if (answer == "no")
+      wanted = QMessageBox::No;
+    QAbstractButton* button = box.button(wanted);
+    if (button == nullptr) {
+      button = box.button(request.buttons == MessageButtons::YesNo      ? QMessageBox::No
+                          : request.buttons == MessageButtons::OkCancel ? QMessageBox::Cancel
+                                                                        : QMessageBox::Ok);
+    }
+    if (button != nullptr) {
+      button->click();
+    }
+  });
+  switch (box.exec()) {
+    case QMessageBox::Ok:
+      return MessageAnswer::Ok;
+    case QMessageBox::Cancel:
+      return MessageAnswer::Cancel;
+    case QMessageBox::Yes:
+      return MessageAnswer::Yes;
+    case QMessageBox::No:
+      return MessageAnswer::No;
+    default:
+      return MessageAnswer::Other;
+  }
+}
+
+void QtStartupPlatform::OpenInBrowser(const std::wstring& link) {
+  WebView::TestEvent("open-in-browser " + Utf16ToUtf8(link));
+  // Tests follow the update paths without starting a browser on the machine.
+  if (!WebView::TestHooksEnabled()) {
+    QDesktopServices::openUrl(QUrl(Q(link)));
+  }
+}
+
+void QtStartupPlatform::ShowFatalDiagnostic(const std::wstring& title,
+                                            const std::wstring& english,
+                                            const std::wstring& arabic,
+                                            const std::string& code) {
+  ShowFatalDiagnosticDialog(title, english, arabic, code);
+}
+
+void QtStartupPlatform::Log(const std::string& line) {
+  const std::string text = line + "\n";
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}

@@ -1,0 +1,62 @@
+// The two main windows on Linux: the player window (with a link) and the init screen (without
+// one). Each is a top-level window with a black background that paints a bilingual loading line
+// until its web view covers it, and holds one QtWebView whose callbacks apply the same decisions
+// as on Windows: the preparation plans, the page-message dispatchers, the navigation policy or
+// the platform-site tracker, the request headers and the pin gate.
+//
+// GUI thread only. Closing either window closes both web views and ends the event loop with
+// exit code 0.
+#ifndef CORVEL_APP_WINDOWS_QT_H_
+#define CORVEL_APP_WINDOWS_QT_H_
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QPointer>
+#include <QWidget>
+
+#include "webview/web_view_qt.h"
+
+// The current main window (init screen or player window); cleared when it closes.
+extern QPointer<QWidget> g_mainWindow;
+// The web views of the two windows; null until made, and again after ShutdownWebViewHosts().
+extern std::unique_ptr<WebView::QtWebView> g_playerHost;
+extern std::unique_ptr<WebView::QtWebView> g_initHost;
+
+struct PlayerWindowState {
+  bool fullscreen = false;
+  bool revealed = false;
+  QPointer<QWidget> window;
+};
+PlayerWindowState& GetPlayerWindowState();
+
+// The visible, empty player window (1280 × 720, "Corvel V 4.11.0") painting the loading line,
+// shown before the link is processed. Null when it cannot be made.
+QWidget* CreatePlayerFrame();
+
+// Puts the player's web view into `window` and prepares it for the content of GetAppState().
+// False when `window` is null.
+bool CreatePlayerWindow(QWidget* window);
+
+// The init screen (1024 × 768) with its web view on the start page.
+bool CreateInitScreen();
+
+// Closes the player's web view, then the init screen's; a missing one is skipped.
+void ShutdownWebViewHosts();
+
+// The web view of the window on screen (the player's, else the init screen's), or null.
+WebView::QtWebView* CurrentWebView();
+
+// Frees the windows themselves; the last step before the application object goes.
+void DestroyMainWindows();
+
+// The folder both windows keep cookies and storage in: $XDG_DATA_HOME (or ~/.local/share),
+// then "Corvel/WebEngineData".
+QString WebViewDataFolder();
+
+// Whether a certificate chain (DER, server first) carries a key pinned for `host` in the pin
+// store: the player's answer to a certificate the engine does not trust by its own roots.
+bool ChainMatchesPins(const std::wstring& host, const std::vector<std::string>& derChain);
+
+#endif  // CORVEL_APP_WINDOWS_QT_H_

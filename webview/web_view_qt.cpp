@@ -1,0 +1,401 @@
+#include "webview/web_view_qt.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSslCertificate>
+#include <QTimer>
+#include <QWebEngineCertificateError>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInfo>
+#include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineView>
+
+#include "config/config.h"
+#include "text/text.h"
+
+namespace WebView {
+
+namespace {
+
+// Messages travel from the page to the host as console messages carrying this prefix; the
+// console function is captured before any page script can replace it.
+const QString kMessagePrefix = QStringLiteral(
+    "\x01"
+    "corvel-web-message\x01");
+
+// The stand-in for the Windows host's messaging object. Added first, so that it exists before
+// the injected scripts and the page's own scripts run.
+const char kMessagingScript[] = R"JS((function () {
+  var chromeObject = window.chrome;
+  if (!chromeObject) {
+    chromeObject = {};
+    window.chrome = chromeObject;
+  }
+  if (chromeObject.webview) {
+    return;
+  }
+  var send = console.log.bind(console);
+  var prefix = '\u0001corvel-web-message\u0001';
+  var events = new EventTarget();
+  var webview = {};
+  Object.defineProperties(webview, {
+    postMessage: {
+      value: function (message) {
+        var text = typeof message === 'string' ? message : JSON.stringify(message);
+        if (typeof text !== 'string') {
+          throw new TypeError('postMessage: the value has no JSON form');
+        }
+        send(prefix + text);
+      }
+    },
+    addEventListener: {value: events.addEventListener.bind(events)},
+    removeEventListener: {value: events.removeEventListener.bind(events)},
+    _corvelDeliver: {
+      value: function (json) {
+        events.dispatchEvent(new MessageEvent('message', {data: JSON.parse(json)}));
+      }
+    }
+  });
+  Object.defineProperty(chromeObject, 'webview', {value: webview, enumerable: true});
+})();)JS";
+
+QString ToQString(const std::wstring& text) {
+  return QString::fromStdWString(text);
+}
+
+void Pump(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+}  // namespace
+
+class QtWebView::Page : public QWebEnginePage {
+ public:
+  Page(QWebEngineProfile* profile, QtWebView* owner) : QWebEnginePage(profile), owner_(owner) {}
+
+ protected:
+  bool acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) override {
+    // Frames navigate freely, as in the Windows host, whose policy sees top-level navigations.
+    return !isMainFrame || owner_->NavigationStarting(url);
+  }
+
+  // A new window (target=_blank, window.open) loads in this page instead: the engine then
+  // navigates this page to the address, through acceptNavigationRequest like any navigation.
+  QWebEnginePage* createWindow(WebWindowType) override { return this; }
+
+  void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level,
+                                const QString& message,
+                                int lineNumber,
+                                const QString& sourceId) override {
+    if (message.startsWith(kMessagePrefix)) {
+      owner_->MessageFromPage(message.mid(kMessagePrefix.size()));
+      return;
+    }
+    QWebEnginePage::javaScriptConsoleMessage(level, message, lineNumber, sourceId);
+  }
+
+ private:
+  QtWebView* owner_;
+};
+
+class QtWebView::RequestInterceptor : public QWebEngineUrlRequestInterceptor {
+ public:
+  explicit RequestInterceptor(QtWebView* owner) : owner_(owner) {}
+  void interceptRequest(QWebEngineUrlRequestInfo& info) override { owner_->RequestStarting(info); }
+
+ private:
+  QtWebView* owner_;
+};
+
+QtWebView::QtWebView(QWidget* parent, const QString& storagePath) {
+  if (storagePath.isEmpty()) {
+    profile_ = std::make_unique<QWebEngineProfile>();
+  } else {
+    profile_ = std::make_unique<QWebEngineProfile>(QStringLiteral("corvel"));
+    profile_->setPersistentStoragePath(storagePath);
+    profile_->setCachePath(storagePath + QStringLiteral("/cache"));
+  }
+  page_ = std::make_unique<Page>(profile_.get(), this);
+  interceptor_ = std::make_unique<RequestInterceptor>(this);
+  page_->setUrlRequestInterceptor(interceptor_.get());
+
+  QWebEngineScript messaging;
+  messaging.setName(QStringLiteral("corvel-messaging"));
+  messaging.setSourceCode(QString::fromUtf8(kMessagingScript));
+  messaging.setInjectionPoint(QWebEngineScript::DocumentCreation);
+  messaging.setWorldId(QWebEngineScript::MainWorld);
+  messaging.setRunsOnSubFrames(false);
+  page_->scripts().insert(messaging);
+
+  QObject::connect(page_.get(), &QWebEnginePage::loadFinished, [this](bool ok) { LoadFinished(ok); });
+
+  QWebEnginePage* page = page_.get();
+  QObject::connect(page, &QWebEnginePage::featurePermissionRequested,
+                   [page](const QUrl& origin, QWebEnginePage::Feature feature) {
+                     switch (feature) {
+                       case QWebEnginePage::MediaAudioCapture:
+                       case QWebEnginePage::MediaVideoCapture:
+                       case QWebEnginePage::MediaAudioVideoCapture:
+                       case QWebEnginePage::Notifications:
+                         page->setFeaturePermission(origin, feature, QWebEnginePage::PermissionGrantedByUser);
+                         break;
+                       default:
+                         break;
+                     }
+                   });
+  QObject::connect(page, &QWebEnginePage::certificateError, [this](const QWebEngineCertificateError& error) {
+    bool accept = false;
+    try {
+      // Only an unknown issuer can be made good by a pinned key; a wrong name, a lapsed date or
+      // a revoked certificate stays an error.
+      if (acceptCertificate && error.isOverridable() &&
+          error.type() == QWebEngineCertificateError::CertificateAuthorityInvalid) {
+        std::vector<std::string> chain;
+        for (const QSslCertificate& certificate : error.certificateChain()) {
+          const QByteArray der = certificate.toDer();
+          chain.emplace_back(der.constData(), static_cast<std::size_t>(der.size()));
+        }
+        accept = acceptCertificate(error.url().host().toStdWString(), chain);
+      }
+    } catch (...) {
+      accept = false;
+    }
+    QWebEngineCertificateError answer = error;
+    if (accept) {
+      answer.acceptCertificate();
+    } else {
+      answer.rejectCertificate();
+    }
+  });
+
+  view_ = new QWebEngineView(parent);
+  view_->setPage(page_.get());
+}
+
+QtWebView::~QtWebView() {
+  // The view goes before its page, the page before its interceptor and its profile.
+  delete view_.data();
+  page_.reset();
+  interceptor_.reset();
+  profile_.reset();
+}
+
+QWebEngineView* QtWebView::view() const {
+  return view_.data();
+}
+
+QWebEnginePage* QtWebView::page() const {
+  return page_.get();
+}
+
+void QtWebView::ConfigureSettings() {
+  view_->setContextMenuPolicy(Qt::NoContextMenu);
+  QWebEngineSettings* settings = page_->settings();
+  settings->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
+  settings->setAttribute(QWebEngineSettings::PluginsEnabled, true);
+  settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
+}
+
+bool QtWebView::AddDocumentScript(const std::wstring& script) {
+  if (script.empty()) {
+    return false;
+  }
+  QWebEngineScript entry;
+  entry.setName(QStringLiteral("corvel-document-script-%1").arg(++scriptCount_));
+  entry.setSourceCode(ToQString(script));
+  entry.setInjectionPoint(QWebEngineScript::DocumentCreation);
+  entry.setWorldId(QWebEngineScript::MainWorld);
+  entry.setRunsOnSubFrames(true);
+  page_->scripts().insert(entry);
+  return true;
+}
+
+void QtWebView::ExpectLoad() {
+  loadsExpectedAfter_ = loadsFinished_;
+}
+
+void QtWebView::Navigate(const std::wstring& url) {
+  ExpectLoad();
+  page_->load(QUrl(ToQString(url)));
+}
+
+void QtWebView::NavigateToString(const std::wstring& html, const QUrl& baseUrl) {
+  ExpectLoad();
+  stringNavigation_ = QUrl();
+  stringNavigationPending_ = true;
+  page_->setHtml(ToQString(html), baseUrl);
+}
+
+void QtWebView::GoBack() {
+  ExpectLoad();
+  page_->triggerAction(QWebEnginePage::Back);
+}
+
+void QtWebView::Reload() {
+  ExpectLoad();
+  page_->triggerAction(QWebEnginePage::Reload);
+}
+
+void QtWebView::PostWebMessageAsJson(const std::wstring& json) {
+  const QString script = QStringLiteral(
+                             "(function(){var w=window.chrome&&window.chrome.webview;"
+                             "if(w&&w._corvelDeliver){try{w._corvelDeliver('%1');}catch(e){}}})();")
+                             .arg(ToQString(JsStringEscape(json)));
+  page_->runJavaScript(script, QWebEngineScript::MainWorld);
+}
+
+void QtWebView::Apply(const std::vector<ViewStep>& steps, const std::function<void()>& reveal) {
+  for (const ViewStep& step : steps) {
+    switch (step.kind) {
+      case ViewStep::Kind::ConfigureSettings:
+        ConfigureSettings();
+        break;
+      case ViewStep::Kind::AddDocumentScript:
+        AddDocumentScript(step.text);
+        break;
+      case ViewStep::Kind::Navigate:
+        Navigate(step.text);
+        break;
+      case ViewStep::Kind::NavigateToString:
+        NavigateToString(step.text);
+        break;
+      case ViewStep::Kind::Reveal:
+        if (reveal) {
+          reveal();
+        }
+        break;
+    }
+  }
+}
+
+bool QtWebView::Print(QPrinter* printer, std::function<void(bool ok)> done) {
+  if (printDone_) {
+    return false;
+  }
+  printDone_ = std::move(done);
+  const auto connection = std::make_shared<QMetaObject::Connection>();
+  *connection = QObject::connect(view_.data(), &QWebEngineView::printFinished, [this, connection](bool ok) {
+    QObject::disconnect(*connection);
+    std::function<void(bool)> finished = std::move(printDone_);
+    printDone_ = nullptr;
+    try {
+      if (finished) {
+        finished(ok);
+      }
+    } catch (...) {
+    }
+  });
+  view_->print(printer);
+  return true;
+}
+
+QVariant QtWebView::EvaluateAndWait(const QString& script, int timeoutMs, bool* finished) {
+  // Shared with the callback, which may still arrive after a timeout.
+  struct Result {
+    bool done = false;
+    QVariant value;
+  };
+  auto result = std::make_shared<Result>();
+  QEventLoop loop;
+  QPointer<QEventLoop> loopGuard(&loop);
+  page_->runJavaScript(script, QWebEngineScript::MainWorld, [result, loopGuard](const QVariant& value) {
+    result->done = true;
+    result->value = value;
+    if (loopGuard) {
+      loopGuard->quit();
+    }
+  });
+  if (!result->done) {
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  if (finished != nullptr) {
+    *finished = result->done;
+  }
+  return result->value;
+}
+
+bool QtWebView::WaitForLoad(int timeoutMs) {
+  const bool loaded = WaitUntil([this] { return loadsFinished_ > loadsExpectedAfter_; }, timeoutMs);
+  return loaded && lastLoadOk_;
+}
+
+bool QtWebView::WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!condition()) {
+    if (clock.elapsed() >= timeoutMs) {
+      return condition();
+    }
+    Pump(10);
+  }
+  return true;
+}
+
+// Both are entered from Qt's event dispatch: nothing may escape them.
+void QtWebView::MessageFromPage(const QString& text) noexcept {
+  try {
+    if (onWebMessage) {
+      onWebMessage(text.toStdWString());
+    }
+  } catch (...) {
+  }
+}
+
+bool QtWebView::NavigationStarting(const QUrl& url) noexcept {
+  try {
+    if (!onNavigationStarting) {
+      return true;
+    }
+    // setHtml loads its document from a data: address; the first one after NavigateToString is
+    // that document (pages cannot start a navigation of their own before it commits).
+    if (stringNavigationPending_ && url.scheme() == QStringLiteral("data")) {
+      stringNavigationPending_ = false;
+      stringNavigation_ = url;
+    }
+    const std::wstring uri = !stringNavigation_.isEmpty() && url == stringNavigation_
+                                 ? std::wstring(L"about:blank")
+                                 : url.toString(QUrl::FullyEncoded).toStdWString();
+    bool cancel = false;
+    onNavigationStarting(uri, cancel);
+    return !cancel;
+  } catch (...) {
+    return false;
+  }
+}
+
+void QtWebView::RequestStarting(QWebEngineUrlRequestInfo& request) noexcept {
+  try {
+    request.setHttpHeader(Utf16ToUtf8(config::IdentificationHeaderName()).c_str(),
+                          Utf16ToUtf8(config::IdentificationHeaderValue()).c_str());
+    const std::wstring uri = request.requestUrl().toString(QUrl::FullyEncoded).toStdWString();
+    if (requestGate && !requestGate(uri)) {
+      request.block(true);
+      return;
+    }
+    if (onWebResourceRequested) {
+      onWebResourceRequested(uri, request);
+    }
+  } catch (...) {
+  }
+}
+
+void QtWebView::LoadFinished(bool ok) noexcept {
+  ++loadsFinished_;
+  lastLoadOk_ = ok;
+  try {
+    if (onLoadFinished) {
+      onLoadFinished(ok);
+    }
+  } catch (...) {
+  }
+}
+
+}  // namespace WebView

@@ -1,0 +1,133 @@
+// One Qt WebEngine view with the host side of the page protocol: document scripts added at the
+// creation of every document, the `window.chrome.webview` messaging object, navigation and
+// script execution. The Linux player and the web-view tests build on it.
+//
+// Like the Windows host, the view does some work itself and hands the rest to its owner:
+// - every request carries the identification header, then passes `requestGate` (the player's
+//   pin gate); a refused request is blocked and the owner's request callback never sees it;
+// - new windows are folded into this view (the navigation policy still applies to them);
+// - microphone, camera and notifications are granted; other permissions keep the engine's
+//   default (Qt shows no prompt, so they stay unanswered);
+// - a certificate the engine does not trust is accepted only when `acceptCertificate` says so.
+//
+// Everything runs on the GUI thread, the request callbacks included (Qt 6 calls a page's
+// request interceptor there); a QApplication must exist before construction and outlive the
+// object. Callbacks are invoked from the Qt event loop (also from the nested loops of the
+// waiting calls below) and must not throw: they run inside Qt's event dispatch.
+//
+// Pages post messages with window.chrome.webview.postMessage(value): onWebMessage receives the
+// value itself when it is a string and its JSON text otherwise, as the Windows host does. The
+// messaging object exists in the top document only; scripts in frames find none and so post
+// nothing, which is also how the Windows host behaves (its handler sees top-level messages).
+#ifndef CORVEL_WEBVIEW_WEB_VIEW_QT_H_
+#define CORVEL_WEBVIEW_WEB_VIEW_QT_H_
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+
+#include "webview/preparation.h"
+
+class QPrinter;
+class QWebEngineProfile;
+class QWebEngineUrlRequestInfo;
+class QWebEngineView;
+class QWebEnginePage;
+class QWidget;
+
+namespace WebView {
+
+class QtWebView {
+ public:
+  // With an empty storagePath the view uses an off-the-record profile (storage in memory for
+  // the life of this object); otherwise cookies and storage persist under that folder.
+  explicit QtWebView(QWidget* parent = nullptr, const QString& storagePath = QString());
+  ~QtWebView();
+  QtWebView(const QtWebView&) = delete;
+  QtWebView& operator=(const QtWebView&) = delete;
+
+  // The widget to place in a window. It may be reparented; this object deletes it unless its
+  // new parent already has.
+  QWebEngineView* view() const;
+  QWebEnginePage* page() const;
+
+  std::function<void(const std::wstring& message)> onWebMessage;
+  // End of each main-frame load, whatever its outcome.
+  std::function<void(bool ok)> onLoadFinished;
+  // Asked before every main-frame navigation: links, scripts, redirects, history, folded new
+  // windows and the owner's own Navigate. Setting `cancel` keeps the current page. The owner's
+  // NavigateToString is reported as "about:blank", as the Windows host reports it.
+  std::function<void(const std::wstring& uri, bool& cancel)> onNavigationStarting;
+  // Asked for every request of the page (frames and workers too) once it carries the
+  // identification header; false blocks it. Unset: everything passes. It may block for a
+  // network probe: the engine holds the request until it answers.
+  std::function<bool(const std::wstring& uri)> requestGate;
+  // Every request that passed the gate; the owner may set further headers on `request`.
+  std::function<void(const std::wstring& uri, QWebEngineUrlRequestInfo& request)> onWebResourceRequested;
+  // A server certificate the engine does not trust by its own roots: the host and the chain
+  // it presented (DER, server certificate first); true lets the load go on. Unset: refused.
+  std::function<bool(const std::wstring& host, const std::vector<std::string>& derChain)> acceptCertificate;
+
+  // The view's fixed settings: no context menu, scripts on, the built-in PDF viewer on.
+  void ConfigureSettings();
+  // Runs `script` in the main world of every document created from now on, top documents and
+  // frames alike (as WebView2's AddScriptToExecuteOnDocumentCreated does), before the
+  // document's own scripts, in the order added. False when the script is empty.
+  bool AddDocumentScript(const std::wstring& script);
+  void Navigate(const std::wstring& url);
+  // Shows `html` as a page; relative addresses resolve against `baseUrl` (none by default).
+  void NavigateToString(const std::wstring& html, const QUrl& baseUrl = QUrl());
+  void GoBack();
+  void Reload();
+  // Delivers a JSON value to the page's "message" listeners of window.chrome.webview
+  // (event.data is the parsed value). Invalid JSON is dropped.
+  void PostWebMessageAsJson(const std::wstring& json);
+  // Applies a preparation plan in order; Reveal calls `reveal` (when set).
+  void Apply(const std::vector<ViewStep>& steps, const std::function<void()>& reveal);
+  // Prints the current page to `printer`, which must stay alive until `done` is called with the
+  // outcome (once, from the event loop). False, without a call of `done`, while another print
+  // of this view is still running.
+  bool Print(QPrinter* printer, std::function<void(bool ok)> done);
+
+  // Runs `script` in the top document's main world and waits for its value (nested event
+  // loop). `finished`, when given, tells whether the script returned before the timeout.
+  QVariant EvaluateAndWait(const QString& script, int timeoutMs = 5000, bool* finished = nullptr);
+  // Waits for the next load to finish (counted from the last Navigate, NavigateToString,
+  // GoBack or Reload); returns its success, or false on timeout.
+  bool WaitForLoad(int timeoutMs = 15000);
+  // Runs the event loop until `condition` holds or the time is up; returns the last answer.
+  static bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
+
+ private:
+  class Page;
+  class RequestInterceptor;
+
+  void MessageFromPage(const QString& text) noexcept;
+  void LoadFinished(bool ok) noexcept;
+  bool NavigationStarting(const QUrl& url) noexcept;  // false cancels
+  void RequestStarting(QWebEngineUrlRequestInfo& request) noexcept;
+  void ExpectLoad();
+
+  std::unique_ptr<QWebEngineProfile> profile_;
+  std::unique_ptr<RequestInterceptor> interceptor_;
+  std::unique_ptr<Page> page_;
+  QPointer<QWebEngineView> view_;
+  int scriptCount_ = 0;
+  int loadsFinished_ = 0;
+  int loadsExpectedAfter_ = 0;
+  bool lastLoadOk_ = false;
+  // The document that NavigateToString is loading, reported to the policy as about:blank.
+  QUrl stringNavigation_;
+  bool stringNavigationPending_ = false;
+  std::function<void(bool ok)> printDone_;
+};
+
+}  // namespace WebView
+
+#endif  // CORVEL_WEBVIEW_WEB_VIEW_QT_H_
