@@ -201,10 +201,11 @@ HttpResponse HttpClient::RequestUnguarded(const std::wstring& method,
 
   const bool checkPins = parts->secure && !pinningDisabled_;
   if (checkPins) {
+    const std::wstring server = parts->host + L":" + std::to_wstring(parts->port);
     bool done = false;
     {
       std::lock_guard<std::mutex> guard(lock_);
-      done = preflightedHosts_.count(parts->host) != 0;
+      done = preflightedHosts_.count(server) != 0;
     }
     if (!done) {
       if (!transport_->Preflight(*parts)) {
@@ -213,7 +214,7 @@ HttpResponse HttpClient::RequestUnguarded(const std::wstring& method,
         return response;
       }
       std::lock_guard<std::mutex> guard(lock_);
-      preflightedHosts_.insert(parts->host);
+      preflightedHosts_.insert(server);
     }
   }
 

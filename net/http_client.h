@@ -1,14 +1,16 @@
 // The player's own synchronous HTTP(S) client for the platform's server API.
 //
-// One request per call: split the URL, check the host's certificate once per client with a
+// One request per call: split the URL, check the server's certificate once per client with a
 // "HEAD /" pre-flight, send the request with the default headers, check the certificate again
-// after the response, read the status and the whole body. Redirects are never followed and no
-// proxy is used. Trust in an HTTPS server rests on the certificate pins (net/pinning.h), not on
-// the system's certificate validation. Request failures never throw: they come back as an
-// HttpResponse with success false and a one-line error text.
+// after the response, read the status and the whole body. A server is a host and a port: a
+// pre-flight passed on one port of a host says nothing about a server on another port, so that
+// server is pre-flighted before it gets a request (and the secrets it carries). Redirects are
+// never followed and no proxy is used. Trust in an HTTPS server rests on the certificate pins
+// (net/pinning.h), not on the system's certificate validation. Request failures never throw:
+// they come back as an HttpResponse with success false and a one-line error text.
 //
 // Threads: an HttpClient may be used from several threads at once. The default headers and the
-// set of pre-flighted hosts are guarded by one mutex that is never held across network I/O.
+// set of pre-flighted servers are guarded by one mutex that is never held across network I/O.
 #ifndef CORVEL_NET_HTTP_CLIENT_H_
 #define CORVEL_NET_HTTP_CLIENT_H_
 
@@ -106,7 +108,8 @@ class HttpClient {
   std::unique_ptr<HttpTransport> transport_;
   std::mutex lock_;
   std::map<std::wstring, std::wstring> defaultHeaders_;  // guarded by lock_
-  std::set<std::wstring> preflightedHosts_;              // guarded by lock_; case-sensitive
+  // "host:port", the host as split from the URL (case-sensitive). Guarded by lock_.
+  std::set<std::wstring> preflightedHosts_;
   std::atomic<bool> pinningDisabled_{false};
 };
 

@@ -144,8 +144,8 @@ struct FakeClient {
 };
 
 // Catches a pre-flight that runs on every request, is skipped after a refusal, ignores letter
-// case, or runs on plain HTTP.
-TEST(HttpClientTest, PreflightRunsOncePerExactHostAndOnlyOverHttps) {
+// case, runs on plain HTTP, or lets a server on another port of a checked host go unchecked.
+TEST(HttpClientTest, PreflightRunsOncePerExactServerAndOnlyOverHttps) {
   FakeClient fake;
   fake.transport->refusedHosts = {L"evil.test"};
   struct Step {
@@ -162,7 +162,9 @@ TEST(HttpClientTest, PreflightRunsOncePerExactHostAndOnlyOverHttps) {
        "Pre-flight SSL Pin validation FAILED for evil.test. MITM Attack Prevented!"},
       {L"https://evil.test/e", true,
        "Pre-flight SSL Pin validation FAILED for evil.test. MITM Attack Prevented!"},
-      {L"https://platform.test:8443/f", false, ""},  // the host, not host and port, is remembered
+      {L"https://platform.test:443/f", false, ""},  // the same server as without the port
+      {L"https://platform.test:8443/g", true, ""},  // another server on the same host
+      {L"https://platform.test:8443/h", false, ""},
   };
   std::size_t preflights = 0;
   std::size_t exchanges = 0;

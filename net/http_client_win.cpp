@@ -76,9 +76,9 @@ class WinHttpTransport : public HttpTransport {
     if (!request)
       return true;
     ApplyPlayerRequestOptions(request.get(), false);
-    const bool answered =
-        WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
-        WinHttpReceiveResponse(request.get(), nullptr);
+    const bool answered = WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+                          WinHttpReceiveResponse(request.get(), nullptr);
     // Checked whatever the exchange gave: a pinned host that shows no certificate is refused.
     if (!ValidateServerPins(request.get(), url.host))
       return false;

@@ -1,11 +1,12 @@
 // The server API client against the local reference platform (tools/platform_server.py) on
 // 127.0.0.1: libcurl natively, WinHTTP under Wine, from this one source.
 //
-// Ports: 47443 the platform (leaf-a / inter-a / root-a), 47444 an intercepting proxy (nothing
-// pinned), 47445 a rotated leaf under inter-a, 47446 a chain where only root-a is pinned, 47447
-// inter-a's key under an unpinned root, 47480 plain HTTP, 47479 the control port. The built-in
-// pins cover "127.0.0.1", the platform's own domain, whose refusals end the process; the served
-// pin list adds "localhost" (inter-a and root-a), so refusals are tested on "localhost".
+// Ports, from the port P of the configured platform address (47443 by default): P the platform
+// (leaf-a / inter-a / root-a), P+1 an intercepting proxy (nothing pinned), P+2 a rotated leaf
+// under inter-a, P+3 a chain where only root-a is pinned, P+4 inter-a's key under an unpinned
+// root, P+37 plain HTTP, P+36 the control port. The built-in pins cover "127.0.0.1", the
+// platform's own domain, whose refusals end the process; the served pin list adds "localhost"
+// (inter-a and root-a), so refusals are tested on "localhost".
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -47,11 +48,31 @@ class NoticeGuard : public ::testing::Environment {
 [[maybe_unused]] ::testing::Environment* const kNoticeGuard =
     ::testing::AddGlobalTestEnvironment(new NoticeGuard);
 
-const std::wstring kControl = L"http://127.0.0.1:47479";
+// The reference platform's ports, laid out from the configured platform address.
+struct Ports {
+  int platform, proxy, rotated, rootOnly, interOnly, control, plain;
+};
+
+const Ports& P() {
+  static const Ports ports = [] {
+    const std::optional<UrlParts> base = SplitHttpUrl(config::PlatformBaseUrl());
+    const int p = base ? base->port : 47443;
+    return Ports{p, p + 1, p + 2, p + 3, p + 4, p + 36, p + 37};
+  }();
+  return ports;
+}
+
+std::wstring HostPort(const std::wstring& host, int port) {
+  return host + L":" + std::to_wstring(port);
+}
 const std::string kToken = "demo-token-2026";
 
 std::wstring Origin(const std::wstring& host, int port, bool tls = true) {
-  return std::wstring(tls ? L"https://" : L"http://") + host + L":" + std::to_wstring(port);
+  return std::wstring(tls ? L"https://" : L"http://") + HostPort(host, port);
+}
+
+std::wstring Control() {
+  return Origin(L"127.0.0.1", P().control, false);
 }
 
 std::wstring VersionPath() {
@@ -63,15 +84,15 @@ class Platform {
   Platform() { control_.DisablePinning(); }
 
   void Reset() {
-    const HttpResponse response = control_.Post(kControl + L"/reset", "{}", L"application/json");
+    const HttpResponse response = control_.Post(Control() + L"/reset", "{}", L"application/json");
     ASSERT_TRUE(response.success) << "reference platform not reachable: " << response.error;
   }
   void Switch(const Json& request) {
-    const HttpResponse response = control_.Post(kControl + L"/switch", request.dump(), L"application/json");
+    const HttpResponse response = control_.Post(Control() + L"/switch", request.dump(), L"application/json");
     ASSERT_TRUE(response.success) << response.body << response.error;
   }
   Json Log() {
-    const HttpResponse response = control_.Get(kControl + L"/log");
+    const HttpResponse response = control_.Get(Control() + L"/log");
     EXPECT_TRUE(response.success) << response.error;
     return Json::parse(response.body, nullptr, false);
   }
@@ -125,14 +146,14 @@ TEST_F(NetIntegrationTest, PinListExtendsTheStoreAndItsSecretTravelsOnLaterReque
   EXPECT_FALSE(update.hasUpdate);
 
   const std::string secret = Utf16ToUtf8(config::XSecret());
-  const std::vector<Json> gets = platform.Requests("GET", 47443);
+  const std::vector<Json> gets = platform.Requests("GET", P().platform);
   ASSERT_EQ(gets.size(), 2u);
   for (const Json& get : gets)
     EXPECT_EQ(HeaderValues(get, "X-Secret"), std::vector<std::string>{secret});
   EXPECT_EQ(HeaderValues(gets[0], "User-Agent"),
             std::vector<std::string>{Utf16ToUtf8(config::ClientUserAgent())});
   // One pre-flight for the host, none for the second request; neither carries a body type.
-  EXPECT_EQ(platform.Requests("HEAD", 47443).size(), 1u);
+  EXPECT_EQ(platform.Requests("HEAD", P().platform).size(), 1u);
   for (const Json& get : gets)
     EXPECT_TRUE(HeaderValues(get, "Content-Type").empty());
 }
@@ -154,16 +175,17 @@ TEST_F(NetIntegrationTest, ContentRequestSendsEncodedFormAndReadsTheRecord) {
   };
   for (const Case& c : cases) {
     std::string error;
-    const std::optional<ContentData> content = GetContentData(L"127.0.0.1:47443/", c.id, c.token, error);
+    const std::optional<ContentData> content =
+        GetContentData(HostPort(L"127.0.0.1", P().platform) + L"/", c.id, c.token, error);
     ASSERT_TRUE(content.has_value()) << c.id << ": " << error;
     EXPECT_EQ(error, "");
     EXPECT_EQ(content->type, c.type) << c.id;
-    EXPECT_EQ(content->url, "https://127.0.0.1:47443" + c.urlPath) << c.id;
+    EXPECT_EQ(content->url, Utf16ToUtf8(Origin(L"127.0.0.1", P().platform)) + c.urlPath) << c.id;
     EXPECT_EQ(content->scriptId, c.scriptId) << c.id;
     EXPECT_EQ(content->watermarkText.empty(), !c.watermark) << c.id;
     EXPECT_EQ(content->watermarkText.find("inner"), std::string::npos) << c.id;
   }
-  const std::vector<Json> puts = platform.Requests("PUT", 47443);
+  const std::vector<Json> puts = platform.Requests("PUT", P().platform);
   ASSERT_EQ(puts.size(), 4u);
   EXPECT_EQ(puts[0]["path"], Utf16ToUtf8(config::ContentPath()));
   EXPECT_EQ(puts[0]["body"], BuildContentForm("k+y&z=2026%25/ok", "lesson-encoded+1&2=3"));
@@ -178,12 +200,12 @@ TEST_F(NetIntegrationTest, ContentRequestSendsEncodedFormAndReadsTheRecord) {
               std::vector<std::string>{"application/x-www-form-urlencoded"});
   }
   // The constant header stays on the shared client for the version check that follows.
-  CheckForUpdate(4.11, L"http://127.0.0.1:47480");
-  const std::vector<Json> versions = platform.Requests("GET", 47480);
+  CheckForUpdate(4.11, Origin(L"127.0.0.1", P().plain, false));
+  const std::vector<Json> versions = platform.Requests("GET", P().plain);
   ASSERT_EQ(versions.size(), 1u);
   EXPECT_EQ(versions[0]["path"], Utf16ToUtf8(VersionPath()));
   EXPECT_EQ(HeaderValues(versions[0], constantName).size(), 1u);
-  EXPECT_TRUE(platform.Requests("HEAD", 47480).empty()) << "plain HTTP has no pre-flight";
+  EXPECT_TRUE(platform.Requests("HEAD", P().plain).empty()) << "plain HTTP has no pre-flight";
 }
 
 // Catches a server message lost behind the transport text, a transport text lost, and a 2xx
@@ -191,6 +213,7 @@ TEST_F(NetIntegrationTest, ContentRequestSendsEncodedFormAndReadsTheRecord) {
 TEST_F(NetIntegrationTest, ContentFailuresGiveTheServerMessageOrTheClientError) {
   ASSERT_TRUE(LoadDynamicPins());
   const std::string path = Utf16ToUtf8(config::ContentPath());
+  const std::wstring platformHost = HostPort(L"127.0.0.1", P().platform);
   struct Case {
     Json switchSpec;  // null: none
     std::wstring domain;
@@ -198,19 +221,19 @@ TEST_F(NetIntegrationTest, ContentFailuresGiveTheServerMessageOrTheClientError) 
     std::string errorPrefix;
   };
   const Case cases[] = {
-      {nullptr, L"127.0.0.1:47443", "lesson-expired", kToken, "This lesson link has expired."},
-      {nullptr, L"127.0.0.1:47443", "lesson-page", "wrong-token", "Your session has expired."},
+      {nullptr, platformHost, "lesson-expired", kToken, "This lesson link has expired."},
+      {nullptr, platformHost, "lesson-page", "wrong-token", "Your session has expired."},
       {{{"path", path}, {"mode", "404_message"}, {"message", "Closed \u0645\u063a\u0644\u0642"}},
-       L"127.0.0.1:47443",
+       platformHost,
        "lesson-page",
        kToken,
        "Closed \u0645\u063a\u0644\u0642"},
-      {{{"path", path}, {"mode", "500"}}, L"127.0.0.1:47443", "lesson-page", kToken, ""},
-      {{{"path", path}, {"mode", "not_json"}}, L"127.0.0.1:47443", "lesson-page", kToken, ""},
-      {{{"path", path}, {"mode", "wrong_types"}}, L"127.0.0.1:47443", "lesson-page", kToken, ""},
-      {{{"path", path}, {"mode", "redirect"}}, L"127.0.0.1:47443", "lesson-page", kToken, ""},
+      {{{"path", path}, {"mode", "500"}}, platformHost, "lesson-page", kToken, ""},
+      {{{"path", path}, {"mode", "not_json"}}, platformHost, "lesson-page", kToken, ""},
+      {{{"path", path}, {"mode", "wrong_types"}}, platformHost, "lesson-page", kToken, ""},
+      {{{"path", path}, {"mode", "redirect"}}, platformHost, "lesson-page", kToken, ""},
       {{{"path", path}, {"mode", "respond"}, {"status", 409}, {"body", {{"message", 7}}}},
-       L"127.0.0.1:47443",
+       platformHost,
        "lesson-page",
        kToken,
        ""},
@@ -243,7 +266,7 @@ TEST_F(NetIntegrationTest, PinnedIntermediateOrRootPassesWhenTheLeafKeyChanged) 
   ASSERT_TRUE(LoadDynamicPins());
   const wchar_t* hosts[] = {L"127.0.0.1", L"localhost"};  // built-in scope, served scope
   for (const wchar_t* host : hosts) {
-    for (int port : {47443, 47445, 47446, 47447}) {
+    for (int port : {P().platform, P().rotated, P().rootOnly, P().interOnly}) {
       HttpClient client;
       const HttpResponse response = client.Get(Origin(host, port) + VersionPath());
       EXPECT_TRUE(response.success) << Utf16ToUtf8(host) << ":" << port << " " << response.error;
@@ -259,26 +282,58 @@ TEST_F(NetIntegrationTest, PinnedHostPresentingAnUnpinnedKeyNeverGetsTheRequest)
   ASSERT_TRUE(LoadDynamicPins());
   for (int attempt = 0; attempt < 2; ++attempt) {
     std::string error;
-    EXPECT_FALSE(GetContentData(L"localhost:47444", "lesson-page", kToken, error).has_value());
+    EXPECT_FALSE(GetContentData(HostPort(L"localhost", P().proxy), "lesson-page", kToken, error).has_value());
     EXPECT_EQ(error, "Pre-flight SSL Pin validation FAILED for localhost. MITM Attack Prevented!");
   }
   EXPECT_TRUE(platform.Requests("PUT").empty());
-  EXPECT_EQ(platform.Requests("HEAD", 47444).size(), 2u) << "a refused host is pre-flighted again";
+  EXPECT_EQ(platform.Requests("HEAD", P().proxy).size(), 2u) << "a refused host is pre-flighted again";
 
-  // After a passed pre-flight of the host (on the platform port), the certificate of every
-  // response is still checked: the interceptor's port is refused after its answer arrives.
+  // A pre-flight passed on one port of the host does not vouch for another port's server: the
+  // interceptor's port is pre-flighted and refused before it gets any request.
   HttpClient client;
-  ASSERT_TRUE(client.Get(Origin(L"localhost", 47443) + VersionPath()).success);
-  const HttpResponse refused = client.Get(Origin(L"localhost", 47444) + VersionPath());
+  ASSERT_TRUE(client.Get(Origin(L"localhost", P().platform) + VersionPath()).success);
+  const HttpResponse refused = client.Get(Origin(L"localhost", P().proxy) + VersionPath());
+  EXPECT_FALSE(refused.success);
+  EXPECT_EQ(refused.error, "Pre-flight SSL Pin validation FAILED for localhost. MITM Attack Prevented!");
+  EXPECT_EQ(platform.Requests("HEAD", P().proxy).size(), 3u);
+  EXPECT_TRUE(platform.Requests("GET", P().proxy).empty());
+}
+
+// After a passed pre-flight the certificate of every response is still checked, also on a
+// kept-alive connection that an earlier request opened: once the host's pins no longer match
+// that connection's chain, the answer is refused and its body dropped.
+TEST_F(NetIntegrationTest, EveryAnswerIsCheckedAfterThePreflight) {
+  ASSERT_TRUE(LoadDynamicPins());
+  HttpClient client;
+  ASSERT_TRUE(client.Get(Origin(L"localhost", P().platform) + VersionPath()).success);
+  std::vector<PinEntry> pins = DefaultPins();
+  pins.push_back({L"localhost", {"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="}});
+  ReplacePins(pins);
+  const HttpResponse refused = client.Get(Origin(L"localhost", P().platform) + VersionPath());
   EXPECT_FALSE(refused.success);
   EXPECT_EQ(refused.error, "SSL Pin validation FAILED for localhost");
+  EXPECT_EQ(refused.statusCode, 0u);
   EXPECT_EQ(refused.body, "");
-  EXPECT_EQ(platform.Requests("HEAD", 47444).size(), 2u);
+  std::vector<Json> versions;
+  std::size_t localHeads = 0;
+  const Json log = platform.Log();
+  for (const Json& request : log["requests"]) {
+    const bool local = HeaderValues(request, "Host") ==
+                       std::vector<std::string>{Utf16ToUtf8(HostPort(L"localhost", P().platform))};
+    if (local && request["method"] == "HEAD")
+      ++localHeads;
+    if (local && request["method"] == "GET" && request["path"] == Utf16ToUtf8(VersionPath()))
+      versions.push_back(request);
+  }
+  EXPECT_EQ(localHeads, 1u) << "the second request needs no pre-flight";
+  ASSERT_EQ(versions.size(), 2u);
+  EXPECT_EQ(versions[0]["connection"], versions[1]["connection"])
+      << "the second answer came on the kept-alive connection";
 }
 
 TEST_F(NetIntegrationTest, UnpinnedHostAcceptsASelfSignedChain) {
   HttpClient client;  // "localhost" has no pins until the pin list is loaded
-  const HttpResponse response = client.Get(Origin(L"localhost", 47444) + VersionPath());
+  const HttpResponse response = client.Get(Origin(L"localhost", P().proxy) + VersionPath());
   EXPECT_TRUE(response.success) << response.error;
   EXPECT_EQ(response.statusCode, 200u);
 }
@@ -299,7 +354,8 @@ TEST_F(NetIntegrationTest, StatusesOutsideTwoHundredAreCompletedExchanges) {
       {{{"path", path}, {"mode", "redirect"}, {"location", "/redirected"}}, 302, false, ""},
       {{{"path", path}, {"mode", "respond"}, {"status", 201}, {"body", "created"}}, 201, true, "created"},
   };
-  for (const std::wstring& origin : {Origin(L"127.0.0.1", 47443), Origin(L"127.0.0.1", 47480, false)}) {
+  for (const std::wstring& origin :
+       {Origin(L"127.0.0.1", P().platform), Origin(L"127.0.0.1", P().plain, false)}) {
     for (const Case& c : cases) {
       platform.Reset();
       platform.Switch(c.switchSpec);
@@ -323,13 +379,13 @@ TEST_F(NetIntegrationTest, VersionCheckReadsTheAnswerOfTheChosenPlatform) {
       {{"path", path},
        {"mode", "respond"},
        {"status", 200},
-       {"body", {{"version", "4.12"}, {"is_required", "1"}, {"link", "https://127.0.0.1:47443/dl"}}}});
-  const UpdateInfo update = CheckForUpdate(4.11, L"127.0.0.1:47443");
+       {"body", {{"version", "4.12"}, {"is_required", "1"}, {"link", "https://downloads.corvel.test/dl"}}}});
+  const UpdateInfo update = CheckForUpdate(4.11, HostPort(L"127.0.0.1", P().platform));
   EXPECT_TRUE(update.hasUpdate);
   EXPECT_TRUE(update.isRequired);
-  EXPECT_EQ(update.link, L"https://127.0.0.1:47443/dl");
+  EXPECT_EQ(update.link, L"https://downloads.corvel.test/dl");
   platform.Switch({{"path", path}, {"mode", "not_json"}});
-  EXPECT_FALSE(CheckForUpdate(1.0, L"127.0.0.1:47443").hasUpdate);
+  EXPECT_FALSE(CheckForUpdate(1.0, HostPort(L"127.0.0.1", P().platform)).hasUpdate);
 }
 
 // The page script is fetched with pinning off: even the interceptor's port answers.
@@ -337,7 +393,8 @@ TEST_F(NetIntegrationTest, PageScriptFetchIgnoresPinsAndNeedsASuccess) {
   const ContentSource source = NetContentSource();
   // The configured prefix, moved to the interceptor's port.
   std::string prefix = config::PageScriptUrlPrefix();
-  prefix.replace(prefix.find(":47443"), 6, ":47444");
+  const std::string platformPort = ":" + std::to_string(P().platform);
+  prefix.replace(prefix.find(platformPort), platformPort.size(), ":" + std::to_string(P().proxy));
   const std::optional<std::string> script = source.fetchPageScript(WidenAscii(prefix + "7"));
   ASSERT_TRUE(script.has_value());
   EXPECT_NE(script->find("corvel-page-script-7"), std::string::npos);
@@ -349,8 +406,8 @@ TEST_F(NetIntegrationTest, PageScriptFetchIgnoresPinsAndNeedsASuccess) {
 TEST_F(NetIntegrationTest, WebHostProbeJudgesTheCertificateOfTheResponse) {
   ASSERT_TRUE(LoadDynamicPins());
   platform.Reset();
-  EXPECT_EQ(ProbeWebHost(L"localhost", 47444), WebProbeResult::kRefused);
-  EXPECT_EQ(ProbeWebHost(L"localhost", 47447), WebProbeResult::kTrusted);
+  EXPECT_EQ(ProbeWebHost(L"localhost", P().proxy), WebProbeResult::kRefused);
+  EXPECT_EQ(ProbeWebHost(L"localhost", P().interOnly), WebProbeResult::kTrusted);
   EXPECT_EQ(ProbeWebHost(L"localhost", 1), WebProbeResult::kUnreachable);
   const std::vector<Json> heads = platform.Requests("HEAD");
   ASSERT_EQ(heads.size(), 2u);
@@ -370,7 +427,7 @@ TEST_F(NetIntegrationTest, PlatformHostWithAnUnpinnedKeyEndsInTheInterceptionNot
   EXPECT_EXIT(
       {
         HttpClient client;
-        client.Get(Origin(L"127.0.0.1", 47444) + VersionPath());
+        client.Get(Origin(L"127.0.0.1", P().proxy) + VersionPath());
         std::_Exit(0);
       },
       ::testing::ExitedWithCode(kUnexpectedNotice), "interception notice");
@@ -381,7 +438,7 @@ TEST_F(NetIntegrationTest, SlowAnswerEndsWithTheReceiveTimeout) {
   platform.Switch({{"path", Utf16ToUtf8(VersionPath())}, {"mode", "delay"}, {"delay_ms", 40000}});
   HttpClient client;
   const auto start = std::chrono::steady_clock::now();
-  const HttpResponse response = client.Get(Origin(L"127.0.0.1", 47443) + VersionPath());
+  const HttpResponse response = client.Get(Origin(L"127.0.0.1", P().platform) + VersionPath());
   const auto seconds =
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
   EXPECT_FALSE(response.success);
