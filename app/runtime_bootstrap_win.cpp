@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "base/module_path.h"
 #include "base/unique_handle.h"
 #include "config/config.h"
 #include "webview/webview2_loader.h"
@@ -36,22 +37,6 @@ constexpr wchar_t kDownloadFailedCaption[] = L"Download Error";
 constexpr wchar_t kInstallFailedText[] =
     L"WebView2 installation may have failed.\nPlease restart the application.";
 constexpr wchar_t kInstallFailedCaption[] = L"Installation";
-
-std::wstring RealModulePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0)
-      return {};
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    if (path.size() >= 32768)
-      return {};  // truncated even at the longest Windows path
-    path.resize(path.size() * 2);
-  }
-}
 
 std::wstring RealTempFolder() {
   wchar_t buffer[MAX_PATH + 1] = {};  // MAX_PATH + 1 is the longest answer GetTempPathW gives
@@ -146,7 +131,7 @@ bool EnsureRuntime(const RuntimeBootstrapCalls& calls) {
 
 RuntimeBootstrapCalls DefaultRuntimeBootstrapCalls() {
   RuntimeBootstrapCalls calls;
-  calls.modulePath = RealModulePath;
+  calls.modulePath = base::ExecutablePath;
   calls.tempFolder = RealTempFolder;
   calls.runtimeVersion = [](const wchar_t* folderOrNull, std::wstring& version) {
     return WebView::GetAvailableBrowserVersion(folderOrNull, version);

@@ -71,7 +71,7 @@ class QtStartupPlatform : public StartupPlatform {
 std::wstring InstanceLockFileName(const std::wstring& mutexName);
 
 // The freedesktop entry that makes `executablePath` the handler of "<scheme>:" links. Name and
-// path are escaped as the Desktop Entry Specification asks (the path is one quoted argument).
+// path are escaped as the freedesktop desktop-entry format asks (the path is one quoted argument).
 std::string BuildSchemeDesktopEntry(const std::wstring& scheme,
                                     const std::wstring& displayName,
                                     const std::wstring& executablePath);

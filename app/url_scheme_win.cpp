@@ -2,6 +2,7 @@
 #include <shellapi.h>
 
 #include "app/url_scheme.h"
+#include "base/module_path.h"
 #include "base/unique_handle.h"
 
 namespace {
@@ -42,12 +43,7 @@ bool RegisterUrlProtocol(const std::wstring& scheme, const std::wstring& display
   return true;
 }
 
-std::wstring GetModulePath() {
-  wchar_t path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  if (length == 0) return std::wstring();
-  return std::wstring(path, length);
-}
+std::wstring GetModulePath() { return base::ExecutablePath(); }
 
 std::vector<std::wstring> SplitProcessCommandLine() {
   std::vector<std::wstring> arguments;

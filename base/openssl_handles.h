@@ -2,8 +2,10 @@
 #ifndef CORVEL_BASE_OPENSSL_HANDLES_H_
 #define CORVEL_BASE_OPENSSL_HANDLES_H_
 
+#include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include <cstddef>
 #include <memory>
 
 namespace base {
@@ -13,6 +15,26 @@ struct X509Deleter {
 };
 
 using UniqueX509 = std::unique_ptr<X509, X509Deleter>;
+
+struct CipherContextDeleter {
+  void operator()(EVP_CIPHER_CTX* context) const noexcept { EVP_CIPHER_CTX_free(context); }
+};
+
+using UniqueCipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextDeleter>;
+
+// AES in CBC mode for a key of 16, 24 or 32 bytes; null for any other length.
+inline const EVP_CIPHER* AesCbcForKey(std::size_t keySize) {
+  switch (keySize) {
+    case 16:
+      return EVP_aes_128_cbc();
+    case 24:
+      return EVP_aes_192_cbc();
+    case 32:
+      return EVP_aes_256_cbc();
+    default:
+      return nullptr;
+  }
+}
 
 }  // namespace base
 

@@ -7,38 +7,23 @@
 #include <memory>
 #include <stdexcept>
 
+#include "base/openssl_handles.h"
 #include "link/envelope.h"
 
 namespace {
 
 constexpr std::size_t kAesBlockSize = 16;
 
-struct CipherContextDeleter {
-  void operator()(EVP_CIPHER_CTX* context) const { EVP_CIPHER_CTX_free(context); }
-};
+using base::UniqueCipherContext;
+
 struct MacDeleter {
   void operator()(EVP_MAC* mac) const { EVP_MAC_free(mac); }
 };
 struct MacContextDeleter {
   void operator()(EVP_MAC_CTX* context) const { EVP_MAC_CTX_free(context); }
 };
-using UniqueCipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextDeleter>;
 using UniqueMac = std::unique_ptr<EVP_MAC, MacDeleter>;
 using UniqueMacContext = std::unique_ptr<EVP_MAC_CTX, MacContextDeleter>;
-
-// AES accepts exactly three key lengths; any other is refused like CNG refuses the key.
-const EVP_CIPHER* CipherForKey(std::size_t keySize) {
-  switch (keySize) {
-    case 16:
-      return EVP_aes_128_cbc();
-    case 24:
-      return EVP_aes_192_cbc();
-    case 32:
-      return EVP_aes_256_cbc();
-    default:
-      return nullptr;
-  }
-}
 
 }  // namespace
 
@@ -48,7 +33,7 @@ std::vector<unsigned char> AesCbcDecrypt(const std::vector<unsigned char>& ciphe
   UniqueCipherContext context(EVP_CIPHER_CTX_new());
   if (!context)
     throw std::runtime_error("BCryptOpenAlgorithmProvider failed");
-  const EVP_CIPHER* cipher = CipherForKey(key.size());
+  const EVP_CIPHER* cipher = base::AesCbcForKey(key.size());
   if (cipher == nullptr)
     throw std::runtime_error("BCryptGenerateSymmetricKey failed");
   // CNG rejects these before decrypting anything (its size query).

@@ -6,28 +6,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "base/openssl_handles.h"
 #include "link/envelope_writer.h"
-
-namespace {
-
-struct CipherContextDeleter {
-  void operator()(EVP_CIPHER_CTX* context) const { EVP_CIPHER_CTX_free(context); }
-};
-
-const EVP_CIPHER* CipherForKey(std::size_t keySize) {
-  switch (keySize) {
-    case 16:
-      return EVP_aes_128_cbc();
-    case 24:
-      return EVP_aes_192_cbc();
-    case 32:
-      return EVP_aes_256_cbc();
-    default:
-      return nullptr;
-  }
-}
-
-}  // namespace
 
 std::vector<unsigned char> AesCbcEncrypt(const std::vector<unsigned char>& plaintext,
                                          const std::vector<unsigned char>& key,
@@ -35,10 +15,10 @@ std::vector<unsigned char> AesCbcEncrypt(const std::vector<unsigned char>& plain
   if (plaintext.size() > INT_MAX - 16 || iv.size() != 16) {
     throw std::runtime_error("AES encryption: bad input size");
   }
-  const EVP_CIPHER* cipher = CipherForKey(key.size());
+  const EVP_CIPHER* cipher = base::AesCbcForKey(key.size());
   if (cipher == nullptr)
     throw std::runtime_error("AES encryption: key not accepted");
-  std::unique_ptr<EVP_CIPHER_CTX, CipherContextDeleter> context(EVP_CIPHER_CTX_new());
+  base::UniqueCipherContext context(EVP_CIPHER_CTX_new());
   std::vector<unsigned char> ciphertext((plaintext.size() / 16 + 1) * 16, 0);
   int updateSize = 0;
   int finalSize = 0;

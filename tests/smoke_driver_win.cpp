@@ -100,11 +100,11 @@ int main() {
     if (arg == L"--timeout" && i + 1 < count) {
       timeout = _wtof(argv[++i]);
     } else if (arg == L"--answer" && i + 1 < count) {
-      std::wstring spec = argv[++i];
-      const size_t equals = spec.rfind(L'=');
+      std::wstring answer = argv[++i];
+      const size_t equals = answer.rfind(L'=');
       if (equals == std::wstring::npos) return 2;
       Rule rule;
-      std::wstring button = spec.substr(equals + 1);
+      std::wstring button = answer.substr(equals + 1);
       const size_t at = button.find(L'@');
       if (at != std::wstring::npos) {
         rule.releaseFile = button.substr(at + 1);
@@ -112,7 +112,7 @@ int main() {
       }
       rule.button = ButtonId(button);
       if (!rule.button) return 2;
-      rules[spec.substr(0, equals)] = rule;
+      rules[answer.substr(0, equals)] = rule;
     } else {
       return 2;
     }

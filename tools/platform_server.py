@@ -309,12 +309,12 @@ class State:
             self.connection_ids += 1
             return self.connection_ids
 
-    def add_switch(self, spec):
+    def add_switch(self, switch):
         with self.lock:
-            if spec["mode"] == "off":
-                self.switches.pop(spec["path"], None)
+            if switch["mode"] == "off":
+                self.switches.pop(switch["path"], None)
             else:
-                self.switches[spec["path"]] = dict(spec)
+                self.switches[switch["path"]] = dict(switch)
 
     def take_switch(self, path, method):
         """The switch for a request: an exact path first, else the longest matching prefix."""

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "base/module_path.h"
 #include "base/unique_handle.h"
 
 namespace WebView {
@@ -18,31 +19,12 @@ struct Loader {
   PFN_GetAvailableCoreWebView2BrowserVersionString getVersion = nullptr;
 };
 
-// Folder of the running executable, without a trailing backslash; empty if it cannot be read.
-std::wstring ExecutableFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0)
-      return {};
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    if (path.size() >= 32768)
-      return {};  // longer than any Windows path: give up
-    path.resize(path.size() * 2);
-  }
-  const size_t slash = path.find_last_of(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
 // The full path next to the executable comes first, so the loader shipped with the player wins
 // over any other copy. The fallback searches only the application folder, System32 and folders
 // added with AddDllDirectory: a plain LoadLibraryW would also try the current directory and
 // PATH, where anyone could plant a WebView2Loader.dll for the player to run.
 HMODULE LoadLoaderModule() {
-  const std::wstring folder = ExecutableFolder();
+  const std::wstring folder = base::ExecutableFolder();
   if (!folder.empty()) {
     if (HMODULE module = LoadLibraryW((folder + L"\\" + kLoaderDll).c_str()))
       return module;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/com_callback.h"
+#include "base/module_path.h"
 #include "config/config.h"
 #include "net/pinning.h"
 #include "webview/navigation_policy.h"
@@ -63,18 +64,6 @@ bool IsDirectory(const std::wstring& path) {
 bool IsFile(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-// Folder of the running executable (module path of at most MAX_PATH characters, cut at its last
-// backslash); empty when the path cannot be read.
-std::wstring ExecutableFolder() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH)
-    return {};
-  const std::wstring text(path, length);
-  const size_t slash = text.find_last_of(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : text.substr(0, slash);
 }
 
 void ClearInheritedOverrides() {
@@ -229,7 +218,7 @@ bool WebViewHost::InitializeAttempts(HWND parent, const std::wstring& userDataRo
   std::wstring runtimeKind = L"Evergreen";
   std::wstring browserFolder;
   std::wstring version;
-  const std::wstring executableFolder = ExecutableFolder();
+  const std::wstring executableFolder = base::ExecutableFolder();
   if (!executableFolder.empty()) {
     const std::wstring candidate = executableFolder + L"\\WebView2Runtime";
     std::wstring candidateVersion;
