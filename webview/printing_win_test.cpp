@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "text/text.h"
+#include "webview/fake_com_test_win.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -417,76 +418,8 @@ TEST(PrinterDialogTest, SelectPrinterListsTheSpoolersPrinters) {
 
 // ---- Printing through fake WebView2 objects ----------------------------------------------------
 
-// Slot of a virtual method in its interface's vtable. In the Itanium C++ ABI (MinGW g++) a pointer
-// to a virtual member function holds 1 + the byte offset of its vtable entry.
-template <typename Method>
-std::size_t SlotOf(Method method) {
-  struct Representation {
-    std::uintptr_t pointer;
-    std::ptrdiff_t adjustment;
-  };
-  static_assert(sizeof(Method) == sizeof(Representation));
-  Representation representation;
-  std::memcpy(&representation, &method, sizeof(representation));
-  return (representation.pointer - 1) / sizeof(void*);
-}
-
-// A COM object with a vtable built at run time, so a test implements only the methods the code
-// under test may call. Windows x64 has one calling convention in which the caller cleans up, so
-// every other slot can be one function that ignores its arguments, counts the call and answers
-// E_NOTIMPL. The reference count is only observed: the test owns the object.
-class FakeCom {
- public:
-  FakeCom(std::size_t slots, void* context)
-      : table_(slots, reinterpret_cast<void*>(&Unexpected)), context_(context) {
-    table_[0] = reinterpret_cast<void*>(&QueryInterface);
-    table_[1] = reinterpret_cast<void*>(&AddRef);
-    table_[2] = reinterpret_cast<void*>(&Release);
-    vtable_ = table_.data();
-  }
-  FakeCom(const FakeCom&) = delete;
-  FakeCom& operator=(const FakeCom&) = delete;
-
-  template <typename Interface>
-  Interface* As() {
-    static_assert(std::is_standard_layout_v<FakeCom>);
-    return reinterpret_cast<Interface*>(this);
-  }
-  void Answer(const IID& iid) { interfaces_.push_back(iid); }
-  void Implement(std::size_t slot, void* function) { table_.at(slot) = function; }
-  template <typename Context>
-  Context& context() {
-    return *static_cast<Context*>(context_);
-  }
-  ULONG references() const { return references_; }
-  int unexpectedCalls() const { return unexpectedCalls_; }
-
- private:
-  static HRESULT STDMETHODCALLTYPE QueryInterface(FakeCom* self, REFIID iid, void** out) {
-    for (const IID& known : self->interfaces_) {
-      if (IsEqualIID(known, iid)) {
-        *out = self;
-        ++self->references_;
-        return S_OK;
-      }
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  static ULONG STDMETHODCALLTYPE AddRef(FakeCom* self) { return ++self->references_; }
-  static ULONG STDMETHODCALLTYPE Release(FakeCom* self) { return --self->references_; }
-  static HRESULT STDMETHODCALLTYPE Unexpected(FakeCom* self) {
-    ++self->unexpectedCalls_;
-    return E_NOTIMPL;
-  }
-
-  void* const* vtable_ = nullptr;  // first: where a caller looks for the vtable
-  std::vector<void*> table_;
-  std::vector<IID> interfaces_;
-  void* context_;
-  ULONG references_ = 1;  // the test's own
-  int unexpectedCalls_ = 0;
-};
+using fake_com::FakeCom;
+using fake_com::SlotOf;
 
 struct PrintScenario {
   // What the fakes offer.
@@ -513,20 +446,18 @@ struct PrintScenario {
     environment.Answer(__uuidof(ICoreWebView2Environment));
     if (offerEnvironment6)
       environment.Answer(__uuidof(ICoreWebView2Environment6));
-    environment.Implement(SlotOf(&ICoreWebView2Environment6::CreatePrintSettings),
-                          reinterpret_cast<void*>(&CreatePrintSettings));
+    environment.Implement(&ICoreWebView2Environment6::CreatePrintSettings, &CreatePrintSettings);
     settings.Answer(__uuidof(IUnknown));
     settings.Answer(__uuidof(ICoreWebView2PrintSettings));
     if (offerSettings2)
       settings.Answer(__uuidof(ICoreWebView2PrintSettings2));
-    settings.Implement(SlotOf(&ICoreWebView2PrintSettings2::put_PrinterName),
-                       reinterpret_cast<void*>(&PutPrinterName));
+    settings.Implement(&ICoreWebView2PrintSettings2::put_PrinterName, &PutPrinterName);
     view.Answer(__uuidof(IUnknown));
     view.Answer(__uuidof(ICoreWebView2));
     if (offerView16)
       view.Answer(__uuidof(ICoreWebView2_16));
-    view.Implement(SlotOf(&ICoreWebView2::PostWebMessageAsJson), reinterpret_cast<void*>(&PostJson));
-    view.Implement(SlotOf(&ICoreWebView2_16::Print), reinterpret_cast<void*>(&Print));
+    view.Implement(&ICoreWebView2::PostWebMessageAsJson, &PostJson);
+    view.Implement(&ICoreWebView2_16::Print, &Print);
   }
 
   static HRESULT STDMETHODCALLTYPE CreatePrintSettings(FakeCom* self, ICoreWebView2PrintSettings** out) {
