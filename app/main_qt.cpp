@@ -1,7 +1,6 @@
 // The player's entry point on Linux: the same start-up sequence as on Windows (app/startup.h)
 // over the Qt platform (app/startup_platform_qt.h). The link is the first argument, as a
 // desktop's URL handler passes it ("Exec=... %u").
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -35,11 +34,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  // The engine's renderer sandbox refuses to start as root (it cannot drop the rights it would
-  // need to shed); as root the player runs without it, as the web-view tests do.
-  if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-  }
+  WebView::PrepareEngineEnvironment();
   QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
   // The windows end the event loop themselves; closing a message box or the splash must not.

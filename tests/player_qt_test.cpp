@@ -6,7 +6,6 @@
 // test starts itself. The views draw off screen unless QT_QPA_PLATFORM says otherwise.
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -41,6 +40,7 @@
 #include "text/text.h"
 #include "webview/printing_qt.h"
 #include "webview/web_view_qt.h"
+#include "tests/qt_test_environment.h"
 
 // The browser engine is not built for the sanitizers: its leaks at exit and its sized deletes
 // are not ours to report.
@@ -494,18 +494,7 @@ int main(int argc, char** argv) {
   if (testing::GTEST_FLAG(list_tests)) {
     return RUN_ALL_TESTS();
   }
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-  }
-  // The engine's sandbox cannot start as root; the machine has no GPU and no network beyond
-  // loopback.
-  if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-  }
-  if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS")) {
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
-            "--disable-gpu --disable-background-networking --disable-component-update --no-first-run");
-  }
+  PrepareTestEngineEnvironment();
   QApplication app(argc, argv);
   return RUN_ALL_TESTS();
 }

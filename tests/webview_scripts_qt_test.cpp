@@ -19,7 +19,6 @@
 #include <QWebEngineView>
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "app/app_state.h"
 #include "webview/page_messages.h"
@@ -27,6 +26,7 @@
 #include "webview/print_result.h"
 #include "webview/scripts.h"
 #include "webview/web_view_qt.h"
+#include "tests/qt_test_environment.h"
 
 // The browser engine is not built for the sanitizers: its leaks at exit and its sized deletes
 // are not ours to report. Our own code keeps every other check.
@@ -610,22 +610,7 @@ int main(int argc, char** argv) {
   if (testing::GTEST_FLAG(list_tests)) {
     return RUN_ALL_TESTS();
   }
-  // Each test process draws off screen unless told otherwise (QT_QPA_PLATFORM=xcb shows the
-  // windows): processes that share one X display take activation and focus from each other,
-  // which the engine answers by dropping input.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-  }
-  // The engine's sandbox cannot start as root; the machine has no GPU and no network beyond
-  // loopback.
-  if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-  }
-  if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS")) {
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
-            "--disable-gpu --disable-background-networking --disable-component-update "
-            "--no-first-run");
-  }
+  PrepareTestEngineEnvironment();
   QApplication app(argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -1,5 +1,7 @@
 #include "webview/web_view_qt.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -75,6 +77,12 @@ void Pump(int ms) {
 }
 
 }  // namespace
+
+void PrepareEngineEnvironment() {
+  if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  }
+}
 
 class QtWebView::Page : public QWebEnginePage {
  public:

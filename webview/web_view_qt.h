@@ -43,6 +43,11 @@ class QWidget;
 
 namespace WebView {
 
+// Settles the engine's process environment; call before the QApplication is made. The engine's
+// renderer sandbox refuses to start as root (it cannot drop the rights it would need to shed), so
+// as root the engine runs without it.
+void PrepareEngineEnvironment();
+
 class QtWebView {
  public:
   // With an empty storagePath the view uses an off-the-record profile (storage in memory for
