@@ -7,7 +7,7 @@
 
 #include <QApplication>
 
-#include "app/diagnostics.h"
+#include "core/fatal_dialog.h"
 #include "app/splash_qt.h"
 #include "app/startup.h"
 #include "app/startup_platform_qt.h"

@@ -7,11 +7,11 @@
 
 #include <string>
 
-#include "app/app_state.h"
-#include "app/diagnostics.h"
+#include "core/app_state.h"
+#include "core/fatal_dialog.h"
 #include "app/identity.h"
 #include "app/runtime_bootstrap.h"
-#include "app/shutdown_hook.h"
+#include "core/shutdown_hook.h"
 #include "app/splash.h"
 #include "app/startup.h"
 #include "app/url_scheme.h"

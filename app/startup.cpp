@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/diagnostics.h"
 #include "app/identity.h"
 #include "config/config.h"

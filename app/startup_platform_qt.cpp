@@ -19,9 +19,9 @@
 #include <QStandardPaths>
 #include <QUrl>
 
-#include "app/app_state.h"
-#include "app/diagnostics.h"
-#include "app/shutdown_hook.h"
+#include "core/app_state.h"
+#include "core/fatal_dialog.h"
+#include "core/shutdown_hook.h"
 #include "app/splash_qt.h"
 #include "app/windows_qt.h"
 #include "link/launch_link.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/diagnostics.h"
 #include "app/identity.h"
 #include "config/config.h"

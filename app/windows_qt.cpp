@@ -17,7 +17,7 @@
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineView>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/splash_qt.h"
 #include "config/config.h"
 #include "net/pinning.h"

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/splash.h"
 #include "base/unique_handle.h"
 #include "config/config.h"

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "config/config.h"
 #include "text/text.h"
 #include "webview/navigation_policy.h"

@@ -1,6 +1,6 @@
 #include "link/content.h"
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "config/config.h"
 #include "text/text.h"
 

@@ -4,7 +4,7 @@
 #include <exception>
 #include <utility>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "config/config.h"
 #include "link/envelope.h"
 #include "text/text.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "config/config.h"
 #include "link/envelope_writer.h"
 #include "text/text.h"

@@ -6,7 +6,7 @@
 #include <thread>
 #include <utility>
 
-#include "app/diagnostics.h"
+#include "core/fatal_dialog.h"
 #include "text/text.h"
 
 namespace {

@@ -1,9 +1,9 @@
 // The Linux player's pieces in one process: the rules of its start-up platform (instance lock
 // file, URL handler entry), the pinned-certificate answer, the printer choice, the fatal path
-// from a worker thread (the program links the player's dialog, app/diagnostics_qt.cpp), and the hooks
-// the player puts on QtWebView (navigation policy, request gate and headers, folded new windows,
-// printing), driven in a real Qt WebEngine against a small HTTP server on 127.0.0.1 that the
-// test starts itself. The views draw off screen unless QT_QPA_PLATFORM says otherwise.
+// from a worker thread (the program links the player's dialog, app/fatal_dialog_qt.cpp), and
+// the hooks the player puts on QtWebView (navigation policy, request gate and headers, folded new
+// windows, printing), driven in a real Qt WebEngine against a small HTTP server on 127.0.0.1
+// that the test starts itself. The views draw off screen unless QT_QPA_PLATFORM says otherwise.
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -32,7 +32,7 @@
 #include <gtest/gtest.h>
 
 #include "app/identity.h"
-#include "app/shutdown_hook.h"
+#include "core/shutdown_hook.h"
 #include "app/startup_platform_qt.h"
 #include "app/windows_qt.h"
 #include "config/config.h"

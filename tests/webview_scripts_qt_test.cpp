@@ -26,7 +26,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "webview/page_messages.h"
 #include "webview/preparation.h"
 #include "webview/print_result.h"

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/diagnostics.h"
 #include "config/config.h"
 #include "link/envelope.h"

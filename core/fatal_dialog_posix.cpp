@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <thread>
 
-#include "app/diagnostics.h"
-#include "app/shutdown_hook.h"
+#include "core/fatal_dialog.h"
+#include "core/shutdown_hook.h"
 #include "text/text.h"
 
 void ShowFatalDiagnosticDialog(const std::wstring& title, const std::wstring& english,

@@ -3,8 +3,8 @@
 // The identity fields are fixed at static initialisation and read-only afterwards (any thread).
 // The content fields are written on the main thread by the link parser before any web view
 // reads them; platformDomain may change later while the init screen browses.
-#ifndef CORVEL_APP_APP_STATE_H_
-#define CORVEL_APP_APP_STATE_H_
+#ifndef CORVEL_CORE_APP_STATE_H_
+#define CORVEL_CORE_APP_STATE_H_
 
 #include <cstdint>
 #include <string>
@@ -28,4 +28,4 @@ struct AppState {
 // The process-wide record.
 AppState& GetAppState();
 
-#endif  // CORVEL_APP_APP_STATE_H_
+#endif  // CORVEL_CORE_APP_STATE_H_

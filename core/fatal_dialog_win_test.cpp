@@ -1,5 +1,5 @@
 // The fatal dialog starts the system's mshta, whatever lies beside the program or in the current
-// directory. The dialog ends its process, so it runs in diagnostics_exit_main, copied into a
+// directory. The dialog ends its process, so it runs in fatal_dialog_exit_main, copied into a
 // folder of its own next to a planted mshta.exe and started, with another planted mshta.exe in
 // its current directory, under this test as its debugger: every process it starts is reported
 // here with its image before it runs a single instruction, and an mshta is ended right there.
@@ -112,7 +112,7 @@ ObservedRun RunWatchingChildren(const fs::path& program, const fs::path& directo
   return run;
 }
 
-TEST(DiagnosticsWinTest, TheDialogIsTheSystemMshtaNotOnePlantedBesideTheProgramOrInTheCurrentDirectory) {
+TEST(FatalDialogWinTest, TheDialogIsTheSystemMshtaNotOnePlantedBesideTheProgramOrInTheCurrentDirectory) {
   wchar_t systemFolder[MAX_PATH];
   const UINT length = GetSystemDirectoryW(systemFolder, MAX_PATH);
   ASSERT_GT(length, 0u);
@@ -133,11 +133,11 @@ TEST(DiagnosticsWinTest, TheDialogIsTheSystemMshtaNotOnePlantedBesideTheProgramO
   fs::remove_all(root, ignored);
   fs::create_directories(appFolder);
   fs::create_directories(currentFolder);
-  fs::copy_file(beside / L"diagnostics_exit_main.exe", appFolder / L"diagnostics_exit_main.exe");
-  fs::copy_file(beside / L"diagnostics_planted_mshta.exe", appFolder / L"mshta.exe");
-  fs::copy_file(beside / L"diagnostics_planted_mshta.exe", currentFolder / L"mshta.exe");
+  fs::copy_file(beside / L"fatal_dialog_exit_main.exe", appFolder / L"fatal_dialog_exit_main.exe");
+  fs::copy_file(beside / L"fatal_dialog_planted_mshta.exe", appFolder / L"mshta.exe");
+  fs::copy_file(beside / L"fatal_dialog_planted_mshta.exe", currentFolder / L"mshta.exe");
 
-  const ObservedRun run = RunWatchingChildren(appFolder / L"diagnostics_exit_main.exe", currentFolder);
+  const ObservedRun run = RunWatchingChildren(appFolder / L"fatal_dialog_exit_main.exe", currentFolder);
   EXPECT_TRUE(run.ended) << "the program did not end (a message box instead of the dialog?)";
   EXPECT_EQ(run.exitCode, 0u);
   std::wstring started;

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <thread>
 
-#include "app/diagnostics.h"
-#include "app/shutdown_hook.h"
+#include "core/fatal_dialog.h"
+#include "core/shutdown_hook.h"
 
 int main() {
   SetShutdownHook([] {

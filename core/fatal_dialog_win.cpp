@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/diagnostics.h"
-#include "app/shutdown_hook.h"
+#include "core/fatal_dialog.h"
+#include "core/shutdown_hook.h"
 #include "base/unique_handle.h"
 
 namespace {

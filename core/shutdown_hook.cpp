@@ -1,4 +1,4 @@
-#include "app/shutdown_hook.h"
+#include "core/shutdown_hook.h"
 
 #include <atomic>
 
