@@ -9,12 +9,14 @@
 #include <cstdint>
 #include <string>
 
+#include "core/version.h"  // generated from project() in CMakeLists.txt
+
 struct AppState {
-  // Identity.
-  std::wstring displayName = L"Corvel";
+  // Identity: name, company and version come from the build (core/version.h.in).
+  std::wstring displayName = L"" CORVEL_PRODUCT_NAME;
   std::wstring schemeName = L"corvel";
-  std::wstring versionText = L"4.11.0";
-  std::wstring companyName = L"Nimbra (Talvo)";
+  std::wstring versionText = L"" CORVEL_VERSION_TEXT;
+  std::wstring companyName = L"" CORVEL_COMPANY_NAME;
 
   // Content descriptor.
   std::wstring platformDomain;  // platform site of the link (scheme optional, no trailing "/")
