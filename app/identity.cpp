@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "core/stable_names.h"
+
 std::wstring BuildInstanceMutexName(const std::wstring& text) {
   std::uint64_t value = 0x14650FB0739D0383ULL;
   auto mix = [&value](std::uint32_t unit) {
@@ -25,7 +27,11 @@ std::wstring BuildInstanceMutexName(const std::wstring& text) {
     hex.insert(hex.begin(), kDigits[value & 0xF]);
     value >>= 4;
   } while (value != 0);
-  return L"Local\\KelmoPlayer.WebView2." + hex;
+  return kInstanceMutexPrefix + hex;
+}
+
+bool IsSupportedWindowsVersion(int version) {
+  return version >= 10;
 }
 
 int MapWindowsVersion(unsigned long major, unsigned long minor, unsigned long build) {

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
+#include <thread>
+#include <utility>
 
 #include "core/app_state.h"
 #include "app/diagnostics.h"
@@ -13,7 +16,7 @@
 
 namespace {
 
-// Plays the platform: records every call as a line and answers from its fields.
+// Plays the platform and the services: records every call as a line and answers from its fields.
 class FakePlatform : public StartupPlatform {
  public:
   InstanceLock lock = InstanceLock::Acquired;
@@ -29,12 +32,12 @@ class FakePlatform : public StartupPlatform {
   std::vector<std::wstring> mutexNames, opened, updateBases, parsedArguments;
   std::string fatalCode;
 
-  void InitializeCom() override { calls.push_back("com"); }
-  void UninitializeCom() override { calls.push_back("uncom"); }
-  void InstallShutdownHook() override { calls.push_back("hook"); }
-  void RemoveShutdownHook() override { calls.push_back("unhook"); }
-  bool StartGdiplus() override { calls.push_back("gdiplus"); return gdiplus; }
-  void StopGdiplus() override { calls.push_back("ungdiplus"); }
+  std::vector<std::pair<unsigned, bool>> handOvers;  // RunOnMainThread: timeout, from the main thread
+
+  void InitializeMainThread() override { calls.push_back("com"); }
+  void UninitializeMainThread() override { calls.push_back("uncom"); }
+  bool StartGraphics() override { calls.push_back("gdiplus"); return gdiplus; }
+  void StopGraphics() override { calls.push_back("ungdiplus"); }
   InstanceLock AcquireInstanceLock(const std::wstring& name) override {
     calls.push_back("lock");
     mutexNames.push_back(name);
@@ -43,40 +46,19 @@ class FakePlatform : public StartupPlatform {
   void ReleaseInstanceLock() override { calls.push_back("unlock"); }
   bool CreateSplash() override { calls.push_back("splash"); return splash; }
   void DrainMessages() override { calls.push_back("drain"); }
-  int TrueWindowsVersion() override { calls.push_back("os"); return windowsVersion; }
+  bool IsSystemSupported() override { calls.push_back("os"); return IsSupportedWindowsVersion(windowsVersion); }
   bool EnsureWebViewRuntime() override { calls.push_back("runtime"); return runtime; }
-  void InstallDefaultPins() override { calls.push_back("defaultpins"); }
-  void LoadDynamicPins() override {
-    calls.push_back("dynamicpins");
-    if (pinsThrow) throw std::runtime_error("no network");
-  }
-  UpdateInfo CheckForUpdate(double version, const std::wstring& base) override {
-    calls.push_back("update:" + std::to_string(version).substr(0, 4));
-    updateBases.push_back(base);
-    if (updates.empty()) return {};
-    UpdateInfo next = updates.front();
-    updates.erase(updates.begin());
-    return next;
-  }
-  bool RegisterUrlProtocol(const std::wstring& scheme, const std::wstring& name, const std::wstring& path) override {
-    calls.push_back("register:" + Utf16ToUtf8(scheme + L"|" + name + L"|" + path));
-    return false;  // ignored
-  }
-  std::wstring ModulePath() override { return L"C:\\Apps\\corvel.exe"; }
-  std::wstring SelectLinkArgument(const std::wstring&) override { return selected; }
   bool CreateInitScreen() override { calls.push_back("initscreen"); return initScreen; }
   bool InitHostExists() override { return initHost; }
   bool CreatePlayerFrame() override { calls.push_back("frame"); return frame; }
-  bool ParseLink(const std::wstring& argument, std::string& error) override {
-    calls.push_back("parse");
-    parsedArguments.push_back(argument);
-    error = parseError;
-    if (parseOk) GetAppState().platformDomain = L"https://school.example";
-    return parseOk;
-  }
   bool CreatePlayerWindow() override { calls.push_back("player"); return playerWindow; }
   int RunMessageLoop() override { calls.push_back("loop"); return loopExit; }
   void ShutdownWebViewHosts() override { calls.push_back("closehosts"); }
+  bool RunOnMainThread(std::function<void()> task, unsigned timeoutMs) override {
+    handOvers.emplace_back(timeoutMs, std::this_thread::get_id() == mainThread);
+    task();  // as if the main thread had run it in time
+    return true;
+  }
   MessageAnswer ShowMessage(const MessageBoxRequest& request) override {
     calls.push_back("message");
     messages.push_back(request);
@@ -86,13 +68,52 @@ class FakePlatform : public StartupPlatform {
     return a;
   }
   void OpenInBrowser(const std::wstring& link) override { opened.push_back(link); }
-  void ShowFatalDiagnostic(const std::wstring& title, const std::wstring&, const std::wstring&,
-                           const std::string& code) override {
-    calls.push_back("fatal:" + Utf16ToUtf8(title));
-    fatalCode = code;
-  }
   void Log(const std::string& line) override { logs.push_back(line); }
+
+  std::thread::id mainThread = std::this_thread::get_id();
+
+  StartupServices Services() {
+    StartupServices s;
+    s.setShutdownHook = [this](ShutdownHook hook) { calls.push_back(hook != nullptr ? "hook" : "unhook"); };
+    s.installDefaultPins = [this] { calls.push_back("defaultpins"); };
+    s.loadDynamicPins = [this] {
+      calls.push_back("dynamicpins");
+      if (pinsThrow) throw std::runtime_error("no network");
+    };
+    s.checkForUpdate = [this](double version, const std::wstring& base) {
+      calls.push_back("update:" + std::to_string(version).substr(0, 4));
+      updateBases.push_back(base);
+      if (updates.empty()) return UpdateInfo{};
+      UpdateInfo next = updates.front();
+      updates.erase(updates.begin());
+      return next;
+    };
+    s.registerUrlProtocol = [this](const std::wstring& scheme, const std::wstring& name, const std::wstring& path) {
+      calls.push_back("register:" + Utf16ToUtf8(scheme + L"|" + name + L"|" + path));
+      return false;  // ignored
+    };
+    s.modulePath = [] { return std::wstring(L"C:\\Apps\\corvel.exe"); };
+    s.selectLinkArgument = [this](const std::wstring&) { return selected; };
+    s.parseLink = [this](const std::wstring& argument, std::string& error) {
+      calls.push_back("parse");
+      parsedArguments.push_back(argument);
+      error = parseError;
+      if (parseOk) GetAppState().platformDomain = L"https://school.example";
+      return parseOk;
+    };
+    s.showFatalDiagnostic = [this](const std::wstring& title, const std::wstring&, const std::wstring&,
+                                   const std::string& code) {
+      calls.push_back("fatal:" + Utf16ToUtf8(title));
+      fatalCode = code;
+    };
+    return s;
+  }
 };
+
+// The sequence with the fake as its platform and its services.
+int RunStartup(FakePlatform& fake, const std::wstring& rawCommandLine) {
+  return ::RunStartup(fake, fake.Services(), rawCommandLine);
+}
 
 class StartupTest : public ::testing::Test {
  protected:
@@ -327,6 +348,33 @@ TEST_F(StartupTest, ArgumentSelectionAndLinkRecognition) {
   EXPECT_TRUE(HoldsLaunchLink(L"x corvel:", L"corvel"));
   EXPECT_FALSE(HoldsLaunchLink(L"corvel", L"corvel"));
   EXPECT_FALSE(HoldsLaunchLink(L"", L"corvel"));
+}
+
+// The web views belong to the main thread: a fatal end from another thread must hand their
+// closing over and wait at most 7 s (a hung main thread must not keep the dialog away), and a
+// hook that outlived its platform must reach nothing.
+TEST_F(StartupTest, TheShutdownHookClosesTheWebViewsOnTheMainThreadOnly) {
+  std::vector<ShutdownHook> installed;
+  const auto record = [&installed](ShutdownHook hook) { installed.push_back(hook); };
+  InstallPlatformShutdownHook(p, record);
+  ASSERT_EQ(installed.size(), 1u);
+  ASSERT_NE(installed[0], nullptr);
+
+  installed[0]();  // a fatal end on the main thread
+  EXPECT_EQ(p.calls, std::vector<std::string>{"closehosts"});
+  EXPECT_TRUE(p.handOvers.empty());
+
+  std::thread([&installed] { installed[0](); }).join();
+  EXPECT_EQ(p.handOvers, (std::vector<std::pair<unsigned, bool>>{{7000u, false}}));
+  EXPECT_EQ(p.calls, (std::vector<std::string>{"closehosts", "closehosts"}));
+
+  RemovePlatformShutdownHook(record);
+  ASSERT_EQ(installed.size(), 2u);
+  EXPECT_EQ(installed[1], nullptr);
+  std::thread([&installed] { installed[0](); }).join();
+  installed[0]();
+  EXPECT_EQ(p.calls.size(), 2u) << "no platform any more";
+  EXPECT_EQ(p.handOvers.size(), 1u);
 }
 
 }  // namespace

@@ -82,6 +82,14 @@ bool IsPlatformHost(const std::wstring& host) {
   return EndsWith(ToLowerCopy(host), ToLowerCopy(config::PrimaryDomain()));
 }
 
+bool ChainMatchesPins(const std::wstring& host, const std::vector<std::string>& derChain) {
+  const std::optional<PinEntry> entry = LookupPins(host);
+  if (!entry || entry->pins.empty())
+    return false;
+  const PresentedChain chain = InspectServerChain(derChain, host, entry->pins);
+  return chain.chainBuilt && CarriesPin(chain, *entry);
+}
+
 PinCheck JudgeServerPins(const std::wstring& host,
                          const PinEntry& entry,
                          const PresentedChain& chain,

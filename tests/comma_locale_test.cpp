@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <functional>
 #include <cstdlib>
 #include <locale>
 #include <stdexcept>
@@ -31,45 +32,51 @@ class ServerAnswerPlatform : public StartupPlatform {
   std::vector<MessageBoxRequest> messages;
   std::vector<std::wstring> opened;
 
-  void InitializeCom() override {}
-  void UninitializeCom() override {}
-  void InstallShutdownHook() override {}
-  void RemoveShutdownHook() override {}
-  bool StartGdiplus() override { return true; }
-  void StopGdiplus() override {}
+  void InitializeMainThread() override {}
+  void UninitializeMainThread() override {}
+  bool StartGraphics() override { return true; }
+  void StopGraphics() override {}
   InstanceLock AcquireInstanceLock(const std::wstring&) override { return InstanceLock::Acquired; }
   void ReleaseInstanceLock() override {}
   bool CreateSplash() override { return false; }
   void DrainMessages() override {}
-  int TrueWindowsVersion() override { return 10; }
+  bool IsSystemSupported() override { return true; }
   bool EnsureWebViewRuntime() override { return true; }
-  void InstallDefaultPins() override {}
-  void LoadDynamicPins() override {}
-  UpdateInfo CheckForUpdate(double currentVersion, const std::wstring&) override {
-    versionsSent.push_back(currentVersion);
-    return ParseUpdateInfo(body_, currentVersion);
-  }
-  bool RegisterUrlProtocol(const std::wstring&, const std::wstring&, const std::wstring&) override { return true; }
-  std::wstring ModulePath() override { return L"corvel"; }
-  std::wstring SelectLinkArgument(const std::wstring& raw) override { return raw; }
   bool CreateInitScreen() override { return true; }
   bool InitHostExists() override { return true; }
   bool CreatePlayerFrame() override { return true; }
-  bool ParseLink(const std::wstring&, std::string&) override {
-    GetAppState().platformDomain = L"https://school.example";
-    return true;
-  }
   bool CreatePlayerWindow() override { return true; }
   int RunMessageLoop() override { return 0; }
   void ShutdownWebViewHosts() override {}
+  bool RunOnMainThread(std::function<void()>, unsigned) override { return false; }
   MessageAnswer ShowMessage(const MessageBoxRequest& request) override {
     messages.push_back(request);
     return MessageAnswer::No;
   }
   void OpenInBrowser(const std::wstring& link) override { opened.push_back(link); }
-  void ShowFatalDiagnostic(const std::wstring&, const std::wstring&, const std::wstring&,
-                           const std::string&) override {}
   void Log(const std::string&) override {}
+
+  // The update check answered by the server body; everything else succeeds without a trace.
+  StartupServices Services() {
+    StartupServices services;
+    services.setShutdownHook = [](ShutdownHook) {};
+    services.installDefaultPins = [] {};
+    services.loadDynamicPins = [] {};
+    services.checkForUpdate = [this](double currentVersion, const std::wstring&) {
+      versionsSent.push_back(currentVersion);
+      return ParseUpdateInfo(body_, currentVersion);
+    };
+    services.registerUrlProtocol = [](const std::wstring&, const std::wstring&, const std::wstring&) { return true; };
+    services.modulePath = [] { return std::wstring(L"corvel"); };
+    services.selectLinkArgument = [](const std::wstring& raw) { return raw; };
+    services.parseLink = [](const std::wstring&, std::string&) {
+      GetAppState().platformDomain = L"https://school.example";
+      return true;
+    };
+    services.showFatalDiagnostic = [](const std::wstring&, const std::wstring&, const std::wstring&,
+                                      const std::string&) {};
+    return services;
+  }
 
  private:
   std::string body_;
@@ -129,13 +136,13 @@ TEST_F(CommaLocaleTest, VersionNumbersAreReadWithADecimalPoint) {
 TEST_F(CommaLocaleTest, StartUpWithVersion4110PromptsNoUpdateAgainstAServerAnswering411) {
   for (const std::string body : {R"({"version": 4.11, "is_required": 1})", R"({"version": "4.11", "is_required": 1})"}) {
     ServerAnswerPlatform platform(body);
-    EXPECT_EQ(RunStartup(platform, L"corvel:x"), 0);
+    EXPECT_EQ(RunStartup(platform, platform.Services(), L"corvel:x"), 0);
     EXPECT_EQ(platform.versionsSent, (std::vector<double>{4.11, 4.11})) << body;  // both checks
     EXPECT_TRUE(platform.messages.empty()) << body;
   }
   // A newer version is still seen.
   ServerAnswerPlatform newer(R"({"version": "4.12", "is_required": 0})");
-  EXPECT_EQ(RunStartup(newer, L""), 0);
+  EXPECT_EQ(RunStartup(newer, newer.Services(), L""), 0);
   ASSERT_EQ(newer.messages.size(), 1u);
   EXPECT_EQ(newer.messages[0].caption, L"Corvel - Update Available");
 }

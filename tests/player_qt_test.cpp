@@ -34,6 +34,7 @@
 #include "app/identity.h"
 #include "core/shutdown_hook.h"
 #include "app/startup_platform_qt.h"
+#include "app/url_scheme.h"
 #include "app/windows_qt.h"
 #include "config/config.h"
 #include "net/pinning.h"
@@ -185,8 +186,8 @@ TEST(PlayerPlatformQtTest, InstanceLockKeepsOutASecondInstanceUntilItsHolderIsGo
   const QString lockPath =
       runtime.path() + QLatin1Char('/') + QString::fromStdWString(InstanceLockFileName(name));
 
-  QtStartupPlatform first({L"corvel"});
-  QtStartupPlatform second({L"corvel"});
+  QtStartupPlatform first;
+  QtStartupPlatform second;
   ASSERT_EQ(first.AcquireInstanceLock(name), InstanceLock::Acquired);
   EXPECT_EQ(second.AcquireInstanceLock(name), InstanceLock::AlreadyRunning);
   EXPECT_EQ(second.AcquireInstanceLock(BuildInstanceMutexName(L"Corvel|init")), InstanceLock::Acquired)
@@ -255,17 +256,18 @@ TEST(PlayerPlatformQtTest, DesktopEntryIsWrittenIntoTheUsersDataFolderOnly) {
   ASSERT_TRUE(home.isValid());
   {
     ScopedEnv data("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toLocal8Bit());
-    EXPECT_EQ(UserApplicationsFolder(), home.path() + QStringLiteral("/data/applications"));
+    EXPECT_EQ(QString::fromStdString(UserApplicationsFolder()), home.path() + QStringLiteral("/data/applications"));
   }
   ScopedEnv homeEnv("HOME", home.path().toLocal8Bit());
   for (const QByteArray& unusable : {QByteArray(), QByteArray(""), QByteArray("relative/share")}) {
     ScopedEnv data("XDG_DATA_HOME", unusable);
-    EXPECT_EQ(UserApplicationsFolder(), home.path() + QStringLiteral("/.local/share/applications"));
+    EXPECT_EQ(QString::fromStdString(UserApplicationsFolder()),
+              home.path() + QStringLiteral("/.local/share/applications"));
   }
 
   const QString folder = home.path() + QStringLiteral("/new/applications");
   const QString file = folder + QStringLiteral("/corvel.desktop");
-  ASSERT_TRUE(WriteSchemeDesktopEntry(folder, L"corvel", L"Kelmo Desktop Player", L"/opt/corvel"));
+  ASSERT_TRUE(WriteSchemeDesktopEntry(folder.toStdString(), L"corvel", L"Kelmo Desktop Player", L"/opt/corvel"));
   EXPECT_EQ(ReadFile(file), BuildSchemeDesktopEntry(L"corvel", L"Kelmo Desktop Player", L"/opt/corvel"));
 
   // The same text again leaves the file alone; a moved program rewrites it.
@@ -275,18 +277,18 @@ TEST(PlayerPlatformQtTest, DesktopEntryIsWrittenIntoTheUsersDataFolderOnly) {
     ASSERT_TRUE(existing.open(QIODevice::ReadWrite));
     ASSERT_TRUE(existing.setFileTime(old, QFileDevice::FileModificationTime));
   }
-  ASSERT_TRUE(WriteSchemeDesktopEntry(folder, L"corvel", L"Kelmo Desktop Player", L"/opt/corvel"));
+  ASSERT_TRUE(WriteSchemeDesktopEntry(folder.toStdString(), L"corvel", L"Kelmo Desktop Player", L"/opt/corvel"));
   EXPECT_EQ(QFileInfo(file).lastModified().toSecsSinceEpoch(), old.toSecsSinceEpoch());
-  ASSERT_TRUE(WriteSchemeDesktopEntry(folder, L"corvel", L"Kelmo Desktop Player", L"/usr/bin/corvel"));
+  ASSERT_TRUE(WriteSchemeDesktopEntry(folder.toStdString(), L"corvel", L"Kelmo Desktop Player", L"/usr/bin/corvel"));
   EXPECT_EQ(ReadFile(file), BuildSchemeDesktopEntry(L"corvel", L"Kelmo Desktop Player", L"/usr/bin/corvel"));
 
   // A folder that cannot be made, or nothing to register.
   QFile blocker(home.path() + QStringLiteral("/blocker"));
   ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   blocker.close();
-  EXPECT_FALSE(WriteSchemeDesktopEntry(home.path() + QStringLiteral("/blocker/applications"), L"corvel", L"K",
-                                       L"/opt/corvel"));
-  EXPECT_FALSE(WriteSchemeDesktopEntry(folder, L"corvel", L"K", L""));
+  EXPECT_FALSE(WriteSchemeDesktopEntry((home.path() + QStringLiteral("/blocker/applications")).toStdString(),
+                                       L"corvel", L"K", L"/opt/corvel"));
+  EXPECT_FALSE(WriteSchemeDesktopEntry(folder.toStdString(), L"corvel", L"K", L""));
 }
 
 std::vector<std::string> DerChain(const char* pemFile) {
@@ -454,9 +456,9 @@ TEST(PlayerFatalDialogQtTest, AWorkerThreadHandsTheEndToTheGuiThreadAfterTheWebV
   ScopedEnv hooks("CORVEL_TEST_HOOKS", QByteArray("1"));
   EXPECT_EXIT(
       {
-        QtStartupPlatform platform({L"corvel"});
-        platform.InitializeCom();
-        platform.InstallShutdownHook();
+        QtStartupPlatform platform;
+        platform.InitializeMainThread();
+        InstallPlatformShutdownHook(platform);
         g_playerHost = std::make_unique<QtWebView>();
         std::thread([] { ShowWebPinFailureNotice(L"pinned.example"); }).detach();
         QCoreApplication::exec();

@@ -175,6 +175,19 @@ std::optional<std::wstring> PinGateHost(const std::wstring& uri) {
   return HostOfAuthority(AuthorityAfter(lower, 8));
 }
 
+bool GrantsPagePermission(PagePermission permission) {
+  switch (permission) {
+    case PagePermission::kMicrophone:
+    case PagePermission::kCamera:
+    case PagePermission::kMicrophoneAndCamera:
+    case PagePermission::kNotifications:
+      return true;
+    case PagePermission::kOther:
+      break;
+  }
+  return false;
+}
+
 bool WantsIdentificationHeader(const std::wstring& url) {
   static const std::vector<std::wstring> patterns = config::IdentificationUrlPatterns();
   const std::wstring lower = ToLowerCopy(url);

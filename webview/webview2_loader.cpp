@@ -298,6 +298,19 @@ HRESULT GetAvailableBrowserVersion(const wchar_t* browserFolderOrNull, std::wstr
   return hr;
 }
 
+std::optional<FixedRuntime> FindFixedRuntimeBeside(const std::wstring& executableFolder,
+                                                   const BrowserVersionQuery& query) {
+  if (executableFolder.empty() || !query)
+    return std::nullopt;
+  FixedRuntime runtime;
+  runtime.folder = executableFolder + L"\\WebView2Runtime";
+  if (!IsFile(runtime.folder + L"\\msedgewebview2.exe"))
+    return std::nullopt;
+  if (FAILED(query(runtime.folder.c_str(), runtime.version)) || runtime.version.empty())
+    return std::nullopt;
+  return runtime;
+}
+
 HRESULT CreateEnvironment(const wchar_t* browserFolderOrNull,
                           const wchar_t* userDataFolder,
                           ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
