@@ -6,6 +6,7 @@
 
 #include "app/startup.h"
 #include "app/url_scheme.h"
+#include "base/unique_handle.h"
 #include "text/text.h"
 
 namespace {
@@ -32,9 +33,8 @@ std::wstring RawArguments() {
 int main() {
   std::vector<std::wstring> arguments = SplitProcessCommandLine();
   if (arguments.size() >= 3 && arguments[1] == L"mutex") {
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, arguments[2].c_str());
+    const base::UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, arguments[2].c_str()));
     const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
-    if (mutex) CloseHandle(mutex);
     return existed ? 2 : 0;
   }
   if (arguments.size() >= 2 && arguments[1] == L"select") {

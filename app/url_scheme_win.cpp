@@ -49,8 +49,8 @@ std::vector<std::wstring> SplitProcessCommandLine() {
   std::vector<std::wstring> arguments;
   int count = 0;
   LPWSTR* list = CommandLineToArgvW(GetCommandLineW(), &count);
+  const base::UniqueLocalMemory owner(list);
   if (!list) return arguments;
   for (int i = 0; i < count; ++i) arguments.emplace_back(list[i]);
-  LocalFree(list);
   return arguments;
 }

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <objbase.h>
+
 #include <utility>
 
 namespace base {
@@ -100,6 +102,18 @@ struct ScreenDcTraits {  // GetDC(nullptr): the screen's context, given back wit
   static void Close(Handle h) noexcept { ReleaseDC(nullptr, h); }
 };
 
+struct LocalMemoryTraits {  // LocalAlloc, and what the system hands out that way (CommandLineToArgvW)
+  using Handle = HLOCAL;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { LocalFree(h); }
+};
+
+struct CoTaskMemStringTraits {  // a string a COM or WebView2 call allocated for the caller
+  using Handle = LPWSTR;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { CoTaskMemFree(h); }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueHModule = UniqueHandle<ModuleTraits>;
@@ -108,6 +122,8 @@ using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
 using UniqueHGlobal = UniqueHandle<GlobalMemoryTraits>;
 using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
 using UniqueScreenDc = UniqueHandle<ScreenDcTraits>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+using UniqueCoTaskMemString = UniqueHandle<CoTaskMemStringTraits>;
 
 }  // namespace base
 

@@ -58,8 +58,9 @@ void ShowFatalDiagnosticDialog(const std::wstring& title, const std::wstring& en
   const std::wstring mshta = SystemMshtaPath();
   if (!mshta.empty() && CreateProcessW(mshta.c_str(), buffer.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
                                        nullptr, nullptr, &startup, &process)) {
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    // The dialog runs on its own; nothing here waits for it.
+    const base::UniqueKernelHandle thread(process.hThread);
+    const base::UniqueKernelHandle started(process.hProcess);
   } else {
     const std::wstring text = BuildDiagnosticFallbackText(english, arabic, code);
     MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "base/com_callback.h"
+#include "base/unique_handle.h"
 #include "config/config.h"
 #include "webview/navigation_policy.h"
 #include "webview/webview_host.h"
@@ -22,10 +23,7 @@ namespace {
 
 // Takes a string the runtime allocated for us; null reads as empty.
 std::wstring TakeString(LPWSTR text) {
-  struct Free {
-    LPWSTR text;
-    ~Free() { CoTaskMemFree(text); }
-  } owner{text};
+  const base::UniqueCoTaskMemString owner(text);
   return text == nullptr ? std::wstring() : std::wstring(text);
 }
 

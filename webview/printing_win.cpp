@@ -23,8 +23,11 @@ namespace {
 
 // ---- Printers ----------------------------------------------------------------------------------
 
-// The spooler's default-printer query (GetDefaultPrinterW), taken from WINSPOOL.DRV by its
-// ordinal.
+// The spooler's default-printer query, GetDefaultPrinterW, taken from WINSPOOL.DRV by its
+// ordinal as the player has always taken it: like the version query's (app/identity_win.cpp),
+// its name then appears neither in the import table nor among the executable's strings. 203 is
+// the number the system's WINSPOOL.DRV exports it under (Wine's as well); should it ever not
+// resolve, there is simply no default printer.
 constexpr WORD kGetDefaultPrinterOrdinal = 203;
 constexpr DWORD kDefaultPrinterBufferChars = 256;
 using GetDefaultPrinterFunction = BOOL(WINAPI*)(LPWSTR buffer, LPDWORD bufferChars);

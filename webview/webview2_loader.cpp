@@ -3,7 +3,6 @@
 #include <objbase.h>
 
 #include <map>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -269,10 +268,6 @@ HRESULT BuiltInCreateEnvironment(const wchar_t* browserFolderOrNull,
   return entry(true, runtime->type, dataFolder.c_str(), nullptr, handler);
 }
 
-struct CoTaskMemFreeDeleter {
-  void operator()(wchar_t* text) const noexcept { CoTaskMemFree(text); }
-};
-
 }  // namespace
 
 LoaderKind ActiveLoader() {
@@ -292,7 +287,7 @@ HRESULT GetAvailableBrowserVersion(const wchar_t* browserFolderOrNull, std::wstr
   }
   LPWSTR raw = nullptr;
   const HRESULT hr = microsoft->getVersion(browserFolderOrNull, &raw);
-  const std::unique_ptr<wchar_t, CoTaskMemFreeDeleter> text(raw);  // freed on every path
+  const base::UniqueCoTaskMemString text(raw);  // freed on every path
   if (SUCCEEDED(hr) && text)
     version = text.get();
   return hr;

@@ -356,6 +356,10 @@ HRESULT WebViewHost::OnEnvironmentCreated(const std::shared_ptr<AttemptState>& s
     environment = created;
     RegisterBrowserProcessExitHandler();
 
+    // A fixed pause between the environment and its controller, as the player has always made
+    // it. It blocks the UI thread (no message is dispatched meanwhile) and no runtime is known to
+    // need it; taking it out changes the start-up timing on real runtimes, which only a Windows
+    // machine can tell, so it stays until one has.
     Sleep(100);
 
     auto handler = base::ComCallback<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
