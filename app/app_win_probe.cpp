@@ -20,9 +20,11 @@ std::wstring RawArguments() {
     at = at == std::wstring::npos ? line.size() : at + 1;
   } else {
     at = line.find(L' ');
-    if (at == std::wstring::npos) at = line.size();
+    if (at == std::wstring::npos)
+      at = line.size();
   }
-  while (at < line.size() && line[at] == L' ') ++at;
+  while (at < line.size() && line[at] == L' ')
+    ++at;
   const size_t mode = line.find(L' ', at);  // skip the mode word too
   at = mode == std::wstring::npos ? line.size() : mode + 1;
   return line.substr(at);

@@ -10,7 +10,8 @@ namespace {
 std::string XorWithDiagnosticKey(std::string text) {
   const config::SecretBytes key = config::DiagnosticKey();
   const std::string& k = key.str();
-  for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>(text[i] ^ k[i % k.size()]);
+  for (size_t i = 0; i < text.size(); ++i)
+    text[i] = static_cast<char>(text[i] ^ k[i % k.size()]);
   return text;
 }
 
@@ -27,7 +28,9 @@ std::string BuildLinkErrorCode(const std::string& reason, std::time_t timestamp)
   return Base64Encode(XorWithDiagnosticKey(std::move(text)));
 }
 
-std::string BuildLinkErrorCode(const std::string& reason) { return BuildLinkErrorCode(reason, std::time(nullptr)); }
+std::string BuildLinkErrorCode(const std::string& reason) {
+  return BuildLinkErrorCode(reason, std::time(nullptr));
+}
 
 std::string DecodeLinkErrorCode(const std::string& code) {
   const std::vector<unsigned char> bytes = Base64Decode(code);

@@ -8,7 +8,8 @@ namespace {
 
 TEST(DiagnosticsTest, LinkErrorCodeDecodesBackToItsPlainText) {
   const std::string code = BuildLinkErrorCode("exception_MAC verification failed", 1765000000);
-  EXPECT_EQ(DecodeLinkErrorCode(code), "ERRDIAG|v1|ts=1765000000|reason=exception_MAC verification failed|END");
+  EXPECT_EQ(DecodeLinkErrorCode(code),
+            "ERRDIAG|v1|ts=1765000000|reason=exception_MAC verification failed|END");
   // The code is Base64 without line breaks and carries no plain text.
   EXPECT_EQ(code.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
             std::string::npos);

@@ -1,7 +1,8 @@
 // The player's entry point on Windows: a Unicode GUI program (no console) whose main thread is a
 // single-threaded COM apartment that owns every window and web view. The start-up sequence itself
 // is portable (app/startup.h); this file is its Windows platform.
-#include <windows.h>
+#include <windows.h>  // before every other Windows header
+
 #include <objbase.h>
 #include <shellapi.h>
 
@@ -26,17 +27,32 @@ void LogStep(const std::string& text) {
 UINT MessageBoxFlags(const MessageBoxRequest& request) {
   UINT flags = MB_SETFOREGROUND | MB_TOPMOST;
   switch (request.icon) {
-    case MessageIcon::Information: flags |= MB_ICONINFORMATION; break;
-    case MessageIcon::Error: flags |= MB_ICONERROR; break;
-    case MessageIcon::Warning: flags |= MB_ICONWARNING; break;
-    case MessageIcon::Question: flags |= MB_ICONQUESTION; break;
+    case MessageIcon::Information:
+      flags |= MB_ICONINFORMATION;
+      break;
+    case MessageIcon::Error:
+      flags |= MB_ICONERROR;
+      break;
+    case MessageIcon::Warning:
+      flags |= MB_ICONWARNING;
+      break;
+    case MessageIcon::Question:
+      flags |= MB_ICONQUESTION;
+      break;
   }
   switch (request.buttons) {
-    case MessageButtons::Ok: flags |= MB_OK; break;
-    case MessageButtons::OkCancel: flags |= MB_OKCANCEL; break;
-    case MessageButtons::YesNo: flags |= MB_YESNO; break;
+    case MessageButtons::Ok:
+      flags |= MB_OK;
+      break;
+    case MessageButtons::OkCancel:
+      flags |= MB_OKCANCEL;
+      break;
+    case MessageButtons::YesNo:
+      flags |= MB_YESNO;
+      break;
   }
-  if (request.rightToLeft) flags |= MB_RIGHT | MB_RTLREADING;
+  if (request.rightToLeft)
+    flags |= MB_RIGHT | MB_RTLREADING;
   return flags;
 }
 
@@ -53,7 +69,8 @@ class WindowsStartupPlatform : public StartupPlatform {
     HANDLE mutex = CreateMutexW(nullptr, FALSE, mutexName.c_str());
     const DWORD error = GetLastError();
     mutex_.reset(mutex);
-    if (!mutex_) return InstanceLock::Failed;
+    if (!mutex_)
+      return InstanceLock::Failed;
     return error == ERROR_ALREADY_EXISTS ? InstanceLock::AlreadyRunning : InstanceLock::Acquired;
   }
   void ReleaseInstanceLock() override { mutex_.reset(); }
@@ -72,7 +89,8 @@ class WindowsStartupPlatform : public StartupPlatform {
   bool InitHostExists() override { return g_initHost != nullptr; }
   bool CreatePlayerFrame() override {
     frame_ = ::CreatePlayerFrame(instance_);
-    if (frame_) UpdateWindow(frame_);
+    if (frame_)
+      UpdateWindow(frame_);
     return frame_ != nullptr;
   }
   bool CreatePlayerWindow() override { return ::CreatePlayerWindow(instance_, frame_); }
@@ -88,16 +106,22 @@ class WindowsStartupPlatform : public StartupPlatform {
   // The main window's thread is the main thread; without a main window there is nobody to ask.
   bool RunOnMainThread(std::function<void()> task, unsigned timeoutMs) override {
     HWND window = g_mainWindow;
-    if (!window || !IsWindow(window)) return false;
+    if (!window || !IsWindow(window))
+      return false;
     return RunOnWindowThread(window, std::move(task), timeoutMs);
   }
   MessageAnswer ShowMessage(const MessageBoxRequest& request) override {
     switch (MessageBoxW(nullptr, request.text.c_str(), request.caption.c_str(), MessageBoxFlags(request))) {
-      case IDOK: return MessageAnswer::Ok;
-      case IDCANCEL: return MessageAnswer::Cancel;
-      case IDYES: return MessageAnswer::Yes;
-      case IDNO: return MessageAnswer::No;
-      default: return MessageAnswer::Other;
+      case IDOK:
+        return MessageAnswer::Ok;
+      case IDCANCEL:
+        return MessageAnswer::Cancel;
+      case IDYES:
+        return MessageAnswer::Yes;
+      case IDNO:
+        return MessageAnswer::No;
+      default:
+        return MessageAnswer::Other;
     }
   }
   void OpenInBrowser(const std::wstring& link) override {

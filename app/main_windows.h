@@ -71,7 +71,7 @@ struct InitScreenFlags {
 enum class InitScreenAction {
   kNone,
   kPrint,
-  kHome,             // navigate to the configured home page
+  kHome,  // navigate to the configured home page
   kBack,
   kReload,
   kEnterFullscreen,  // the placement is kept to return to

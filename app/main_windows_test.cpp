@@ -41,12 +41,17 @@ TEST(MainWindowsTest, PageMessagesTurnIntoTheWindowsActions) {
     bool fullscreen;
     IA action;
   } init[] = {
-      {L"requestPrint", false, IA::kPrint},    {L"\"requestPrint\"", true, IA::kPrint},
-      {L"btn_home", false, IA::kHome},         {L"btn_back", false, IA::kBack},
-      {L"btn_reload", false, IA::kReload},     {L"btn_fullscreen", false, IA::kEnterFullscreen},
+      {L"requestPrint", false, IA::kPrint},
+      {L"\"requestPrint\"", true, IA::kPrint},
+      {L"btn_home", false, IA::kHome},
+      {L"btn_back", false, IA::kBack},
+      {L"btn_reload", false, IA::kReload},
+      {L"btn_fullscreen", false, IA::kEnterFullscreen},
       {L"btn_fullscreen", true, IA::kLeaveFullscreen},
-      {L"btn_home ", false, IA::kNone},        {L"\"btn_home\"", false, IA::kNone},
-      {L"toggleFullscreen", false, IA::kNone}, {L"pageLoaded", false, IA::kNone},
+      {L"btn_home ", false, IA::kNone},
+      {L"\"btn_home\"", false, IA::kNone},
+      {L"toggleFullscreen", false, IA::kNone},
+      {L"pageLoaded", false, IA::kNone},
   };
   for (const auto& c : init) {
     SCOPED_TRACE(Utf16ToUtf8(c.message));

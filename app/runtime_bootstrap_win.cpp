@@ -71,7 +71,8 @@ bool FixedRuntimeUsable(const RuntimeBootstrapCalls& calls) {
   if (modulePath.empty())
     return false;
   const std::size_t slash = modulePath.find_last_of(L'\\');
-  const std::wstring executableFolder = slash == std::wstring::npos ? modulePath : modulePath.substr(0, slash);
+  const std::wstring executableFolder =
+      slash == std::wstring::npos ? modulePath : modulePath.substr(0, slash);
   return WebView::FindFixedRuntimeBeside(executableFolder, calls.runtimeVersion).has_value();
 }
 

@@ -3,10 +3,10 @@
 #include <atomic>
 #include <optional>
 
-#include "core/app_state.h"
 #include "app/diagnostics.h"
 #include "app/identity.h"
 #include "config/config.h"
+#include "core/app_state.h"
 #include "core/stable_names.h"
 #include "text/decimal_number.h"
 #include "text/text.h"
@@ -33,15 +33,17 @@ MessageBoxRequest ServerMessage(const std::wstring& text) {
 }
 
 MessageBoxRequest MandatoryUpdate() {
-  return {L"A mandatory update is available. You must download the new version to continue.\n"
-          L"تحديث إجباري متاح. يجب عليك تحميل الإصدار الجديد للمتابعة.",
-          L"Corvel - Update Required", MessageIcon::Warning, MessageButtons::OkCancel};
+  return {
+      L"A mandatory update is available. You must download the new version to continue.\n"
+      L"تحديث إجباري متاح. يجب عليك تحميل الإصدار الجديد للمتابعة.",
+      L"Corvel - Update Required", MessageIcon::Warning, MessageButtons::OkCancel};
 }
 
 MessageBoxRequest OptionalUpdate() {
-  return {L"A new version of the app is available. Would you like to update now?\n"
-          L"يوجد تحديث جديد للتطبيق. هل ترغب في التحديث الآن؟",
-          L"Corvel - Update Available", MessageIcon::Information, MessageButtons::YesNo};
+  return {
+      L"A new version of the app is available. Would you like to update now?\n"
+      L"يوجد تحديث جديد للتطبيق. هل ترغب في التحديث الآن؟",
+      L"Corvel - Update Available", MessageIcon::Information, MessageButtons::YesNo};
 }
 
 // The address the update prompt opens. The link comes from a server answer and goes to the
@@ -77,10 +79,12 @@ bool UpdateEndsStartup(StartupPlatform& platform,
   if (logResult) {
     platform.Log(std::string("Step 7B: Version check done. hasUpdate=") + (update.hasUpdate ? "1" : "0"));
   }
-  if (!update.hasUpdate) return false;
+  if (!update.hasUpdate)
+    return false;
   const std::wstring link = UpdateLinkToOpen(update.link);
   if (update.isRequired) {
-    if (platform.ShowMessage(MandatoryUpdate()) == MessageAnswer::Ok) platform.OpenInBrowser(link);
+    if (platform.ShowMessage(MandatoryUpdate()) == MessageAnswer::Ok)
+      platform.OpenInBrowser(link);
     return true;
   }
   if (platform.ShowMessage(OptionalUpdate()) == MessageAnswer::Yes) {
@@ -96,13 +100,15 @@ std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
                                        const StartupServices& services,
                                        const std::wstring& rawCommandLine,
                                        bool graphics) {
-  if (graphics && platform.CreateSplash()) platform.DrainMessages();
+  if (graphics && platform.CreateSplash())
+    platform.DrainMessages();
 
   if (!platform.IsSystemSupported()) {
     platform.ShowMessage(UnsupportedOs());
     return 1;
   }
-  if (!platform.EnsureWebViewRuntime()) return 1;
+  if (!platform.EnsureWebViewRuntime())
+    return 1;
 
   platform.Log("Step 7: Initializing SSL pinning defaults");
   services.installDefaultPins();
@@ -115,7 +121,8 @@ std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
   }
 
   platform.Log("Step 7B: Checking app version...");
-  if (UpdateEndsStartup(platform, services, L"", true)) return 0;
+  if (UpdateEndsStartup(platform, services, L"", true))
+    return 0;
 
   const AppState& state = GetAppState();
   platform.Log("Step 8: Registering URL protocol...");
@@ -127,12 +134,15 @@ std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
   platform.Log(std::string("Step 9: hasSchemeArgs=") + (hasLink ? "1" : "0"));
 
   if (!hasLink) {
-    if (platform.CreateInitScreen()) return std::nullopt;
-    if (!platform.InitHostExists()) platform.ShowMessage(WindowFailed());
+    if (platform.CreateInitScreen())
+      return std::nullopt;
+    if (!platform.InitHostExists())
+      platform.ShowMessage(WindowFailed());
     return 1;
   }
 
-  if (platform.CreatePlayerFrame()) platform.DrainMessages();
+  if (platform.CreatePlayerFrame())
+    platform.DrainMessages();
   std::string errorCode;
   if (!services.parseLink(argument, errorCode)) {
     if (errorCode.size() >= 7 && errorCode.compare(0, 7, "server:") == 0) {
@@ -141,13 +151,16 @@ std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
     }
     services.showFatalDiagnostic(
         L"Link Error - خطأ في الرابط",
-        L"Failed to process the content link.\nIf the problem persists, send the diagnostic code below to support.",
+        L"Failed to process the content link.\nIf the problem persists, send the diagnostic code below to "
+        L"support.",
         L"فشل في معالجة رابط المحتوى.\nإذا استمرت المشكلة، يرجى إرسال الكود التشخيصي أدناه للدعم الفني.",
         BuildLinkErrorCode(errorCode));
     return 0;  // the dialog ends the process; reached only with a platform that comes back
   }
-  if (UpdateEndsStartup(platform, services, GetAppState().platformDomain, false)) return 0;
-  if (!platform.CreatePlayerWindow()) return 1;
+  if (UpdateEndsStartup(platform, services, GetAppState().platformDomain, false))
+    return 0;
+  if (!platform.CreatePlayerWindow())
+    return 1;
   return std::nullopt;
 }
 
@@ -162,10 +175,12 @@ bool HoldsLaunchLink(const std::wstring& argument, const std::wstring& schemeNam
   return ToLowerCopy(argument).find(ToLowerCopy(schemeName) + L":") != std::wstring::npos;
 }
 
-std::wstring SelectLinkCandidate(const std::vector<std::wstring>& arguments, const std::wstring& rawCommandLine,
+std::wstring SelectLinkCandidate(const std::vector<std::wstring>& arguments,
+                                 const std::wstring& rawCommandLine,
                                  const std::wstring& schemeName) {
   std::wstring candidate = arguments.size() >= 2 ? arguments[1] : std::wstring();
-  if (candidate.empty() && rawCommandLine.find(schemeName + L":") != std::wstring::npos) candidate = rawCommandLine;
+  if (candidate.empty() && rawCommandLine.find(schemeName + L":") != std::wstring::npos)
+    candidate = rawCommandLine;
   return candidate;
 }
 
@@ -185,18 +200,23 @@ void CloseWebViewsBeforeEnd(StartupPlatform& platform, std::thread::id mainThrea
       kShutdownHandOverMs);
 }
 
-void InstallPlatformShutdownHook(StartupPlatform& platform, const std::function<void(ShutdownHook)>& setShutdownHook) {
+void InstallPlatformShutdownHook(StartupPlatform& platform,
+                                 const std::function<void(ShutdownHook)>& setShutdownHook) {
   g_hookMainThread = std::this_thread::get_id();
   g_hookPlatform.store(&platform);
-  if (setShutdownHook) setShutdownHook(&ShutdownHookOfPlatform);
+  if (setShutdownHook)
+    setShutdownHook(&ShutdownHookOfPlatform);
 }
 
 void RemovePlatformShutdownHook(const std::function<void(ShutdownHook)>& setShutdownHook) {
-  if (setShutdownHook) setShutdownHook(nullptr);
+  if (setShutdownHook)
+    setShutdownHook(nullptr);
   g_hookPlatform.store(nullptr);
 }
 
-int RunStartup(StartupPlatform& platform, const StartupServices& services, const std::wstring& rawCommandLine) {
+int RunStartup(StartupPlatform& platform,
+               const StartupServices& services,
+               const std::wstring& rawCommandLine) {
   const HookPlatformScope hookScope;
   platform.InitializeMainThread();
   InstallPlatformShutdownHook(platform, services.setShutdownHook);

@@ -51,10 +51,10 @@ class StartupPlatform {
   virtual bool IsSystemSupported() = 0;     // the operating system can run the player
   virtual bool EnsureWebViewRuntime() = 0;  // shows its own messages when it returns false
   virtual bool CreateInitScreen() = 0;
-  virtual bool InitHostExists() = 0;        // the init screen's web view host was created
-  virtual bool CreatePlayerFrame() = 0;     // true when the (visible, updated) window exists
-  virtual bool CreatePlayerWindow() = 0;    // shows its own messages when it returns false
-  virtual int RunMessageLoop() = 0;         // the quit message's exit code
+  virtual bool InitHostExists() = 0;      // the init screen's web view host was created
+  virtual bool CreatePlayerFrame() = 0;   // true when the (visible, updated) window exists
+  virtual bool CreatePlayerWindow() = 0;  // shows its own messages when it returns false
+  virtual int RunMessageLoop() = 0;       // the quit message's exit code
   virtual void ShutdownWebViewHosts() = 0;
   // From a thread other than the main one: runs `task` on the main thread and waits until it
   // has run or timeoutMs have passed. False when it could not be handed over or did not finish
@@ -72,15 +72,17 @@ struct StartupServices {
   std::function<void()> installDefaultPins;
   std::function<void()> loadDynamicPins;  // may throw; the outcome is ignored
   std::function<UpdateInfo(double currentVersion, const std::wstring& baseUrl)> checkForUpdate;
-  std::function<bool(const std::wstring& scheme, const std::wstring& displayName,
-                     const std::wstring& executablePath)>
+  std::function<
+      bool(const std::wstring& scheme, const std::wstring& displayName, const std::wstring& executablePath)>
       registerUrlProtocol;
   std::function<std::wstring()> modulePath;
   // The argument that may hold the link (SelectLinkCandidate over the process's command line).
   std::function<std::wstring(const std::wstring& rawCommandLine)> selectLinkArgument;
   std::function<bool(const std::wstring& argument, std::string& errorCode)> parseLink;
   // Ends the process in the product (exit code 0); a fake may come back.
-  std::function<void(const std::wstring& title, const std::wstring& english, const std::wstring& arabic,
+  std::function<void(const std::wstring& title,
+                     const std::wstring& english,
+                     const std::wstring& arabic,
                      const std::string& code)>
       showFatalDiagnostic;
 };
@@ -89,7 +91,9 @@ StartupServices DefaultStartupServices();
 
 // Runs the whole life of the process; returns its exit code.
 int RunStartup(StartupPlatform& platform, const std::wstring& rawCommandLine);
-int RunStartup(StartupPlatform& platform, const StartupServices& services, const std::wstring& rawCommandLine);
+int RunStartup(StartupPlatform& platform,
+               const StartupServices& services,
+               const std::wstring& rawCommandLine);
 
 // How long another thread waits for the main thread to close the web views before a forced end.
 inline constexpr unsigned kShutdownHandOverMs = 7000;
@@ -119,7 +123,8 @@ bool HoldsLaunchLink(const std::wstring& argument, const std::wstring& schemeNam
 // The argument that may hold the link: the first argument when there is a non-empty one,
 // otherwise the whole raw command line when it contains "<scheme>:" (exact letter case).
 // `arguments` is the split command line (program path first), empty when it could not be split.
-std::wstring SelectLinkCandidate(const std::vector<std::wstring>& arguments, const std::wstring& rawCommandLine,
+std::wstring SelectLinkCandidate(const std::vector<std::wstring>& arguments,
+                                 const std::wstring& rawCommandLine,
                                  const std::wstring& schemeName);
 
 #endif  // CORVEL_APP_STARTUP_H_

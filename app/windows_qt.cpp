@@ -17,9 +17,9 @@
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineView>
 
-#include "core/app_state.h"
 #include "app/splash_qt.h"
 #include "config/config.h"
+#include "core/app_state.h"
 #include "net/pinning.h"
 #include "text/text.h"
 #include "webview/navigation_policy.h"
@@ -199,7 +199,6 @@ void ShowInFront(QWidget* window) {
   window->update();
 }
 
-
 // A page's print request: accepted here, in the page-message callback, and shown from the
 // event loop once the callback has returned (the printer choice runs a nested loop). The view
 // that asked must still be the window's own by then; a closed one is left alone.
@@ -353,7 +352,8 @@ bool CreatePlayerWindow(QWidget* window) {
   host.onWebMessage = PlayerMessage;
   host.onWebResourceRequested = [](const std::wstring& uri, QWebEngineUrlRequestInfo& request) {
     for (const auto& [name, value] : PlayerRequestHeaders(uri)) {
-      request.setHttpHeader(QByteArray::fromStdString(Narrow(name)), QByteArray::fromStdString(Narrow(value)));
+      request.setHttpHeader(QByteArray::fromStdString(Narrow(name)),
+                            QByteArray::fromStdString(Narrow(value)));
     }
   };
   host.onNavigationStarting = [](const std::wstring& uri, bool& cancel) {

@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "core/app_state.h"
 #include "app/splash.h"
 #include "base/unique_handle.h"
 #include "config/config.h"
+#include "core/app_state.h"
 #include "core/stable_names.h"
 #include "webview/navigation_policy.h"
 #include "webview/preparation.h"
@@ -58,8 +58,9 @@ void RegisterMainWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC pr
 }
 
 HWND CreateMainWindow(HINSTANCE instance, const wchar_t* className, WindowSize size) {
-  return CreateWindowExW(WS_EX_APPWINDOW, className, MainWindowTitle().c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                         CW_USEDEFAULT, CW_USEDEFAULT, size.width, size.height, nullptr, nullptr, instance, nullptr);
+  return CreateWindowExW(WS_EX_APPWINDOW, className, MainWindowTitle().c_str(),
+                         WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, size.width,
+                         size.height, nullptr, nullptr, instance, nullptr);
 }
 
 // Creates the folder above the data root (the views create their own folders below it).
@@ -395,8 +396,8 @@ bool RunOnWindowThread(HWND window, std::function<void()> task, unsigned timeout
     return false;  // out of memory: nothing was handed over
   }
   DWORD_PTR ignored = 0;
-  return SendMessageTimeoutW(window, WM_APP_SHUTDOWN_HOSTS, kRunHandedOverTasks, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG,
-                             timeoutMs, &ignored) != 0;
+  return SendMessageTimeoutW(window, WM_APP_SHUTDOWN_HOSTS, kRunHandedOverTasks, 0,
+                             SMTO_BLOCK | SMTO_ABORTIFHUNG, timeoutMs, &ignored) != 0;
 }
 
 MainWindowServices DefaultMainWindowServices() {

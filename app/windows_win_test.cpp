@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/app_state.h"
 #include "config/config.h"
+#include "core/app_state.h"
 #include "text/text.h"
 #include "webview/navigation_policy.h"
 #include "webview/preparation.h"

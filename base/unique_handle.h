@@ -22,7 +22,8 @@ class UniqueHandle {
   ~UniqueHandle() { reset(); }
   UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
   UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) reset(other.release());
+    if (this != &other)
+      reset(other.release());
     return *this;
   }
   UniqueHandle(const UniqueHandle&) = delete;

@@ -22,9 +22,9 @@ struct AppState {
   std::wstring platformDomain;  // platform site of the link (scheme optional, no trailing "/")
   std::wstring contentUrl;      // address to navigate to or to embed
   std::wstring watermarkText;
-  std::wstring contentKind;     // "url_direct", "pdf", "pdf_url" or another server type
-  std::int32_t scriptId = 1;    // 0 for a direct link
-  std::wstring pageScript;      // fetched for YouTube content; empty unless fetched
+  std::wstring contentKind;   // "url_direct", "pdf", "pdf_url" or another server type
+  std::int32_t scriptId = 1;  // 0 for a direct link
+  std::wstring pageScript;    // fetched for YouTube content; empty unless fetched
 };
 
 // The process-wide record.

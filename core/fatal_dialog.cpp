@@ -37,8 +37,10 @@ bool ClaimFatalDialog() {
   return current == self;
 }
 
-std::wstring BuildDiagnosticDocument(const std::wstring& title, const std::wstring& english,
-                                     const std::wstring& arabic, const std::string& code) {
+std::wstring BuildDiagnosticDocument(const std::wstring& title,
+                                     const std::wstring& english,
+                                     const std::wstring& arabic,
+                                     const std::string& code) {
   const std::wstring safeTitle = DocumentText(title);
   std::wstring doc;
   doc += L"<html><head><title>";
@@ -100,12 +102,15 @@ std::wstring BuildDiagnosticDocument(const std::wstring& title, const std::wstri
   return doc;
 }
 
-std::wstring BuildDiagnosticCommandLine(const std::wstring& title, const std::wstring& english,
-                                        const std::wstring& arabic, const std::string& code) {
+std::wstring BuildDiagnosticCommandLine(const std::wstring& title,
+                                        const std::wstring& english,
+                                        const std::wstring& arabic,
+                                        const std::string& code) {
   return L"mshta \"about:" + BuildDiagnosticDocument(title, english, arabic, code) + L"\"";
 }
 
-std::wstring BuildDiagnosticFallbackText(const std::wstring& english, const std::wstring& arabic,
+std::wstring BuildDiagnosticFallbackText(const std::wstring& english,
+                                         const std::wstring& arabic,
                                          const std::string& code) {
   return english + L"\n\n" + arabic + L"\n\nDiagnostic Code:\n" + WidenAscii(code);
 }

@@ -5,21 +5,23 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <functional>
 #include <cstdlib>
+#include <functional>
 #include <locale>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "core/app_state.h"
 #include "app/startup.h"
+#include "core/app_state.h"
 #include "net/server_api.h"
 #include "text/decimal_number.h"
 
 // glibc's setlocale keeps a copy of LOCPATH's folder list that it never frees (a few bytes once
 // per process); LeakSanitizer reads this hook at start. Elsewhere the function is never called.
-extern "C" const char* __lsan_default_suppressions() { return "leak:__argz_add_sep\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:__argz_add_sep\n";
+}
 
 namespace {
 
@@ -66,7 +68,9 @@ class ServerAnswerPlatform : public StartupPlatform {
       versionsSent.push_back(currentVersion);
       return ParseUpdateInfo(body_, currentVersion);
     };
-    services.registerUrlProtocol = [](const std::wstring&, const std::wstring&, const std::wstring&) { return true; };
+    services.registerUrlProtocol = [](const std::wstring&, const std::wstring&, const std::wstring&) {
+      return true;
+    };
     services.modulePath = [] { return std::wstring(L"corvel"); };
     services.selectLinkArgument = [](const std::wstring& raw) { return raw; };
     services.parseLink = [](const std::wstring&, std::string&) {
@@ -87,7 +91,8 @@ class CommaLocaleTest : public ::testing::Test {
   void SetUp() override {
     // The C locale for the C conversions, and the C++ global one where the runtime has it.
     for (const char* name : {"de_DE.UTF-8", "German_Germany.1252"}) {
-      if (std::setlocale(LC_ALL, name) == nullptr) continue;
+      if (std::setlocale(LC_ALL, name) == nullptr)
+        continue;
       try {
         std::locale::global(std::locale(name));
       } catch (const std::runtime_error&) {
@@ -96,7 +101,8 @@ class CommaLocaleTest : public ::testing::Test {
       break;
     }
     // The locale really is in force: the C conversion reads a comma and stops at the ".".
-    ASSERT_EQ(std::strtod("4,5", nullptr), 4.5) << "no comma-decimal locale (LOCPATH=" << Env("LOCPATH") << ")";
+    ASSERT_EQ(std::strtod("4,5", nullptr), 4.5)
+        << "no comma-decimal locale (LOCPATH=" << Env("LOCPATH") << ")";
     ASSERT_EQ(std::strtod("4.11.0", nullptr), 4.0);
   }
   void TearDown() override {
@@ -117,14 +123,17 @@ TEST_F(CommaLocaleTest, VersionNumbersAreReadWithADecimalPoint) {
   EXPECT_EQ(VersionNumber(L"beta"), 3.0);
   EXPECT_EQ(LeadingDecimalNumber("4,11"), 4.0);  // a comma is no decimal point in any locale
 
-  struct Case { std::string body; bool hasUpdate; };
+  struct Case {
+    std::string body;
+    bool hasUpdate;
+  };
   const Case cases[] = {
       {R"({"version": 4.11})", false},
       {R"({"version": "4.11"})", false},
       {R"({"version": "4.11.3"})", false},
       {R"({"version": 4.12})", true},
       {R"({"version": "4.12"})", true},
-      {R"({"version": " 4.9x"})", true},   // 4.9 > 4.11: decimal numbers, not dotted versions
+      {R"({"version": " 4.9x"})", true},  // 4.9 > 4.11: decimal numbers, not dotted versions
       {R"({"version": "9"})", true},
       {R"({"version": "1e999"})", false},  // out of range reads as 0
   };
@@ -134,7 +143,8 @@ TEST_F(CommaLocaleTest, VersionNumbersAreReadWithADecimalPoint) {
 }
 
 TEST_F(CommaLocaleTest, StartUpWithVersion4110PromptsNoUpdateAgainstAServerAnswering411) {
-  for (const std::string body : {R"({"version": 4.11, "is_required": 1})", R"({"version": "4.11", "is_required": 1})"}) {
+  for (const std::string body :
+       {R"({"version": 4.11, "is_required": 1})", R"({"version": "4.11", "is_required": 1})"}) {
     ServerAnswerPlatform platform(body);
     EXPECT_EQ(RunStartup(platform, platform.Services(), L"corvel:x"), 0);
     EXPECT_EQ(platform.versionsSent, (std::vector<double>{4.11, 4.11})) << body;  // both checks

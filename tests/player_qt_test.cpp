@@ -32,16 +32,16 @@
 #include <gtest/gtest.h>
 
 #include "app/identity.h"
-#include "core/shutdown_hook.h"
 #include "app/startup_platform_qt.h"
 #include "app/url_scheme.h"
 #include "app/windows_qt.h"
 #include "config/config.h"
+#include "core/shutdown_hook.h"
 #include "net/pinning.h"
+#include "tests/qt_test_environment.h"
 #include "text/text.h"
 #include "webview/printing_qt.h"
 #include "webview/web_view_qt.h"
-#include "tests/qt_test_environment.h"
 
 // The browser engine is not built for the sanitizers: its leaks at exit and its sized deletes
 // are not ours to report.
@@ -256,7 +256,8 @@ TEST(PlayerPlatformQtTest, DesktopEntryIsWrittenIntoTheUsersDataFolderOnly) {
   ASSERT_TRUE(home.isValid());
   {
     ScopedEnv data("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toLocal8Bit());
-    EXPECT_EQ(QString::fromStdString(UserApplicationsFolder()), home.path() + QStringLiteral("/data/applications"));
+    EXPECT_EQ(QString::fromStdString(UserApplicationsFolder()),
+              home.path() + QStringLiteral("/data/applications"));
   }
   ScopedEnv homeEnv("HOME", home.path().toLocal8Bit());
   for (const QByteArray& unusable : {QByteArray(), QByteArray(""), QByteArray("relative/share")}) {
@@ -267,7 +268,8 @@ TEST(PlayerPlatformQtTest, DesktopEntryIsWrittenIntoTheUsersDataFolderOnly) {
 
   const QString folder = home.path() + QStringLiteral("/new/applications");
   const QString file = folder + QStringLiteral("/corvel.desktop");
-  ASSERT_TRUE(WriteSchemeDesktopEntry(folder.toStdString(), L"corvel", L"Kelmo Desktop Player", L"/opt/corvel"));
+  ASSERT_TRUE(
+      WriteSchemeDesktopEntry(folder.toStdString(), L"corvel", L"Kelmo Desktop Player", L"/opt/corvel"));
   EXPECT_EQ(ReadFile(file), BuildSchemeDesktopEntry(L"corvel", L"Kelmo Desktop Player", L"/opt/corvel"));
 
   // The same text again leaves the file alone; a moved program rewrites it.
@@ -277,9 +279,11 @@ TEST(PlayerPlatformQtTest, DesktopEntryIsWrittenIntoTheUsersDataFolderOnly) {
     ASSERT_TRUE(existing.open(QIODevice::ReadWrite));
     ASSERT_TRUE(existing.setFileTime(old, QFileDevice::FileModificationTime));
   }
-  ASSERT_TRUE(WriteSchemeDesktopEntry(folder.toStdString(), L"corvel", L"Kelmo Desktop Player", L"/opt/corvel"));
+  ASSERT_TRUE(
+      WriteSchemeDesktopEntry(folder.toStdString(), L"corvel", L"Kelmo Desktop Player", L"/opt/corvel"));
   EXPECT_EQ(QFileInfo(file).lastModified().toSecsSinceEpoch(), old.toSecsSinceEpoch());
-  ASSERT_TRUE(WriteSchemeDesktopEntry(folder.toStdString(), L"corvel", L"Kelmo Desktop Player", L"/usr/bin/corvel"));
+  ASSERT_TRUE(
+      WriteSchemeDesktopEntry(folder.toStdString(), L"corvel", L"Kelmo Desktop Player", L"/usr/bin/corvel"));
   EXPECT_EQ(ReadFile(file), BuildSchemeDesktopEntry(L"corvel", L"Kelmo Desktop Player", L"/usr/bin/corvel"));
 
   // A folder that cannot be made, or nothing to register.

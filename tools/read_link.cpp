@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "core/app_state.h"
 #include "app/diagnostics.h"
 #include "config/config.h"
+#include "core/app_state.h"
 #include "link/envelope.h"
 #include "link/launch_link.h"
 #include "net/content_source.h"

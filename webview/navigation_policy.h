@@ -23,8 +23,10 @@ bool IsSameSite(const std::wstring& known, const std::wstring& candidate);
 bool IsAllowedHost(const std::wstring& host);
 
 // The player window's navigation policy: true lets the navigation go on.
-bool PlayerAllowsNavigation(const std::wstring& uri, const std::wstring& contentUrl,
-                            const std::wstring& platformDomain, const std::wstring& contentKind);
+bool PlayerAllowsNavigation(const std::wstring& uri,
+                            const std::wstring& contentUrl,
+                            const std::wstring& platformDomain,
+                            const std::wstring& contentKind);
 
 // The "Referer" the player sets on a request, if any: the platform site for YouTube requests.
 std::optional<std::wstring> PlayerRefererFor(const std::wstring& uri, const std::wstring& platformDomain);

@@ -42,7 +42,9 @@ TEST(PrintRequestsTest, OnlyOnePrinterChoiceRunsOnAThreadAtATime) {
     });
     // Another thread has a dialog of its own.
     std::wstring elsewhere;
-    std::thread([&elsewhere] { elsewhere = ChoosePrinterAlone([] { return std::wstring(L"Other"); }); }).join();
+    std::thread([&elsewhere] {
+      elsewhere = ChoosePrinterAlone([] { return std::wstring(L"Other"); });
+    }).join();
     EXPECT_EQ(elsewhere, L"Other");
     return std::wstring(L"Outer");
   });

@@ -55,14 +55,16 @@ namespace printer_dialog {
 inline constexpr PrinterDialogColour kDialogBackground{0x14, 0x15, 0x19};  // also behind the labels
 inline constexpr PrinterDialogColour kListBackground{0x1C, 0x1E, 0x24};    // also behind the items
 inline constexpr PrinterDialogColour kLabelText{0xF0, 0xF2, 0xF5};
-inline constexpr PrinterDialogColour kListText{0xE6, 0xEB, 0xF0};  // what the system draws in the list; the notice
+inline constexpr PrinterDialogColour kListText{0xE6, 0xEB,
+                                               0xF0};  // what the system draws in the list; the notice
 inline constexpr PrinterDialogColour kItemFill{0x22, 0x25, 0x2D};
 inline constexpr PrinterDialogColour kItemBorder{0x2E, 0x32, 0x3E};
 inline constexpr PrinterDialogColour kItemText{0xE1, 0xE6, 0xF0};
 inline constexpr PrinterDialogColour kSelectedFill{0x25, 0x63, 0xEB};
 inline constexpr PrinterDialogColour kSelectedBorder{0x3B, 0x82, 0xF6};
 inline constexpr PrinterDialogColour kWhite{0xFF, 0xFF, 0xFF};  // selected text, badge text, Print caption
-inline constexpr PrinterDialogColour kBadgeFill{0x3B, 0x82, 0xF6};  // white when selected, its text then kSelectedFill
+inline constexpr PrinterDialogColour kBadgeFill{0x3B, 0x82,
+                                                0xF6};  // white when selected, its text then kSelectedFill
 inline constexpr PrinterDialogColour kPrintFill{0x25, 0x63, 0xEB};
 inline constexpr PrinterDialogColour kPrintBorder{0x3B, 0x82, 0xF6};
 inline constexpr PrinterDialogColour kPrintPressed{0x1D, 0x4E, 0xD8};  // fill and border
@@ -77,7 +79,8 @@ inline constexpr int kTitleFontPixels = 15;  // the prompt above the list
 inline constexpr int kTitleFontWeight = 700;
 inline constexpr int kTextFontPixels = 13;  // the notice and unselected items
 inline constexpr int kTextFontWeight = 400;
-inline constexpr int kSemiboldFontWeight = 600;  // selected item and the button captions, kTextFontPixels high
+inline constexpr int kSemiboldFontWeight =
+    600;  // selected item and the button captions, kTextFontPixels high
 inline constexpr int kBadgeFontPixels = 10;
 inline constexpr int kBadgeFontWeight = 700;
 

@@ -57,9 +57,9 @@ QString DialogStyle() {
              "QListWidget { background: %7; color: %5; border: none; outline: none; }\n"
              "QPushButton { border-radius: %8px; font-size: %6px; font-weight: %9; min-width: 96px; "
              "min-height: 32px; }\n")
-             .arg(Css(look::kDialogBackground), Css(look::kLabelText), QString::number(look::kTitleFontPixels),
-                  QString::number(look::kTitleFontWeight), Css(look::kListText),
-                  QString::number(look::kTextFontPixels), Css(look::kListBackground),
+             .arg(Css(look::kDialogBackground), Css(look::kLabelText),
+                  QString::number(look::kTitleFontPixels), QString::number(look::kTitleFontWeight),
+                  Css(look::kListText), QString::number(look::kTextFontPixels), Css(look::kListBackground),
                   QString::number(look::kButtonCorner), QString::number(look::kSemiboldFontWeight)) +
          QStringLiteral(
              "QPushButton#print { background: %1; border: 1px solid %2; color: %3; }\n"
@@ -86,11 +86,12 @@ class PrinterItemDelegate : public QStyledItemDelegate {
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
     painter->fillRect(option.rect, Colour(look::kListBackground));
-    const QRect card = option.rect.adjusted(look::kCardInsetX, look::kCardInsetY, -look::kCardInsetX,
-                                            -look::kCardInsetY);
+    const QRect card =
+        option.rect.adjusted(look::kCardInsetX, look::kCardInsetY, -look::kCardInsetX, -look::kCardInsetY);
     painter->setPen(QPen(Colour(selected ? look::kSelectedBorder : look::kItemBorder), 1));
     painter->setBrush(Colour(selected ? look::kSelectedFill : look::kItemFill));
-    painter->drawRoundedRect(QRectF(card).adjusted(0.5, 0.5, -0.5, -0.5), look::kCardCorner, look::kCardCorner);
+    painter->drawRoundedRect(QRectF(card).adjusted(0.5, 0.5, -0.5, -0.5), look::kCardCorner,
+                             look::kCardCorner);
 
     QFont font = option.font;
     font.setPixelSize(look::kTextFontPixels);

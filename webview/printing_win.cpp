@@ -143,7 +143,8 @@ class TemplateWriter {
 // A font of the dialog's face, `pixels` high (a negative height: the character height).
 HGDIOBJ MakeFont(int pixels, int weight) {
   return CreateFontW(-pixels, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                     CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, kPrinterDialogFontFace);
+                     CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                     kPrinterDialogFontFace);
 }
 
 // A rounded rectangle with a 1-pixel border, or without a border when `border` is false.
@@ -459,7 +460,8 @@ std::vector<WORD> BuildPrinterDialogTemplate() {
   writer.Item(
       WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS, 12,
       30, 256, 135, kPrinterDialogListId, kListBoxAtom, L"");
-  writer.Item(WS_CHILD | SS_CENTER, 12, 60, 256, 40, kPrinterDialogNoticeId, kStaticAtom, kPrinterDialogNotice);
+  writer.Item(WS_CHILD | SS_CENTER, 12, 60, 256, 40, kPrinterDialogNoticeId, kStaticAtom,
+              kPrinterDialogNotice);
   writer.Item(WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, 124, 174, 70, 24, kPrinterDialogPrintId,
               kButtonAtom, kPrinterDialogPrint);
   writer.Item(WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, 198, 174, 70, 24, kPrinterDialogCancelId,
@@ -493,9 +495,8 @@ void ShowSystemPrintDialog(HWND owner,
   try {
     // The host lets one request at a time reach this point (PrintRequests); should another arrive
     // anyway while the dialog's nested loop runs, it gets its answer without a second dialog.
-    const std::wstring printerName = ChoosePrinterAlone([&]() -> std::wstring {
-      return selectPrinter ? selectPrinter(owner) : std::wstring();
-    });
+    const std::wstring printerName = ChoosePrinterAlone(
+        [&]() -> std::wstring { return selectPrinter ? selectPrinter(owner) : std::wstring(); });
     if (printerName.empty()) {
       PostResult(keptView.Get(), PrintOutcome::Cancelled);
       return;

@@ -183,12 +183,14 @@ std::optional<Runtime> FindFixedVersionRuntime(const std::wstring& givenFolder) 
 
 // The installed runtime as one hive registers it.
 std::optional<Runtime> FindRegisteredRuntime(HKEY root) {
-  const std::optional<std::wstring> installed = ReadRegistryText(root, kStableRuntimeClientKey, kInstalledVersionValue);
+  const std::optional<std::wstring> installed =
+      ReadRegistryText(root, kStableRuntimeClientKey, kInstalledVersionValue);
   const std::optional<RuntimeVersion> installedVersion =
       installed ? ParseRuntimeVersion(*installed) : std::nullopt;
   if (!installedVersion || *installedVersion == RuntimeVersion{})
     return std::nullopt;  // no version, or the updater's mark for "not installed"
-  const std::optional<std::wstring> registered = ReadRegistryText(root, kStableRuntimeStateKey, kRuntimeFolderValue);
+  const std::optional<std::wstring> registered =
+      ReadRegistryText(root, kStableRuntimeStateKey, kRuntimeFolderValue);
   if (!registered)
     return std::nullopt;
   const std::wstring folder = WithoutTrailingSeparators(*registered);

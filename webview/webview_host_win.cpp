@@ -220,7 +220,8 @@ bool WebViewHost::InitializeAttempts(HWND parent, const std::wstring& userDataRo
   std::wstring runtimeKind = L"Evergreen";
   std::wstring browserFolder;
   std::wstring version;
-  if (std::optional<FixedRuntime> fixed = FindFixedRuntimeBeside(base::ExecutableFolder(), platform_.getBrowserVersion)) {
+  if (std::optional<FixedRuntime> fixed =
+          FindFixedRuntimeBeside(base::ExecutableFolder(), platform_.getBrowserVersion)) {
     browserFolder = std::move(fixed->folder);
     version = std::move(fixed->version);
     runtimeKind = L"Fixed";
