@@ -58,7 +58,8 @@ class StartupPlatform {
   virtual void ShutdownWebViewHosts() = 0;
   // From a thread other than the main one: runs `task` on the main thread and waits until it
   // has run or timeoutMs have passed. False when it could not be handed over or did not finish
-  // in time (it may still run later). Safe to call while the main thread is busy.
+  // in time; a task the main thread has not started by then never runs. Safe to call while the
+  // main thread is busy.
   virtual bool RunOnMainThread(std::function<void()> task, unsigned timeoutMs) = 0;
   virtual MessageAnswer ShowMessage(const MessageBoxRequest& request) = 0;
   virtual void OpenInBrowser(const std::wstring& link) = 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 #include <QAbstractButton>
@@ -125,27 +126,46 @@ void QtStartupPlatform::ShutdownWebViewHosts() {
   ::ShutdownWebViewHosts();
 }
 
-// The GUI thread may be busy (a start-up request), so the wait is bounded.
+// The GUI thread may be busy (a start-up request), so the wait is bounded; a task it has not
+// started when the wait ends is taken back.
 bool QtStartupPlatform::RunOnMainThread(std::function<void()> task, unsigned timeoutMs) {
   QCoreApplication* app = QCoreApplication::instance();
   if (app == nullptr) {
     return false;
   }
-  auto done = std::make_shared<std::promise<void>>();
-  std::future<void> finished = done->get_future();
+  struct HandOver {
+    std::mutex lock;
+    bool started = false;
+    bool withdrawn = false;
+    std::promise<void> done;
+  };
+  auto handOver = std::make_shared<HandOver>();
+  std::future<void> finished = handOver->done.get_future();
   QMetaObject::invokeMethod(
       app,
-      [task = std::move(task), done] {
+      [task = std::move(task), handOver] {
+        {
+          const std::lock_guard<std::mutex> guard(handOver->lock);
+          if (handOver->withdrawn) {
+            return;
+          }
+          handOver->started = true;
+        }
         try {
           if (task) {
             task();
           }
         } catch (...) {
         }
-        done->set_value();
+        handOver->done.set_value();
       },
       Qt::QueuedConnection);
-  return finished.wait_for(std::chrono::milliseconds(timeoutMs)) == std::future_status::ready;
+  if (finished.wait_for(std::chrono::milliseconds(timeoutMs)) == std::future_status::ready) {
+    return true;
+  }
+  const std::lock_guard<std::mutex> guard(handOver->lock);
+  handOver->withdrawn = !handOver->started;
+  return false;
 }
 
 MessageAnswer QtStartupPlatform::ShowMessage(const MessageBoxRequest& request) {

@@ -1,6 +1,5 @@
 #include "app/windows_qt.h"
 
-#include <algorithm>
 #include <thread>
 #include <utility>
 

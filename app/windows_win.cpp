@@ -30,17 +30,17 @@ constexpr unsigned kHostShutdownWaitMs = 5000;
 // What other threads have handed to the main thread (RunOnWindowThread), run when
 // WM_APP_SHUTDOWN_HOSTS with kRunHandedOverTasks arrives.
 std::mutex g_handedOverLock;
-std::vector<std::function<void()>> g_handedOver;
+std::vector<std::shared_ptr<std::function<void()>>> g_handedOver;
 
 void RunHandedOverTasks() {
-  std::vector<std::function<void()>> tasks;
+  std::vector<std::shared_ptr<std::function<void()>>> tasks;
   {
     const std::lock_guard<std::mutex> guard(g_handedOverLock);
     tasks.swap(g_handedOver);
   }
-  for (const std::function<void()>& task : tasks) {
-    if (task)
-      task();
+  for (const std::shared_ptr<std::function<void()>>& task : tasks) {
+    if (*task)
+      (*task)();
   }
 }
 
@@ -389,15 +389,28 @@ void ShutdownWebViewHosts() {
 }
 
 bool RunOnWindowThread(HWND window, std::function<void()> task, unsigned timeoutMs) {
+  std::shared_ptr<std::function<void()>> handed;
   try {
+    handed = std::make_shared<std::function<void()>>(std::move(task));
     const std::lock_guard<std::mutex> guard(g_handedOverLock);
-    g_handedOver.push_back(std::move(task));
+    g_handedOver.push_back(handed);
   } catch (...) {
     return false;  // out of memory: nothing was handed over
   }
   DWORD_PTR ignored = 0;
-  return SendMessageTimeoutW(window, WM_APP_SHUTDOWN_HOSTS, kRunHandedOverTasks, 0,
-                             SMTO_BLOCK | SMTO_ABORTIFHUNG, timeoutMs, &ignored) != 0;
+  if (SendMessageTimeoutW(window, WM_APP_SHUTDOWN_HOSTS, kRunHandedOverTasks, 0,
+                          SMTO_BLOCK | SMTO_ABORTIFHUNG, timeoutMs, &ignored) != 0)
+    return true;
+  // Not answered in time: a task the window has not taken yet must not run at some later,
+  // unexpected moment.
+  const std::lock_guard<std::mutex> guard(g_handedOverLock);
+  for (auto it = g_handedOver.begin(); it != g_handedOver.end(); ++it) {
+    if (*it == handed) {
+      g_handedOver.erase(it);
+      break;
+    }
+  }
+  return false;
 }
 
 MainWindowServices DefaultMainWindowServices() {

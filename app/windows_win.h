@@ -27,8 +27,8 @@ constexpr WPARAM kRunHandedOverTasks = 1;
 
 // From a thread other than the window's: hands `task` to the thread of `window` (a main window)
 // and waits until it has run or timeoutMs have passed (SendMessageTimeoutW, abort if hung). False
-// when the window did not answer in time; the task then stays queued and runs if the window gets
-// to its message later. The task is kept in this process, never passed through the message.
+// when the window did not answer in time; a task the window has not started by then is taken
+// back and never runs. The task is kept in this process, never passed through the message.
 bool RunOnWindowThread(HWND window, std::function<void()> task, unsigned timeoutMs);
 
 // The current main window (init screen or player window); cleared when that window is

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -222,6 +223,33 @@ TEST(PlayerPlatformQtTest, InstanceLockKeepsOutASecondInstanceUntilItsHolderIsGo
                 QSysInfo::machineHostName().toUtf8() + "\n");
   }
   EXPECT_EQ(second.AcquireInstanceLock(name), InstanceLock::Acquired);
+}
+
+// The shutdown hook's hand-over on Linux: a worker's task runs on the GUI thread, and a GUI thread
+// that does not get to its events is waited for only as long as asked; the task is then taken
+// back and never runs late.
+TEST(PlayerPlatformQtTest, HandedOverTasksRunOnTheGuiThreadOrNotAtAll) {
+  QtStartupPlatform platform;
+  const std::thread::id gui = std::this_thread::get_id();
+  std::atomic<bool> done{false};
+  bool handed = false;
+  std::thread::id ranOn;
+  std::thread worker([&] {
+    handed = platform.RunOnMainThread([&ranOn] { ranOn = std::this_thread::get_id(); }, 10000);
+    done = true;
+  });
+  EXPECT_TRUE(QtWebView::WaitUntil([&done] { return done.load(); }, 10000));
+  worker.join();
+  EXPECT_TRUE(handed);
+  EXPECT_EQ(ranOn, gui);
+
+  ranOn = std::thread::id();
+  std::thread impatient(
+      [&] { handed = platform.RunOnMainThread([&ranOn] { ranOn = std::this_thread::get_id(); }, 200); });
+  impatient.join();  // the GUI thread serves no events meanwhile
+  EXPECT_FALSE(handed);
+  QtWebView::WaitUntil([] { return false; }, 300);
+  EXPECT_EQ(ranOn, std::thread::id()) << "a task taken back runs neither late";
 }
 
 TEST(PlayerPlatformQtTest, DesktopEntryQuotesTheProgramPathAsOneArgument) {
