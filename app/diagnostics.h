@@ -1,4 +1,4 @@
-// The diagnostic code of a failed launch link, shown in the fatal dialog (core/fatal_dialog.h)
+// The diagnostic code of a failed launch link, shown in the fatal dialog (base/fatal_dialog.h)
 // and decoded by support (tools/decode_diag.cpp).
 #ifndef CORVEL_APP_DIAGNOSTICS_H_
 #define CORVEL_APP_DIAGNOSTICS_H_

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "core/stable_names.h"
+#include "base/stable_names.h"
 
 std::wstring BuildInstanceMutexName(const std::wstring& text) {
   std::uint64_t value = 0x14650FB0739D0383ULL;

@@ -1,6 +1,6 @@
 #include "app/main_windows.h"
 
-#include "core/app_state.h"
+#include "base/app_state.h"
 #include "webview/navigation_policy.h"
 #include "webview/page_messages.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/app_state.h"
+#include "base/app_state.h"
 #include "text/text.h"
 
 namespace {

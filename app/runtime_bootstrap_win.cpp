@@ -9,9 +9,9 @@
 #include <string>
 
 #include "base/module_path.h"
+#include "base/stable_names.h"
 #include "base/unique_handle.h"
 #include "config/config.h"
-#include "core/stable_names.h"
 #include "webview/webview2_loader.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <QWidget>
 
 #include "app/splash_geometry.h"
-#include "core/stable_names.h"
+#include "base/stable_names.h"
 #include "webview/test_hooks_qt.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <optional>
 
 #include "app/splash_geometry.h"
+#include "base/stable_names.h"
 #include "base/unique_handle.h"
-#include "core/stable_names.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include "app/diagnostics.h"
 #include "app/identity.h"
+#include "base/app_state.h"
+#include "base/stable_names.h"
 #include "config/config.h"
-#include "core/app_state.h"
-#include "core/stable_names.h"
 #include "text/decimal_number.h"
 #include "text/text.h"
 

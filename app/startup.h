@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/shutdown_hook.h"
+#include "base/shutdown_hook.h"
 #include "net/version_check.h"
 
 enum class MessageIcon { Information, Error, Warning, Question };

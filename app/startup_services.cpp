@@ -4,9 +4,9 @@
 
 #include "app/startup.h"
 #include "app/url_scheme.h"
-#include "core/app_state.h"
-#include "core/fatal_dialog.h"
-#include "core/shutdown_hook.h"
+#include "base/app_state.h"
+#include "base/fatal_dialog.h"
+#include "base/shutdown_hook.h"
 #include "link/launch_link.h"
 #include "net/content_source.h"
 #include "net/pin_list.h"

@@ -10,8 +10,8 @@
 
 #include "app/diagnostics.h"
 #include "app/identity.h"
+#include "base/app_state.h"
 #include "config/config.h"
-#include "core/app_state.h"
 #include "text/text.h"
 
 namespace {

@@ -17,8 +17,8 @@
 #include <QWebEngineView>
 
 #include "app/splash_qt.h"
+#include "base/app_state.h"
 #include "config/config.h"
-#include "core/app_state.h"
 #include "net/pinning.h"
 #include "text/text.h"
 #include "webview/navigation_policy.h"

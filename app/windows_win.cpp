@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "app/splash.h"
+#include "base/app_state.h"
+#include "base/stable_names.h"
 #include "base/unique_handle.h"
 #include "config/config.h"
-#include "core/app_state.h"
-#include "core/stable_names.h"
 #include "webview/navigation_policy.h"
 #include "webview/preparation.h"
 

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/app_state.h"
 #include "config/config.h"
-#include "core/app_state.h"
 #include "text/text.h"
 #include "webview/navigation_policy.h"
 #include "webview/preparation.h"

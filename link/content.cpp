@@ -1,7 +1,7 @@
 #include "link/content.h"
 
+#include "base/app_state.h"
 #include "config/config.h"
-#include "core/app_state.h"
 #include "text/text.h"
 
 namespace {

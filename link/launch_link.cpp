@@ -4,8 +4,8 @@
 #include <exception>
 #include <utility>
 
+#include "base/app_state.h"
 #include "config/config.h"
-#include "core/app_state.h"
 #include "link/envelope.h"
 #include "text/text.h"
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "base/app_state.h"
 #include "config/config.h"
-#include "core/app_state.h"
 #include "link/content.h"
 #include "link/envelope_writer.h"
 #include "link/launch_link.h"

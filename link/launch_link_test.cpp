@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/app_state.h"
 #include "config/config.h"
-#include "core/app_state.h"
 #include "link/envelope_writer.h"
 #include "text/text.h"
 

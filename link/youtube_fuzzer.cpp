@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/app_state.h"
 #include "config/config.h"
-#include "core/app_state.h"
 #include "link/content.h"
 #include "text/text.h"
 

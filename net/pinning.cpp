@@ -6,7 +6,7 @@
 #include <thread>
 #include <utility>
 
-#include "core/fatal_dialog.h"
+#include "base/fatal_dialog.h"
 #include "text/text.h"
 
 namespace {

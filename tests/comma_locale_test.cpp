@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/startup.h"
-#include "core/app_state.h"
+#include "base/app_state.h"
 #include "net/server_api.h"
 #include "text/decimal_number.h"
 

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "base/shutdown_hook.h"
 #include "config/config.h"
-#include "core/shutdown_hook.h"
 #include "net/content_data.h"
 #include "net/content_source.h"
 #include "net/http_client.h"

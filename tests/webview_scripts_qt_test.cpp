@@ -26,7 +26,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/app_state.h"
+#include "base/app_state.h"
 #include "tests/qt_test_environment.h"
 #include "webview/page_messages.h"
 #include "webview/preparation.h"

@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "base/app_state.h"
 #include "config/config.h"
-#include "core/app_state.h"
 #include "link/launch_link.h"
 #include "net/content_source.h"
 #include "net/http_client.h"

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "app/diagnostics.h"
+#include "base/app_state.h"
 #include "config/config.h"
-#include "core/app_state.h"
 #include "link/envelope.h"
 #include "link/launch_link.h"
 #include "net/content_source.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/app_state.h"
+#include "base/app_state.h"
 
 struct ViewStep {
   enum class Kind {

@@ -9,8 +9,8 @@
 
 #include "base/com_callback.h"
 #include "base/module_path.h"
+#include "base/stable_names.h"
 #include "config/config.h"
-#include "core/stable_names.h"
 #include "net/pinning.h"
 #include "webview/navigation_policy.h"
 #include "webview/print_result.h"

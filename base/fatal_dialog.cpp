@@ -1,4 +1,4 @@
-#include "core/fatal_dialog.h"
+#include "base/fatal_dialog.h"
 
 #include <atomic>
 #include <string>

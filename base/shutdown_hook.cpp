@@ -1,4 +1,4 @@
-#include "core/shutdown_hook.h"
+#include "base/shutdown_hook.h"
 
 #include <atomic>
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <thread>
 
-#include "core/fatal_dialog.h"
-#include "core/shutdown_hook.h"
+#include "base/fatal_dialog.h"
+#include "base/shutdown_hook.h"
 #include "text/text.h"
 
 void ShowFatalDiagnosticDialog(const std::wstring& title,

@@ -5,8 +5,8 @@
 // so it stays on screen after the player has gone; elsewhere the same texts go to standard error
 // (fatal_dialog_posix.cpp). The Linux player links its own Qt dialog in place of the latter
 // (app/fatal_dialog_qt.cpp).
-#ifndef CORVEL_CORE_FATAL_DIALOG_H_
-#define CORVEL_CORE_FATAL_DIALOG_H_
+#ifndef CORVEL_BASE_FATAL_DIALOG_H_
+#define CORVEL_BASE_FATAL_DIALOG_H_
 
 #include <string>
 
@@ -44,4 +44,4 @@ std::wstring BuildDiagnosticFallbackText(const std::wstring& english,
                                          const std::wstring& arabic,
                                          const std::string& code);
 
-#endif  // CORVEL_CORE_FATAL_DIALOG_H_
+#endif  // CORVEL_BASE_FATAL_DIALOG_H_

@@ -3,16 +3,16 @@
 // The identity fields are fixed at static initialisation and read-only afterwards (any thread).
 // The content fields are written on the main thread by the link parser before any web view
 // reads them; platformDomain may change later while the init screen browses.
-#ifndef CORVEL_CORE_APP_STATE_H_
-#define CORVEL_CORE_APP_STATE_H_
+#ifndef CORVEL_BASE_APP_STATE_H_
+#define CORVEL_BASE_APP_STATE_H_
 
 #include <cstdint>
 #include <string>
 
-#include "core/version.h"  // generated from project() in CMakeLists.txt
+#include "base/version.h"  // generated from project() in CMakeLists.txt
 
 struct AppState {
-  // Identity: name, company and version come from the build (core/version.h.in).
+  // Identity: name, company and version come from the build (base/version.h.in).
   std::wstring displayName = L"" CORVEL_PRODUCT_NAME;
   std::wstring schemeName = L"corvel";
   std::wstring versionText = L"" CORVEL_VERSION_TEXT;
@@ -30,4 +30,4 @@ struct AppState {
 // The process-wide record.
 AppState& GetAppState();
 
-#endif  // CORVEL_CORE_APP_STATE_H_
+#endif  // CORVEL_BASE_APP_STATE_H_

@@ -13,8 +13,8 @@
 //
 // The page scripts' own names (the `_kelmo…` guard flags, the "kelmo-…" element ids and the
 // "km_nx"/"km_ny" storage keys) live in webview/scripts/*.js and are as fixed as these.
-#ifndef CORVEL_CORE_STABLE_NAMES_H_
-#define CORVEL_CORE_STABLE_NAMES_H_
+#ifndef CORVEL_BASE_STABLE_NAMES_H_
+#define CORVEL_BASE_STABLE_NAMES_H_
 
 // The instance mutex: this prefix, then the hash of the role (app/identity.h).
 inline constexpr wchar_t kInstanceMutexPrefix[] = L"Local\\KelmoPlayer.WebView2.";
@@ -34,4 +34,4 @@ inline constexpr wchar_t kUrlProtocolDisplayName[] = L"Kelmo Desktop Player";
 // The caption of the prompt that offers to install the WebView2 runtime (with an em dash).
 inline constexpr wchar_t kRuntimeOfferCaption[] = L"Kelmo \u2014 Component Required";
 
-#endif  // CORVEL_CORE_STABLE_NAMES_H_
+#endif  // CORVEL_BASE_STABLE_NAMES_H_

@@ -1,10 +1,10 @@
-#include "core/fatal_dialog.h"
+#include "base/fatal_dialog.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
-#include "core/shutdown_hook.h"
+#include "base/shutdown_hook.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "base/fatal_dialog.h"
+#include "base/shutdown_hook.h"
 #include "base/unique_handle.h"
-#include "core/fatal_dialog.h"
-#include "core/shutdown_hook.h"
 
 namespace {
 
