@@ -6,6 +6,7 @@
 
 #include "app/startup.h"
 #include "app/url_scheme.h"
+#include "base/unique_handle.h"
 #include "text/text.h"
 
 namespace {
@@ -19,9 +20,11 @@ std::wstring RawArguments() {
     at = at == std::wstring::npos ? line.size() : at + 1;
   } else {
     at = line.find(L' ');
-    if (at == std::wstring::npos) at = line.size();
+    if (at == std::wstring::npos)
+      at = line.size();
   }
-  while (at < line.size() && line[at] == L' ') ++at;
+  while (at < line.size() && line[at] == L' ')
+    ++at;
   const size_t mode = line.find(L' ', at);  // skip the mode word too
   at = mode == std::wstring::npos ? line.size() : mode + 1;
   return line.substr(at);
@@ -32,9 +35,8 @@ std::wstring RawArguments() {
 int main() {
   std::vector<std::wstring> arguments = SplitProcessCommandLine();
   if (arguments.size() >= 3 && arguments[1] == L"mutex") {
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, arguments[2].c_str());
+    const base::UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, arguments[2].c_str()));
     const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
-    if (mutex) CloseHandle(mutex);
     return existed ? 2 : 0;
   }
   if (arguments.size() >= 2 && arguments[1] == L"select") {

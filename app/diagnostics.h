@@ -1,23 +1,10 @@
-// The fatal diagnostic dialog and the diagnostic code of a failed launch link.
+// The diagnostic code of a failed launch link, shown in the fatal dialog (base/fatal_dialog.h)
+// and decoded by support (tools/decode_diag.cpp).
 #ifndef CORVEL_APP_DIAGNOSTICS_H_
 #define CORVEL_APP_DIAGNOSTICS_H_
 
 #include <ctime>
 #include <string>
-
-// Runs the shutdown hook, copies the code to the clipboard, shows the dialog (title, English
-// text, Arabic text, ASCII code) in a process of its own and ends this process with exit code 0.
-// Callable from any thread; never returns. Only one dialog runs: a caller on another thread
-// while one is under way waits for the process to end.
-[[noreturn]] void ShowFatalDiagnosticDialog(const std::wstring& title, const std::wstring& english,
-                                            const std::wstring& arabic, const std::string& code);
-
-// The turn for the one fatal dialog of the process. The first caller gets true and goes on to
-// show its dialog. A caller on another thread gets false and must wait for the process to end,
-// which the first caller's dialog brings about. A caller on the first caller's own thread (a
-// nested message loop in the shutdown hook or the dialog's start) gets true: the first dialog is
-// not running yet, and that thread cannot wait for itself.
-bool ClaimFatalDialog();
 
 // Base64 of "ERRDIAG|v1|ts=<seconds>|reason=<reason>|END" XOR-ed with the diagnostic key.
 std::string BuildLinkErrorCode(const std::string& reason);
@@ -25,18 +12,5 @@ std::string BuildLinkErrorCode(const std::string& reason, std::time_t timestamp)
 
 // Support's side: the plain text of a link diagnostic code (Base64, then XOR with the key).
 std::string DecodeLinkErrorCode(const std::string& code);
-
-// The dialog as the HTML Application document that mshta shows; every inserted value is
-// escaped, so no title, text or code can add markup or leave the quoted command line.
-std::wstring BuildDiagnosticDocument(const std::wstring& title, const std::wstring& english,
-                                     const std::wstring& arabic, const std::string& code);
-
-// The command line that starts the dialog: mshta "about:<document>".
-std::wstring BuildDiagnosticCommandLine(const std::wstring& title, const std::wstring& english,
-                                        const std::wstring& arabic, const std::string& code);
-
-// The message-box fallback text: English, a blank line, Arabic, a blank line, the code.
-std::wstring BuildDiagnosticFallbackText(const std::wstring& english, const std::wstring& arabic,
-                                         const std::string& code);
 
 #endif  // CORVEL_APP_DIAGNOSTICS_H_

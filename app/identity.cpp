@@ -2,10 +2,13 @@
 
 #include <cstdint>
 
+#include "base/stable_names.h"
+
 std::wstring BuildInstanceMutexName(const std::wstring& text) {
   std::uint64_t value = 0x14650FB0739D0383ULL;
   auto mix = [&value](std::uint32_t unit) {
-    if (unit >= 'A' && unit <= 'Z') unit += 'a' - 'A';  // the C locale lower-cases only A-Z
+    if (unit >= 'A' && unit <= 'Z')
+      unit += 'a' - 'A';  // the C locale lower-cases only A-Z
     value ^= unit;
     value *= 0x100000001B3ULL;
   };
@@ -25,11 +28,17 @@ std::wstring BuildInstanceMutexName(const std::wstring& text) {
     hex.insert(hex.begin(), kDigits[value & 0xF]);
     value >>= 4;
   } while (value != 0);
-  return L"Local\\KelmoPlayer.WebView2." + hex;
+  return kInstanceMutexPrefix + hex;
+}
+
+bool IsSupportedWindowsVersion(int version) {
+  return version >= 10;
 }
 
 int MapWindowsVersion(unsigned long major, unsigned long minor, unsigned long build) {
-  if (major >= 10) return build >= 22000 ? 11 : 10;
-  if (major == 6) return minor >= 2 ? 8 : 7;
+  if (major >= 10)
+    return build >= 22000 ? 11 : 10;
+  if (major == 6)
+    return minor >= 2 ? 8 : 7;
   return -1;
 }

@@ -12,8 +12,11 @@ std::wstring BuildInstanceMutexName(const std::wstring& text);
 // 11, 10, 8, 7 or -1 (unknown or older).
 int MapWindowsVersion(unsigned long major, unsigned long minor, unsigned long build);
 
-// Windows only: the mapping applied to the operating system's real version numbers; -1 when
-// they cannot be read.
+// Whether the player runs on that version: Windows 10 or later (an unknown version, -1, is not).
+bool IsSupportedWindowsVersion(int version);
+
+// Windows only (identity_win.cpp): the mapping applied to the operating system's real version
+// numbers; -1 when they cannot be read.
 int GetTrueWindowsVersion();
 
 #endif  // CORVEL_APP_IDENTITY_H_

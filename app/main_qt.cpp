@@ -3,11 +3,9 @@
 // desktop's URL handler passes it ("Exec=... %u").
 
 #include <string>
-#include <vector>
 
 #include <QApplication>
 
-#include "app/diagnostics.h"
 #include "app/splash_qt.h"
 #include "app/startup.h"
 #include "app/startup_platform_qt.h"
@@ -25,13 +23,9 @@ extern "C" const char* __asan_default_options() {
 
 int main(int argc, char** argv) {
   // Taken before Qt reads its own options from the command line.
-  std::vector<std::wstring> arguments;
   std::wstring rawCommandLine;
-  for (int i = 0; i < argc; ++i) {
-    arguments.push_back(Utf8ToUtf16(argv[i]));
-    if (i >= 1) {
-      rawCommandLine += (i > 1 ? L" " : L"") + arguments.back();
-    }
+  for (int i = 1; i < argc; ++i) {
+    rawCommandLine += (i > 1 ? L" " : L"") + Utf8ToUtf16(argv[i]);
   }
 
   WebView::PrepareEngineEnvironment();
@@ -43,13 +37,10 @@ int main(int argc, char** argv) {
 
   int exitCode = 1;
   try {
-    QtStartupPlatform platform(arguments);
+    QtStartupPlatform platform;
     exitCode = RunStartup(platform, rawCommandLine);
   } catch (...) {
-    // Nothing in the sequence throws by design; a last guard keeps an escaping exception from
-    // ending the process without a word.
-    ShowFatalDiagnosticDialog(L"Corvel", L"The player stopped because of an unexpected error.",
-                              L"توقف البرنامج بسبب خطأ غير متوقع.", "UNHANDLED_EXCEPTION");
+    ShowUnexpectedErrorDialog();
   }
   // Early ends of the sequence leave windows behind; the engine must be gone before Qt is.
   DestroyMainWindows();

@@ -9,14 +9,13 @@
 #include <string>
 
 #include "base/module_path.h"
+#include "base/stable_names.h"
 #include "base/unique_handle.h"
 #include "config/config.h"
 #include "webview/webview2_loader.h"
 
 namespace {
 
-constexpr wchar_t kFixedRuntimeFolder[] = L"\\WebView2Runtime";
-constexpr wchar_t kFixedRuntimeExecutable[] = L"\\msedgewebview2.exe";
 constexpr wchar_t kInstallerFileName[] = L"WebView2Installer.exe";
 
 constexpr UINT kInFront = MB_SETFOREGROUND | MB_TOPMOST;
@@ -25,7 +24,6 @@ constexpr wchar_t kOfferText[] =
     L"WebView2 Runtime is required to run this application.\n"
     L"يحتاج هذا التطبيق إلى WebView2 Runtime للتشغيل.\n\n"
     L"Would you like to install it now?";
-constexpr wchar_t kOfferCaption[] = L"Kelmo \u2014 Component Required";
 constexpr wchar_t kInstallingText[] =
     L"WebView2 Runtime is being downloaded and installed.\n"
     L"جاري تحميل وتثبيت WebView2 Runtime.\n\n"
@@ -66,19 +64,16 @@ bool RuntimeReported(const RuntimeBootstrapCalls& calls, const wchar_t* folderOr
   return SUCCEEDED(hr) && !version.empty();
 }
 
-// The fixed-version runtime counts only when msedgewebview2.exe is a file in the folder beside
-// the executable and the runtime there reports a version; a broken one falls through.
+// The fixed-version runtime beside the executable, by the loader's rule; a broken one falls
+// through to the installed runtime.
 bool FixedRuntimeUsable(const RuntimeBootstrapCalls& calls) {
   const std::wstring modulePath = calls.modulePath();
   if (modulePath.empty())
     return false;
   const std::size_t slash = modulePath.find_last_of(L'\\');
-  const std::wstring folder =
-      (slash == std::wstring::npos ? modulePath : modulePath.substr(0, slash)) + kFixedRuntimeFolder;
-  const DWORD attributes = GetFileAttributesW((folder + kFixedRuntimeExecutable).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-    return false;
-  return RuntimeReported(calls, folder.c_str());
+  const std::wstring executableFolder =
+      slash == std::wstring::npos ? modulePath : modulePath.substr(0, slash);
+  return WebView::FindFixedRuntimeBeside(executableFolder, calls.runtimeVersion).has_value();
 }
 
 // Downloads the installer and runs it when its signature verifies. False means the download
@@ -107,7 +102,7 @@ bool EnsureRuntime(const RuntimeBootstrapCalls& calls) {
   if (RuntimeReported(calls, nullptr))
     return true;
 
-  if (calls.messageBox(kOfferText, kOfferCaption, MB_YESNO | MB_ICONQUESTION | kInFront) != IDYES)
+  if (calls.messageBox(kOfferText, kRuntimeOfferCaption, MB_YESNO | MB_ICONQUESTION | kInFront) != IDYES)
     return false;
   calls.messageBox(kInstallingText, kInstallingCaption, MB_ICONINFORMATION | kInFront);
 

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "app/splash_geometry.h"
+#include "base/stable_names.h"
 #include "webview/test_hooks_qt.h"
 
 namespace {
@@ -25,7 +26,7 @@ class SplashWindow : public QWidget {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("Kelmo Splash"));
+    setWindowTitle(QString::fromWCharArray(kSplashWindowTitle));
   }
 
  protected:

@@ -11,13 +11,12 @@
 #include <optional>
 
 #include "app/splash_geometry.h"
+#include "base/stable_names.h"
 #include "base/unique_handle.h"
 
 namespace {
 
 constexpr int kSplashResourceId = 102;
-constexpr wchar_t kSplashClassName[] = L"KelmoTransparentSplashClass";
-constexpr wchar_t kSplashTitle[] = L"Kelmo Splash";
 
 HWND g_splashWindow = nullptr;
 ULONG_PTR g_gdiplusToken = 0;
@@ -118,7 +117,7 @@ bool RegisterSplashClass(HINSTANCE instance) {
   windowClass.lpfnWndProc = SplashWindowProc;
   windowClass.hInstance = instance;
   windowClass.hCursor = LoadCursorW(nullptr, IDC_APPSTARTING);
-  windowClass.lpszClassName = kSplashClassName;
+  windowClass.lpszClassName = kSplashWindowClass;
   if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
     return false;
   g_splashClassRegistered = true;
@@ -192,8 +191,8 @@ HWND ShowNewSplash(HINSTANCE instance, int maxWidth, int maxHeight) {
     return nullptr;
 
   const SplashPoint position = CentreOnScreen(size, screenWidth, screenHeight);
-  HWND window = CreateWindowExW(WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kSplashClassName,
-                                kSplashTitle, WS_POPUP | WS_VISIBLE, position.x, position.y, size.width,
+  HWND window = CreateWindowExW(WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kSplashWindowClass,
+                                kSplashWindowTitle, WS_POPUP | WS_VISIBLE, position.x, position.y, size.width,
                                 size.height, nullptr, nullptr, instance, nullptr);
   if (window == nullptr)
     return nullptr;

@@ -1,17 +1,17 @@
 #include "app/startup.h"
 
+#include <atomic>
 #include <optional>
 
-#include "app/app_state.h"
 #include "app/diagnostics.h"
 #include "app/identity.h"
+#include "base/app_state.h"
+#include "base/stable_names.h"
 #include "config/config.h"
 #include "text/decimal_number.h"
 #include "text/text.h"
 
 namespace {
-
-const wchar_t kUrlProtocolName[] = L"Kelmo Desktop Player";
 
 MessageBoxRequest AlreadyRunning() {
   return {L"The application is already running.\n\nالبرنامج يعمل بالفعل.", GetAppState().displayName,
@@ -33,15 +33,17 @@ MessageBoxRequest ServerMessage(const std::wstring& text) {
 }
 
 MessageBoxRequest MandatoryUpdate() {
-  return {L"A mandatory update is available. You must download the new version to continue.\n"
-          L"تحديث إجباري متاح. يجب عليك تحميل الإصدار الجديد للمتابعة.",
-          L"Corvel - Update Required", MessageIcon::Warning, MessageButtons::OkCancel};
+  return {
+      L"A mandatory update is available. You must download the new version to continue.\n"
+      L"تحديث إجباري متاح. يجب عليك تحميل الإصدار الجديد للمتابعة.",
+      L"Corvel - Update Required", MessageIcon::Warning, MessageButtons::OkCancel};
 }
 
 MessageBoxRequest OptionalUpdate() {
-  return {L"A new version of the app is available. Would you like to update now?\n"
-          L"يوجد تحديث جديد للتطبيق. هل ترغب في التحديث الآن؟",
-          L"Corvel - Update Available", MessageIcon::Information, MessageButtons::YesNo};
+  return {
+      L"A new version of the app is available. Would you like to update now?\n"
+      L"يوجد تحديث جديد للتطبيق. هل ترغب في التحديث الآن؟",
+      L"Corvel - Update Available", MessageIcon::Information, MessageButtons::YesNo};
 }
 
 // The address the update prompt opens. The link comes from a server answer and goes to the
@@ -52,16 +54,37 @@ std::wstring UpdateLinkToOpen(const std::wstring& link) {
   return ToLowerCopy(link.substr(0, 8)) == L"https://" ? link : config::FallbackDownloadUrl();
 }
 
+// The platform the shutdown hook works with, and the thread it counts as the main one; set
+// while the hook is installed.
+std::atomic<StartupPlatform*> g_hookPlatform{nullptr};
+std::thread::id g_hookMainThread;
+
+void ShutdownHookOfPlatform() {
+  if (StartupPlatform* platform = g_hookPlatform.load())
+    CloseWebViewsBeforeEnd(*platform, g_hookMainThread);
+}
+
+// What a RunStartup that ended early leaves for the hook: nothing. The hook stays installed (as
+// on every early end) but no longer reaches a platform that is about to go.
+struct HookPlatformScope {
+  ~HookPlatformScope() { g_hookPlatform.store(nullptr); }
+};
+
 // The update check and its prompt. True when start-up must end (with exit code 0).
-bool UpdateEndsStartup(StartupPlatform& platform, const std::wstring& baseUrl, bool logResult) {
-  const UpdateInfo update = platform.CheckForUpdate(VersionNumber(GetAppState().versionText), baseUrl);
+bool UpdateEndsStartup(StartupPlatform& platform,
+                       const StartupServices& services,
+                       const std::wstring& baseUrl,
+                       bool logResult) {
+  const UpdateInfo update = services.checkForUpdate(VersionNumber(GetAppState().versionText), baseUrl);
   if (logResult) {
     platform.Log(std::string("Step 7B: Version check done. hasUpdate=") + (update.hasUpdate ? "1" : "0"));
   }
-  if (!update.hasUpdate) return false;
+  if (!update.hasUpdate)
+    return false;
   const std::wstring link = UpdateLinkToOpen(update.link);
   if (update.isRequired) {
-    if (platform.ShowMessage(MandatoryUpdate()) == MessageAnswer::Ok) platform.OpenInBrowser(link);
+    if (platform.ShowMessage(MandatoryUpdate()) == MessageAnswer::Ok)
+      platform.OpenInBrowser(link);
     return true;
   }
   if (platform.ShowMessage(OptionalUpdate()) == MessageAnswer::Yes) {
@@ -73,59 +96,71 @@ bool UpdateEndsStartup(StartupPlatform& platform, const std::wstring& baseUrl, b
 
 // The steps after the instance lock up to the message loop: an exit code when start-up ends
 // early, nothing when the message loop should run.
-std::optional<int> RunUntilMessageLoop(StartupPlatform& platform, const std::wstring& rawCommandLine, bool gdiplus) {
-  if (gdiplus && platform.CreateSplash()) platform.DrainMessages();
+std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
+                                       const StartupServices& services,
+                                       const std::wstring& rawCommandLine,
+                                       bool graphics) {
+  if (graphics && platform.CreateSplash())
+    platform.DrainMessages();
 
-  if (platform.TrueWindowsVersion() < 10) {
+  if (!platform.IsSystemSupported()) {
     platform.ShowMessage(UnsupportedOs());
     return 1;
   }
-  if (!platform.EnsureWebViewRuntime()) return 1;
+  if (!platform.EnsureWebViewRuntime())
+    return 1;
 
   platform.Log("Step 7: Initializing SSL pinning defaults");
-  platform.InstallDefaultPins();
+  services.installDefaultPins();
   platform.Log("Step 7: Loading dynamic pins synchronously");
   try {
-    platform.LoadDynamicPins();
+    services.loadDynamicPins();
     platform.Log("Step 7: Dynamic pins loaded OK");
   } catch (...) {
     platform.Log("Step 7: Dynamic pins FAILED (exception)");
   }
 
   platform.Log("Step 7B: Checking app version...");
-  if (UpdateEndsStartup(platform, L"", true)) return 0;
+  if (UpdateEndsStartup(platform, services, L"", true))
+    return 0;
 
   const AppState& state = GetAppState();
   platform.Log("Step 8: Registering URL protocol...");
-  platform.RegisterUrlProtocol(state.schemeName, kUrlProtocolName, platform.ModulePath());
+  services.registerUrlProtocol(state.schemeName, kUrlProtocolDisplayName, services.modulePath());
 
   platform.Log("Step 9: Parsing command line...");
-  const std::wstring argument = platform.SelectLinkArgument(rawCommandLine);
+  const std::wstring argument = services.selectLinkArgument(rawCommandLine);
   const bool hasLink = HoldsLaunchLink(argument, state.schemeName);
   platform.Log(std::string("Step 9: hasSchemeArgs=") + (hasLink ? "1" : "0"));
 
   if (!hasLink) {
-    if (platform.CreateInitScreen()) return std::nullopt;
-    if (!platform.InitHostExists()) platform.ShowMessage(WindowFailed());
+    if (platform.CreateInitScreen())
+      return std::nullopt;
+    if (!platform.InitHostExists())
+      platform.ShowMessage(WindowFailed());
     return 1;
   }
 
-  if (platform.CreatePlayerFrame()) platform.DrainMessages();
+  if (platform.CreatePlayerFrame())
+    platform.DrainMessages();
   std::string errorCode;
-  if (!platform.ParseLink(argument, errorCode)) {
+  if (!services.parseLink(argument, errorCode)) {
     if (errorCode.size() >= 7 && errorCode.compare(0, 7, "server:") == 0) {
       platform.ShowMessage(ServerMessage(Utf8ToUtf16(errorCode.substr(7))));
       return 1;
     }
-    platform.ShowFatalDiagnostic(
+    services.showFatalDiagnostic(
         L"Link Error - خطأ في الرابط",
-        L"Failed to process the content link.\nIf the problem persists, send the diagnostic code below to support.",
+        L"Failed to process the content link.\nIf the problem persists, send the diagnostic code below to "
+        L"support.",
         L"فشل في معالجة رابط المحتوى.\nإذا استمرت المشكلة، يرجى إرسال الكود التشخيصي أدناه للدعم الفني.",
         BuildLinkErrorCode(errorCode));
     return 0;  // the dialog ends the process; reached only with a platform that comes back
   }
-  if (UpdateEndsStartup(platform, GetAppState().platformDomain, false)) return 0;
-  if (!platform.CreatePlayerWindow()) return 1;
+  if (UpdateEndsStartup(platform, services, GetAppState().platformDomain, false))
+    return 0;
+  if (!platform.CreatePlayerWindow())
+    return 1;
   return std::nullopt;
 }
 
@@ -140,42 +175,78 @@ bool HoldsLaunchLink(const std::wstring& argument, const std::wstring& schemeNam
   return ToLowerCopy(argument).find(ToLowerCopy(schemeName) + L":") != std::wstring::npos;
 }
 
-std::wstring SelectLinkCandidate(const std::vector<std::wstring>& arguments, const std::wstring& rawCommandLine,
+std::wstring SelectLinkCandidate(const std::vector<std::wstring>& arguments,
+                                 const std::wstring& rawCommandLine,
                                  const std::wstring& schemeName) {
   std::wstring candidate = arguments.size() >= 2 ? arguments[1] : std::wstring();
-  if (candidate.empty() && rawCommandLine.find(schemeName + L":") != std::wstring::npos) candidate = rawCommandLine;
+  if (candidate.empty() && rawCommandLine.find(schemeName + L":") != std::wstring::npos)
+    candidate = rawCommandLine;
   return candidate;
 }
 
-int RunStartup(StartupPlatform& platform, const std::wstring& rawCommandLine) {
-  platform.InitializeCom();
-  platform.InstallShutdownHook();
-  const bool gdiplus = platform.StartGdiplus();
+void CloseWebViewsBeforeEnd(StartupPlatform& platform, std::thread::id mainThread) {
+  if (std::this_thread::get_id() == mainThread) {
+    platform.ShutdownWebViewHosts();
+    return;
+  }
+  // Another thread must not touch the web views: the main thread closes them, and a main thread
+  // that is busy (a start-up request) or hung is waited for only so long. The task reaches the
+  // platform through the hook's own pointer, so a task that runs late finds none.
+  platform.RunOnMainThread(
+      [] {
+        if (StartupPlatform* current = g_hookPlatform.load())
+          current->ShutdownWebViewHosts();
+      },
+      kShutdownHandOverMs);
+}
+
+void InstallPlatformShutdownHook(StartupPlatform& platform,
+                                 const std::function<void(ShutdownHook)>& setShutdownHook) {
+  g_hookMainThread = std::this_thread::get_id();
+  g_hookPlatform.store(&platform);
+  if (setShutdownHook)
+    setShutdownHook(&ShutdownHookOfPlatform);
+}
+
+void RemovePlatformShutdownHook(const std::function<void(ShutdownHook)>& setShutdownHook) {
+  if (setShutdownHook)
+    setShutdownHook(nullptr);
+  g_hookPlatform.store(nullptr);
+}
+
+int RunStartup(StartupPlatform& platform,
+               const StartupServices& services,
+               const std::wstring& rawCommandLine) {
+  const HookPlatformScope hookScope;
+  platform.InitializeMainThread();
+  InstallPlatformShutdownHook(platform, services.setShutdownHook);
+  const bool graphics = platform.StartGraphics();
 
   const AppState& state = GetAppState();
   const std::wstring role = rawCommandLine.empty() ? L"|init" : L"|player";
   switch (platform.AcquireInstanceLock(BuildInstanceMutexName(state.displayName + role))) {
     case InstanceLock::Failed:
-      platform.UninitializeCom();
+      platform.UninitializeMainThread();
       return 1;
     case InstanceLock::AlreadyRunning:
       platform.ShowMessage(AlreadyRunning());
       platform.ReleaseInstanceLock();
-      platform.UninitializeCom();
+      platform.UninitializeMainThread();
       return 0;
     case InstanceLock::Acquired:
       break;
   }
 
-  // Early exits from here on leave the splash, GDI+, COM, the lock and any window to the end
-  // of the process.
-  if (const std::optional<int> early = RunUntilMessageLoop(platform, rawCommandLine, gdiplus)) return *early;
+  // Early exits from here on leave the splash, the graphics library, the main thread's set-up,
+  // the lock and any window to the end of the process.
+  if (const std::optional<int> early = RunUntilMessageLoop(platform, services, rawCommandLine, graphics))
+    return *early;
 
   const int exitCode = platform.RunMessageLoop();
   platform.ShutdownWebViewHosts();
-  platform.RemoveShutdownHook();
-  platform.StopGdiplus();
+  RemovePlatformShutdownHook(services.setShutdownHook);
+  platform.StopGraphics();
   platform.ReleaseInstanceLock();
-  platform.UninitializeCom();
+  platform.UninitializeMainThread();
   return exitCode;
 }

@@ -1,14 +1,19 @@
 // The start-up sequence: a fixed, ordered list of steps that either continue or end the process
 // with an exit code (and, where the user must be told, a message box), then one of the two ways
 // to run (the init screen without a link, the player window with one), the message loop and the
-// tear-down. The sequence is plain logic over StartupPlatform, so Windows and the Linux player
-// run the same steps and tests run them against a fake.
+// tear-down. The sequence is plain logic: what differs per platform comes through
+// StartupPlatform, what is the same everywhere (the pins, the update check, the URL scheme, the
+// link) through StartupServices, so Windows and the Linux player run the same steps and tests
+// run them against fakes.
 #ifndef CORVEL_APP_STARTUP_H_
 #define CORVEL_APP_STARTUP_H_
 
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "base/shutdown_hook.h"
 #include "net/version_check.h"
 
 enum class MessageIcon { Information, Error, Warning, Question };
@@ -26,48 +31,88 @@ struct MessageBoxRequest {
 
 enum class InstanceLock { Acquired, AlreadyRunning, Failed };
 
-// Everything the sequence asks of the platform. Called on the main thread, in the order of the
-// sequence; none of the calls may throw except LoadDynamicPins.
+// What differs per platform. Called on the main thread, in the order of the sequence, except
+// RunOnMainThread, which the shutdown hook calls from other threads. None of the calls may throw.
 class StartupPlatform {
  public:
   virtual ~StartupPlatform() = default;
 
-  virtual void InitializeCom() = 0;          // also remembers the main thread
-  virtual void UninitializeCom() = 0;
-  virtual void InstallShutdownHook() = 0;    // closes the web views before a forced end
-  virtual void RemoveShutdownHook() = 0;
-  virtual bool StartGdiplus() = 0;
-  virtual void StopGdiplus() = 0;
-  virtual InstanceLock AcquireInstanceLock(const std::wstring& mutexName) = 0;
+  // The main thread's set-up and its end (its COM apartment on Windows).
+  virtual void InitializeMainThread() = 0;
+  virtual void UninitializeMainThread() = 0;
+  // The image library the splash is drawn with (GDI+ on Windows); false: no splash.
+  virtual bool StartGraphics() = 0;
+  virtual void StopGraphics() = 0;
+  // The lock that keeps a second instance of the same role out (a named mutex on Windows).
+  virtual InstanceLock AcquireInstanceLock(const std::wstring& lockName) = 0;
   virtual void ReleaseInstanceLock() = 0;
-  virtual bool CreateSplash() = 0;           // true when a splash window exists afterwards
-  virtual void DrainMessages() = 0;          // dispatch what is queued, without waiting
-  virtual int TrueWindowsVersion() = 0;      // 11, 10, 8, 7 or -1
-  virtual bool EnsureWebViewRuntime() = 0;   // shows its own messages when it returns false
-  virtual void InstallDefaultPins() = 0;
-  virtual void LoadDynamicPins() = 0;        // may throw; the outcome is ignored
-  virtual UpdateInfo CheckForUpdate(double currentVersion, const std::wstring& baseUrl) = 0;
-  virtual bool RegisterUrlProtocol(const std::wstring& scheme, const std::wstring& displayName,
-                                   const std::wstring& executablePath) = 0;
-  virtual std::wstring ModulePath() = 0;
-  virtual std::wstring SelectLinkArgument(const std::wstring& rawCommandLine) = 0;
+  virtual bool CreateSplash() = 0;          // true when a splash window exists afterwards
+  virtual void DrainMessages() = 0;         // dispatch what is queued, without waiting
+  virtual bool IsSystemSupported() = 0;     // the operating system can run the player
+  virtual bool EnsureWebViewRuntime() = 0;  // shows its own messages when it returns false
   virtual bool CreateInitScreen() = 0;
-  virtual bool InitHostExists() = 0;         // the init screen's web view host was created
-  virtual bool CreatePlayerFrame() = 0;      // true when the (visible, updated) window exists
-  virtual bool ParseLink(const std::wstring& argument, std::string& errorCode) = 0;
-  virtual bool CreatePlayerWindow() = 0;     // shows its own messages when it returns false
-  virtual int RunMessageLoop() = 0;          // the quit message's exit code
+  virtual bool InitHostExists() = 0;      // the init screen's web view host was created
+  virtual bool CreatePlayerFrame() = 0;   // true when the (visible, updated) window exists
+  virtual bool CreatePlayerWindow() = 0;  // shows its own messages when it returns false
+  virtual int RunMessageLoop() = 0;       // the quit message's exit code
   virtual void ShutdownWebViewHosts() = 0;
+  // From a thread other than the main one: runs `task` on the main thread and waits until it
+  // has run or timeoutMs have passed. False when it could not be handed over or did not finish
+  // in time; a task the main thread has not started by then never runs. Safe to call while the
+  // main thread is busy.
+  virtual bool RunOnMainThread(std::function<void()> task, unsigned timeoutMs) = 0;
   virtual MessageAnswer ShowMessage(const MessageBoxRequest& request) = 0;
   virtual void OpenInBrowser(const std::wstring& link) = 0;
-  // Ends the process in the product (exit code 0); a fake may come back.
-  virtual void ShowFatalDiagnostic(const std::wstring& title, const std::wstring& english,
-                                   const std::wstring& arabic, const std::string& code) = 0;
   virtual void Log(const std::string& line) = 0;
 };
 
+// The steps that are the same on every platform. DefaultStartupServices() gives the real ones;
+// tests replace members. Called on the main thread; only loadDynamicPins may throw.
+struct StartupServices {
+  std::function<void(ShutdownHook hook)> setShutdownHook;  // null removes the hook
+  std::function<void()> installDefaultPins;
+  std::function<void()> loadDynamicPins;  // may throw; the outcome is ignored
+  std::function<UpdateInfo(double currentVersion, const std::wstring& baseUrl)> checkForUpdate;
+  std::function<
+      bool(const std::wstring& scheme, const std::wstring& displayName, const std::wstring& executablePath)>
+      registerUrlProtocol;
+  std::function<std::wstring()> modulePath;
+  // The argument that may hold the link (SelectLinkCandidate over the process's command line).
+  std::function<std::wstring(const std::wstring& rawCommandLine)> selectLinkArgument;
+  std::function<bool(const std::wstring& argument, std::string& errorCode)> parseLink;
+  // Ends the process in the product (exit code 0); a fake may come back.
+  std::function<void(const std::wstring& title,
+                     const std::wstring& english,
+                     const std::wstring& arabic,
+                     const std::string& code)>
+      showFatalDiagnostic;
+};
+
+StartupServices DefaultStartupServices();
+
 // Runs the whole life of the process; returns its exit code.
 int RunStartup(StartupPlatform& platform, const std::wstring& rawCommandLine);
+int RunStartup(StartupPlatform& platform,
+               const StartupServices& services,
+               const std::wstring& rawCommandLine);
+
+// How long another thread waits for the main thread to close the web views before a forced end.
+inline constexpr unsigned kShutdownHandOverMs = 7000;
+
+// The shutdown hook's work: on the main thread the web views are closed at once; another thread
+// hands that to the main thread and waits at most kShutdownHandOverMs for it.
+void CloseWebViewsBeforeEnd(StartupPlatform& platform, std::thread::id mainThread);
+
+// Installs the shutdown hook for `platform` through setShutdownHook (SetShutdownHook by default),
+// with the calling thread as the main thread; RemovePlatformShutdownHook takes it away again.
+// RunStartup does both; the platform must outlive the installation.
+void InstallPlatformShutdownHook(StartupPlatform& platform,
+                                 const std::function<void(ShutdownHook)>& setShutdownHook = SetShutdownHook);
+void RemovePlatformShutdownHook(const std::function<void(ShutdownHook)>& setShutdownHook = SetShutdownHook);
+
+// The entry points' last guard: nothing in the sequence throws by design, but an exception that
+// escapes it must not end the process without a word. Shows the fatal dialog; never returns.
+[[noreturn]] void ShowUnexpectedErrorDialog();
 
 // The version number sent to the update check: the leading decimal number of the version text
 // ("4.11.0" gives 4.11), or 3.0 when it does not begin with one.
@@ -79,7 +124,8 @@ bool HoldsLaunchLink(const std::wstring& argument, const std::wstring& schemeNam
 // The argument that may hold the link: the first argument when there is a non-empty one,
 // otherwise the whole raw command line when it contains "<scheme>:" (exact letter case).
 // `arguments` is the split command line (program path first), empty when it could not be split.
-std::wstring SelectLinkCandidate(const std::vector<std::wstring>& arguments, const std::wstring& rawCommandLine,
+std::wstring SelectLinkCandidate(const std::vector<std::wstring>& arguments,
+                                 const std::wstring& rawCommandLine,
                                  const std::wstring& schemeName);
 
 #endif  // CORVEL_APP_STARTUP_H_

@@ -4,60 +4,24 @@
 #include <cstdio>
 #include <future>
 #include <memory>
-#include <thread>
+#include <mutex>
 #include <utility>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
-#include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLockFile>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QUrl>
 
-#include "app/app_state.h"
-#include "app/diagnostics.h"
-#include "app/shutdown_hook.h"
 #include "app/splash_qt.h"
 #include "app/windows_qt.h"
-#include "link/launch_link.h"
-#include "net/content_source.h"
-#include "net/pin_list.h"
-#include "net/pinning.h"
-#include "net/version_check.h"
 #include "text/text.h"
 #include "webview/test_hooks_qt.h"
 
 namespace {
-
-std::thread::id g_mainThread;
-
-// Another thread hands the work to the GUI thread and waits at most 7 s for it; the GUI thread
-// may be busy (a start-up request), so the wait is bounded, like the Windows hook's.
-void CloseWebViewsBeforeEnd() {
-  if (std::this_thread::get_id() == g_mainThread) {
-    ShutdownWebViewHosts();
-    return;
-  }
-  QCoreApplication* app = QCoreApplication::instance();
-  if (app == nullptr) {
-    return;
-  }
-  auto done = std::make_shared<std::promise<void>>();
-  std::future<void> finished = done->get_future();
-  QMetaObject::invokeMethod(
-      app,
-      [done] {
-        ShutdownWebViewHosts();
-        done->set_value();
-      },
-      Qt::QueuedConnection);
-  finished.wait_for(std::chrono::milliseconds(7000));
-}
 
 QString Q(const std::wstring& text) {
   return QString::fromStdWString(text);
@@ -89,48 +53,6 @@ const char* ButtonsName(MessageButtons buttons) {
   return "none";
 }
 
-// The string escapes of a desktop entry value.
-std::string EscapeDesktopString(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
-// One quoted argument of an Exec key: ", `, $ and \ take a backslash inside the quotes, % is
-// doubled (field codes), then the string escapes apply to the whole.
-std::string QuoteExecArgument(const std::string& argument) {
-  std::string quoted = "\"";
-  for (char c : argument) {
-    if (c == '"' || c == '`' || c == '$' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
-    } else if (c == '%') {
-      quoted += "%%";
-    } else {
-      quoted += c;
-    }
-  }
-  quoted += '"';
-  return EscapeDesktopString(quoted);
-}
-
 }  // namespace
 
 std::wstring InstanceLockFileName(const std::wstring& mutexName) {
@@ -143,66 +65,9 @@ std::wstring InstanceLockFileName(const std::wstring& mutexName) {
   return name + L".lock";
 }
 
-std::string BuildSchemeDesktopEntry(const std::wstring& scheme,
-                                    const std::wstring& displayName,
-                                    const std::wstring& executablePath) {
-  std::string entry = "[Desktop Entry]\n";
-  entry += "Type=Application\n";
-  entry += "Name=" + EscapeDesktopString(Utf16ToUtf8(displayName)) + "\n";
-  entry += "Exec=" + QuoteExecArgument(Utf16ToUtf8(executablePath)) + " %u\n";
-  entry += "Terminal=false\n";
-  entry += "NoDisplay=true\n";
-  entry += "MimeType=x-scheme-handler/" + Utf16ToUtf8(scheme) + ";\n";
-  return entry;
-}
-
-QString UserApplicationsFolder() {
-  QString base = qEnvironmentVariable("XDG_DATA_HOME");
-  if (base.isEmpty() || !QDir::isAbsolutePath(base)) {
-    base = QDir::homePath() + QStringLiteral("/.local/share");
-  }
-  return base + QStringLiteral("/applications");
-}
-
-bool WriteSchemeDesktopEntry(const QString& applicationsDir,
-                             const std::wstring& scheme,
-                             const std::wstring& displayName,
-                             const std::wstring& executablePath) {
-  if (scheme.empty() || executablePath.empty() || !QDir().mkpath(applicationsDir)) {
-    return false;
-  }
-  const QByteArray text =
-      QByteArray::fromStdString(BuildSchemeDesktopEntry(scheme, displayName, executablePath));
-  const QString path = applicationsDir + QLatin1Char('/') + Q(scheme) + QStringLiteral(".desktop");
-  QFile current(path);
-  if (current.open(QIODevice::ReadOnly) && current.readAll() == text) {
-    return true;
-  }
-  current.close();
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) {
-    return false;
-  }
-  file.write(text);
-  return file.commit();
-}
-
-QtStartupPlatform::QtStartupPlatform(std::vector<std::wstring> arguments)
-    : arguments_(std::move(arguments)) {}
+QtStartupPlatform::QtStartupPlatform() = default;
 
 QtStartupPlatform::~QtStartupPlatform() = default;
-
-void QtStartupPlatform::InitializeCom() {
-  g_mainThread = std::this_thread::get_id();
-}
-
-void QtStartupPlatform::InstallShutdownHook() {
-  SetShutdownHook(&CloseWebViewsBeforeEnd);
-}
-
-void QtStartupPlatform::RemoveShutdownHook() {
-  SetShutdownHook(nullptr);
-}
 
 InstanceLock QtStartupPlatform::AcquireInstanceLock(const std::wstring& mutexName) {
   const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
@@ -232,32 +97,6 @@ void QtStartupPlatform::DrainMessages() {
   QCoreApplication::processEvents();
 }
 
-void QtStartupPlatform::InstallDefaultPins() {
-  ReplacePins(DefaultPins());
-}
-
-void QtStartupPlatform::LoadDynamicPins() {
-  ::LoadDynamicPins();
-}
-
-UpdateInfo QtStartupPlatform::CheckForUpdate(double currentVersion, const std::wstring& baseUrl) {
-  return ::CheckForUpdate(currentVersion, baseUrl);
-}
-
-bool QtStartupPlatform::RegisterUrlProtocol(const std::wstring& scheme,
-                                            const std::wstring& displayName,
-                                            const std::wstring& executablePath) {
-  return WriteSchemeDesktopEntry(UserApplicationsFolder(), scheme, displayName, executablePath);
-}
-
-std::wstring QtStartupPlatform::ModulePath() {
-  return QCoreApplication::applicationFilePath().toStdWString();
-}
-
-std::wstring QtStartupPlatform::SelectLinkArgument(const std::wstring& rawCommandLine) {
-  return SelectLinkCandidate(arguments_, rawCommandLine, GetAppState().schemeName);
-}
-
 bool QtStartupPlatform::CreateInitScreen() {
   return ::CreateInitScreen();
 }
@@ -269,10 +108,6 @@ bool QtStartupPlatform::InitHostExists() {
 bool QtStartupPlatform::CreatePlayerFrame() {
   frame_ = ::CreatePlayerFrame();
   return frame_ != nullptr;
-}
-
-bool QtStartupPlatform::ParseLink(const std::wstring& argument, std::string& errorCode) {
-  return ParseSchemeArgs(argument, errorCode, NetContentSource());
 }
 
 bool QtStartupPlatform::CreatePlayerWindow() {
@@ -289,6 +124,48 @@ int QtStartupPlatform::RunMessageLoop() {
 
 void QtStartupPlatform::ShutdownWebViewHosts() {
   ::ShutdownWebViewHosts();
+}
+
+// The GUI thread may be busy (a start-up request), so the wait is bounded; a task it has not
+// started when the wait ends is taken back.
+bool QtStartupPlatform::RunOnMainThread(std::function<void()> task, unsigned timeoutMs) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr) {
+    return false;
+  }
+  struct HandOver {
+    std::mutex lock;
+    bool started = false;
+    bool withdrawn = false;
+    std::promise<void> done;
+  };
+  auto handOver = std::make_shared<HandOver>();
+  std::future<void> finished = handOver->done.get_future();
+  QMetaObject::invokeMethod(
+      app,
+      [task = std::move(task), handOver] {
+        {
+          const std::lock_guard<std::mutex> guard(handOver->lock);
+          if (handOver->withdrawn) {
+            return;
+          }
+          handOver->started = true;
+        }
+        try {
+          if (task) {
+            task();
+          }
+        } catch (...) {
+        }
+        handOver->done.set_value();
+      },
+      Qt::QueuedConnection);
+  if (finished.wait_for(std::chrono::milliseconds(timeoutMs)) == std::future_status::ready) {
+    return true;
+  }
+  const std::lock_guard<std::mutex> guard(handOver->lock);
+  handOver->withdrawn = !handOver->started;
+  return false;
 }
 
 MessageAnswer QtStartupPlatform::ShowMessage(const MessageBoxRequest& request) {
@@ -375,13 +252,6 @@ void QtStartupPlatform::OpenInBrowser(const std::wstring& link) {
   if (!WebView::TestHooksEnabled()) {
     QDesktopServices::openUrl(QUrl(Q(link)));
   }
-}
-
-void QtStartupPlatform::ShowFatalDiagnostic(const std::wstring& title,
-                                            const std::wstring& english,
-                                            const std::wstring& arabic,
-                                            const std::string& code) {
-  ShowFatalDiagnosticDialog(title, english, arabic, code);
 }
 
 void QtStartupPlatform::Log(const std::string& line) {

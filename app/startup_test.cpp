@@ -3,17 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
+#include <thread>
+#include <utility>
 
-#include "app/app_state.h"
 #include "app/diagnostics.h"
 #include "app/identity.h"
+#include "base/app_state.h"
 #include "config/config.h"
 #include "text/text.h"
 
 namespace {
 
-// Plays the platform: records every call as a line and answers from its fields.
+// Plays the platform and the services: records every call as a line and answers from its fields.
 class FakePlatform : public StartupPlatform {
  public:
   InstanceLock lock = InstanceLock::Acquired;
@@ -29,70 +32,117 @@ class FakePlatform : public StartupPlatform {
   std::vector<std::wstring> mutexNames, opened, updateBases, parsedArguments;
   std::string fatalCode;
 
-  void InitializeCom() override { calls.push_back("com"); }
-  void UninitializeCom() override { calls.push_back("uncom"); }
-  void InstallShutdownHook() override { calls.push_back("hook"); }
-  void RemoveShutdownHook() override { calls.push_back("unhook"); }
-  bool StartGdiplus() override { calls.push_back("gdiplus"); return gdiplus; }
-  void StopGdiplus() override { calls.push_back("ungdiplus"); }
+  std::vector<std::pair<unsigned, bool>> handOvers;  // RunOnMainThread: timeout, from the main thread
+
+  void InitializeMainThread() override { calls.push_back("com"); }
+  void UninitializeMainThread() override { calls.push_back("uncom"); }
+  bool StartGraphics() override {
+    calls.push_back("gdiplus");
+    return gdiplus;
+  }
+  void StopGraphics() override { calls.push_back("ungdiplus"); }
   InstanceLock AcquireInstanceLock(const std::wstring& name) override {
     calls.push_back("lock");
     mutexNames.push_back(name);
     return lock;
   }
   void ReleaseInstanceLock() override { calls.push_back("unlock"); }
-  bool CreateSplash() override { calls.push_back("splash"); return splash; }
+  bool CreateSplash() override {
+    calls.push_back("splash");
+    return splash;
+  }
   void DrainMessages() override { calls.push_back("drain"); }
-  int TrueWindowsVersion() override { calls.push_back("os"); return windowsVersion; }
-  bool EnsureWebViewRuntime() override { calls.push_back("runtime"); return runtime; }
-  void InstallDefaultPins() override { calls.push_back("defaultpins"); }
-  void LoadDynamicPins() override {
-    calls.push_back("dynamicpins");
-    if (pinsThrow) throw std::runtime_error("no network");
+  bool IsSystemSupported() override {
+    calls.push_back("os");
+    return IsSupportedWindowsVersion(windowsVersion);
   }
-  UpdateInfo CheckForUpdate(double version, const std::wstring& base) override {
-    calls.push_back("update:" + std::to_string(version).substr(0, 4));
-    updateBases.push_back(base);
-    if (updates.empty()) return {};
-    UpdateInfo next = updates.front();
-    updates.erase(updates.begin());
-    return next;
+  bool EnsureWebViewRuntime() override {
+    calls.push_back("runtime");
+    return runtime;
   }
-  bool RegisterUrlProtocol(const std::wstring& scheme, const std::wstring& name, const std::wstring& path) override {
-    calls.push_back("register:" + Utf16ToUtf8(scheme + L"|" + name + L"|" + path));
-    return false;  // ignored
+  bool CreateInitScreen() override {
+    calls.push_back("initscreen");
+    return initScreen;
   }
-  std::wstring ModulePath() override { return L"C:\\Apps\\corvel.exe"; }
-  std::wstring SelectLinkArgument(const std::wstring&) override { return selected; }
-  bool CreateInitScreen() override { calls.push_back("initscreen"); return initScreen; }
   bool InitHostExists() override { return initHost; }
-  bool CreatePlayerFrame() override { calls.push_back("frame"); return frame; }
-  bool ParseLink(const std::wstring& argument, std::string& error) override {
-    calls.push_back("parse");
-    parsedArguments.push_back(argument);
-    error = parseError;
-    if (parseOk) GetAppState().platformDomain = L"https://school.example";
-    return parseOk;
+  bool CreatePlayerFrame() override {
+    calls.push_back("frame");
+    return frame;
   }
-  bool CreatePlayerWindow() override { calls.push_back("player"); return playerWindow; }
-  int RunMessageLoop() override { calls.push_back("loop"); return loopExit; }
+  bool CreatePlayerWindow() override {
+    calls.push_back("player");
+    return playerWindow;
+  }
+  int RunMessageLoop() override {
+    calls.push_back("loop");
+    return loopExit;
+  }
   void ShutdownWebViewHosts() override { calls.push_back("closehosts"); }
+  bool RunOnMainThread(std::function<void()> task, unsigned timeoutMs) override {
+    handOvers.emplace_back(timeoutMs, std::this_thread::get_id() == mainThread);
+    task();  // as if the main thread had run it in time
+    return true;
+  }
   MessageAnswer ShowMessage(const MessageBoxRequest& request) override {
     calls.push_back("message");
     messages.push_back(request);
-    if (answers.empty()) return MessageAnswer::Ok;
+    if (answers.empty())
+      return MessageAnswer::Ok;
     MessageAnswer a = answers.front();
     answers.erase(answers.begin());
     return a;
   }
   void OpenInBrowser(const std::wstring& link) override { opened.push_back(link); }
-  void ShowFatalDiagnostic(const std::wstring& title, const std::wstring&, const std::wstring&,
-                           const std::string& code) override {
-    calls.push_back("fatal:" + Utf16ToUtf8(title));
-    fatalCode = code;
-  }
   void Log(const std::string& line) override { logs.push_back(line); }
+
+  std::thread::id mainThread = std::this_thread::get_id();
+
+  StartupServices Services() {
+    StartupServices s;
+    s.setShutdownHook = [this](ShutdownHook hook) { calls.push_back(hook != nullptr ? "hook" : "unhook"); };
+    s.installDefaultPins = [this] { calls.push_back("defaultpins"); };
+    s.loadDynamicPins = [this] {
+      calls.push_back("dynamicpins");
+      if (pinsThrow)
+        throw std::runtime_error("no network");
+    };
+    s.checkForUpdate = [this](double version, const std::wstring& base) {
+      calls.push_back("update:" + std::to_string(version).substr(0, 4));
+      updateBases.push_back(base);
+      if (updates.empty())
+        return UpdateInfo{};
+      UpdateInfo next = updates.front();
+      updates.erase(updates.begin());
+      return next;
+    };
+    s.registerUrlProtocol = [this](const std::wstring& scheme, const std::wstring& name,
+                                   const std::wstring& path) {
+      calls.push_back("register:" + Utf16ToUtf8(scheme + L"|" + name + L"|" + path));
+      return false;  // ignored
+    };
+    s.modulePath = [] { return std::wstring(L"C:\\Apps\\corvel.exe"); };
+    s.selectLinkArgument = [this](const std::wstring&) { return selected; };
+    s.parseLink = [this](const std::wstring& argument, std::string& error) {
+      calls.push_back("parse");
+      parsedArguments.push_back(argument);
+      error = parseError;
+      if (parseOk)
+        GetAppState().platformDomain = L"https://school.example";
+      return parseOk;
+    };
+    s.showFatalDiagnostic = [this](const std::wstring& title, const std::wstring&, const std::wstring&,
+                                   const std::string& code) {
+      calls.push_back("fatal:" + Utf16ToUtf8(title));
+      fatalCode = code;
+    };
+    return s;
+  }
 };
+
+// The sequence with the fake as its platform and its services.
+int RunStartup(FakePlatform& fake, const std::wstring& rawCommandLine) {
+  return ::RunStartup(fake, fake.Services(), rawCommandLine);
+}
 
 class StartupTest : public ::testing::Test {
  protected:
@@ -106,15 +156,17 @@ std::vector<std::string> Tail(const std::vector<std::string>& calls, size_t from
 
 TEST_F(StartupTest, WithoutALinkTheInitScreenRunsAndEverythingIsTornDownInOrder) {
   EXPECT_EQ(RunStartup(p, L""), 0);
-  EXPECT_EQ(p.calls, (std::vector<std::string>{
-                         "com", "hook", "gdiplus", "lock", "splash", "drain", "os", "runtime", "defaultpins",
-                         "dynamicpins", "update:4.11", "register:corvel|Kelmo Desktop Player|C:\\Apps\\corvel.exe",
-                         "initscreen", "loop", "closehosts", "unhook", "ungdiplus", "unlock", "uncom"}));
-  EXPECT_EQ(p.logs, (std::vector<std::string>{
-                        "Step 7: Initializing SSL pinning defaults", "Step 7: Loading dynamic pins synchronously",
-                        "Step 7: Dynamic pins loaded OK", "Step 7B: Checking app version...",
-                        "Step 7B: Version check done. hasUpdate=0", "Step 8: Registering URL protocol...",
-                        "Step 9: Parsing command line...", "Step 9: hasSchemeArgs=0"}));
+  EXPECT_EQ(p.calls,
+            (std::vector<std::string>{
+                "com", "hook", "gdiplus", "lock", "splash", "drain", "os", "runtime", "defaultpins",
+                "dynamicpins", "update:4.11", "register:corvel|Kelmo Desktop Player|C:\\Apps\\corvel.exe",
+                "initscreen", "loop", "closehosts", "unhook", "ungdiplus", "unlock", "uncom"}));
+  EXPECT_EQ(p.logs,
+            (std::vector<std::string>{
+                "Step 7: Initializing SSL pinning defaults", "Step 7: Loading dynamic pins synchronously",
+                "Step 7: Dynamic pins loaded OK", "Step 7B: Checking app version...",
+                "Step 7B: Version check done. hasUpdate=0", "Step 8: Registering URL protocol...",
+                "Step 9: Parsing command line...", "Step 9: hasSchemeArgs=0"}));
   EXPECT_EQ(p.mutexNames, std::vector<std::wstring>{BuildInstanceMutexName(L"Corvel|init")});
   EXPECT_EQ(p.updateBases, std::vector<std::wstring>{L""});
 
@@ -135,7 +187,8 @@ TEST_F(StartupTest, ACommandLineWithoutALinkTakesThePlayerRoleButOpensTheInitScr
 TEST_F(StartupTest, InstanceLockOutcomes) {
   p.lock = InstanceLock::AlreadyRunning;
   EXPECT_EQ(RunStartup(p, L"corvel:x"), 0);
-  EXPECT_EQ(p.calls, (std::vector<std::string>{"com", "hook", "gdiplus", "lock", "message", "unlock", "uncom"}));
+  EXPECT_EQ(p.calls,
+            (std::vector<std::string>{"com", "hook", "gdiplus", "lock", "message", "unlock", "uncom"}));
   ASSERT_EQ(p.messages.size(), 1u);
   EXPECT_EQ(p.messages[0].text, L"The application is already running.\n\nالبرنامج يعمل بالفعل.");
   EXPECT_EQ(p.messages[0].caption, L"Corvel");
@@ -181,8 +234,9 @@ TEST_F(StartupTest, ALinkOpensThePlayerAfterASecondVersionCheckAgainstItsPlatfor
   EXPECT_EQ(RunStartup(p, L"corvel.exe \"x\" CoRvEl://abc"), 0);
   EXPECT_EQ(p.logs.back(), "Step 9: hasSchemeArgs=1");
   EXPECT_EQ(p.parsedArguments, std::vector<std::wstring>{L"\"x\" CoRvEl://abc"});  // exactly as selected
-  EXPECT_EQ(Tail(p.calls, 12), (std::vector<std::string>{"frame", "drain", "parse", "update:4.11", "player", "loop",
-                                                         "closehosts", "unhook", "ungdiplus", "unlock", "uncom"}));
+  EXPECT_EQ(Tail(p.calls, 12),
+            (std::vector<std::string>{"frame", "drain", "parse", "update:4.11", "player", "loop",
+                                      "closehosts", "unhook", "ungdiplus", "unlock", "uncom"}));
   EXPECT_EQ(p.updateBases, (std::vector<std::wstring>{L"", L"https://school.example"}));
 
   FakePlatform q;
@@ -194,9 +248,14 @@ TEST_F(StartupTest, ALinkOpensThePlayerAfterASecondVersionCheckAgainstItsPlatfor
 }
 
 TEST_F(StartupTest, ServerMessagesAreShownOtherLinkErrorsGoToTheDiagnosticDialog) {
-  struct Case { std::string code; bool toUser; std::wstring text; };
+  struct Case {
+    std::string code;
+    bool toUser;
+    std::wstring text;
+  };
   const Case cases[] = {
-      {"server:Link expired \xd8\xa7\xd9\x86\xd8\xaa\xd9\x87\xd9\x89", true, L"Link expired \u0627\u0646\u062a\u0647\u0649"},
+      {"server:Link expired \xd8\xa7\xd9\x86\xd8\xaa\xd9\x87\xd9\x89", true,
+       L"Link expired \u0627\u0646\u062a\u0647\u0649"},
       {"server:", true, L""},
       {"server", false, L""},
       {"split_failed_parts_2", false, L""},
@@ -234,8 +293,16 @@ TEST_F(StartupTest, UpdatePromptsOpenTheLinkOrTheFallback) {
   };
   const std::wstring fallback = config::FallbackDownloadUrl();
   const Case cases[] = {
-      {{true, true, L"https://dl.example/new.exe"}, MessageAnswer::Ok, true, {L"https://dl.example/new.exe"}, L"Corvel - Update Required"},
-      {{true, true, L""}, MessageAnswer::Cancel, true, {}, L"Corvel - Update Required"},  // declined: ends, opens nothing
+      {{true, true, L"https://dl.example/new.exe"},
+       MessageAnswer::Ok,
+       true,
+       {L"https://dl.example/new.exe"},
+       L"Corvel - Update Required"},
+      {{true, true, L""},
+       MessageAnswer::Cancel,
+       true,
+       {},
+       L"Corvel - Update Required"},  // declined: ends, opens nothing
       {{true, true, L""}, MessageAnswer::Ok, true, {fallback}, L"Corvel - Update Required"},
       {{true, false, L""}, MessageAnswer::Yes, true, {fallback}, L"Corvel - Update Available"},
       {{true, false, L"https://dl.example/x"}, MessageAnswer::No, false, {}, L"Corvel - Update Available"},
@@ -265,7 +332,9 @@ TEST_F(StartupTest, UpdatePromptsOpenTheLinkOrTheFallback) {
 
 TEST_F(StartupTest, OnlyAnHttpsUpdateLinkIsOpenedAnythingElseOpensTheFallback) {
   const std::wstring fallback = config::FallbackDownloadUrl();
-  struct Case { std::wstring link, opened; };
+  struct Case {
+    std::wstring link, opened;
+  };
   const Case cases[] = {
       {L"file:///C:/Windows/System32/calc.exe", fallback},
       {L"\\\\host\\share\\x.exe", fallback},
@@ -319,7 +388,8 @@ TEST_F(StartupTest, ArgumentSelectionAndLinkRecognition) {
   EXPECT_EQ(SelectLinkCandidate(V{L"corvel.exe", L"corvel:abc", L"more"}, L"", L"corvel"), L"corvel:abc");
   EXPECT_EQ(SelectLinkCandidate(V{L"corvel.exe", L""}, L"corvel.exe \"\" corvel:x", L"corvel"),
             L"corvel.exe \"\" corvel:x");  // an empty argument falls back to the raw line
-  EXPECT_EQ(SelectLinkCandidate(V{L"corvel.exe", L""}, L"corvel.exe \"\" CORVEL:x", L"corvel"), L"");  // case-sensitive
+  EXPECT_EQ(SelectLinkCandidate(V{L"corvel.exe", L""}, L"corvel.exe \"\" CORVEL:x", L"corvel"),
+            L"");                                                            // case-sensitive
   EXPECT_EQ(SelectLinkCandidate(V{}, L"corvel:x", L"corvel"), L"corvel:x");  // could not be split
   EXPECT_EQ(SelectLinkCandidate(V{L"corvel.exe"}, L"corvel.exe", L"corvel"), L"");
 
@@ -327,6 +397,33 @@ TEST_F(StartupTest, ArgumentSelectionAndLinkRecognition) {
   EXPECT_TRUE(HoldsLaunchLink(L"x corvel:", L"corvel"));
   EXPECT_FALSE(HoldsLaunchLink(L"corvel", L"corvel"));
   EXPECT_FALSE(HoldsLaunchLink(L"", L"corvel"));
+}
+
+// The web views belong to the main thread: a fatal end from another thread must hand their
+// closing over and wait at most 7 s (a hung main thread must not keep the dialog away), and a
+// hook that outlived its platform must reach nothing.
+TEST_F(StartupTest, TheShutdownHookClosesTheWebViewsOnTheMainThreadOnly) {
+  std::vector<ShutdownHook> installed;
+  const auto record = [&installed](ShutdownHook hook) { installed.push_back(hook); };
+  InstallPlatformShutdownHook(p, record);
+  ASSERT_EQ(installed.size(), 1u);
+  ASSERT_NE(installed[0], nullptr);
+
+  installed[0]();  // a fatal end on the main thread
+  EXPECT_EQ(p.calls, std::vector<std::string>{"closehosts"});
+  EXPECT_TRUE(p.handOvers.empty());
+
+  std::thread([&installed] { installed[0](); }).join();
+  EXPECT_EQ(p.handOvers, (std::vector<std::pair<unsigned, bool>>{{7000u, false}}));
+  EXPECT_EQ(p.calls, (std::vector<std::string>{"closehosts", "closehosts"}));
+
+  RemovePlatformShutdownHook(record);
+  ASSERT_EQ(installed.size(), 2u);
+  EXPECT_EQ(installed[1], nullptr);
+  std::thread([&installed] { installed[0](); }).join();
+  installed[0]();
+  EXPECT_EQ(p.calls.size(), 2u) << "no platform any more";
+  EXPECT_EQ(p.handOvers.size(), 1u);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
-#include <windows.h>
+#include "app/url_scheme.h"
+
+#include <windows.h>  // before every other Windows header
+
 #include <shellapi.h>
 
-#include "app/url_scheme.h"
 #include "base/module_path.h"
 #include "base/unique_handle.h"
 
@@ -9,7 +11,8 @@ namespace {
 
 base::UniqueHKey CreateKey(HKEY hive, const std::wstring& name) {
   base::UniqueHKey key;
-  if (RegCreateKeyExW(hive, name.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
+  if (RegCreateKeyExW(hive, name.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr) !=
+      ERROR_SUCCESS) {
     key.reset();
   }
   return key;
@@ -23,12 +26,15 @@ void SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
 
 }  // namespace
 
-bool RegisterUrlProtocol(const std::wstring& scheme, const std::wstring& displayName,
+bool RegisterUrlProtocol(const std::wstring& scheme,
+                         const std::wstring& displayName,
                          const std::wstring& executablePath) {
   const std::wstring keyName = L"Software\\Classes\\" + scheme;
   base::UniqueHKey key = CreateKey(HKEY_CURRENT_USER, keyName);
-  if (!key) key = CreateKey(HKEY_LOCAL_MACHINE, keyName);
-  if (!key) return false;
+  if (!key)
+    key = CreateKey(HKEY_LOCAL_MACHINE, keyName);
+  if (!key)
+    return false;
   SetString(key.get(), nullptr, displayName);
   SetString(key.get(), L"URL Protocol", L"");
   key.reset();
@@ -43,14 +49,18 @@ bool RegisterUrlProtocol(const std::wstring& scheme, const std::wstring& display
   return true;
 }
 
-std::wstring GetModulePath() { return base::ExecutablePath(); }
+std::wstring GetModulePath() {
+  return base::ExecutablePath();
+}
 
 std::vector<std::wstring> SplitProcessCommandLine() {
   std::vector<std::wstring> arguments;
   int count = 0;
   LPWSTR* list = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (!list) return arguments;
-  for (int i = 0; i < count; ++i) arguments.emplace_back(list[i]);
-  LocalFree(list);
+  const base::UniqueLocalMemory owner(list);
+  if (!list)
+    return arguments;
+  for (int i = 0; i < count; ++i)
+    arguments.emplace_back(list[i]);
   return arguments;
 }

@@ -1,6 +1,5 @@
 #include "app/windows_qt.h"
 
-#include <algorithm>
 #include <thread>
 #include <utility>
 
@@ -17,13 +16,12 @@
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineView>
 
-#include "app/app_state.h"
 #include "app/splash_qt.h"
+#include "base/app_state.h"
 #include "config/config.h"
 #include "net/pinning.h"
 #include "text/text.h"
 #include "webview/navigation_policy.h"
-#include "webview/page_messages.h"
 #include "webview/preparation.h"
 #include "webview/printing_qt.h"
 #include "webview/test_hooks_qt.h"
@@ -36,12 +34,7 @@ namespace {
 
 using WebView::TestEvent;
 
-const wchar_t kLoadingText[] = L"جاري التحميل... Loading...";
 const char kWindowIcon[] = ":/corvel/corvel.ico";
-constexpr int kPlayerWidth = 1280;
-constexpr int kPlayerHeight = 720;
-constexpr int kInitWidth = 1024;
-constexpr int kInitHeight = 768;
 
 std::vector<QPointer<QWidget>> g_windows;
 
@@ -88,15 +81,10 @@ std::string Narrow(const std::wstring& text) {
   return Utf16ToUtf8(text);
 }
 
-QString WindowTitle() {
-  const AppState& state = GetAppState();
-  return QString::fromStdWString(state.displayName + L" V " + state.versionText);
-}
-
 class MainWindow : public QWidget {
  public:
-  MainWindow(int width, int height) {
-    setWindowTitle(WindowTitle());
+  explicit MainWindow(WindowSize size) {
+    setWindowTitle(QString::fromStdWString(MainWindowTitle()));
     const QIcon icon(QString::fromLatin1(kWindowIcon));
     if (!icon.isNull()) {
       setWindowIcon(icon);
@@ -108,7 +96,7 @@ class MainWindow : public QWidget {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    resize(width, height);
+    resize(size.width, size.height);
   }
 
   bool closed() const { return closed_; }
@@ -117,11 +105,11 @@ class MainWindow : public QWidget {
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    QFont font(QStringLiteral("Segoe UI"));
-    font.setPixelSize(24);
+    QFont font(QString::fromWCharArray(kLoadingFontFace));
+    font.setPixelSize(kLoadingFontPixels);
     font.setWeight(QFont::Normal);
     painter.setFont(font);
-    painter.setPen(QColor(200, 200, 200));
+    painter.setPen(QColor(kLoadingTextGrey, kLoadingTextGrey, kLoadingTextGrey));
     painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, QString::fromStdWString(kLoadingText));
   }
 
@@ -150,8 +138,8 @@ void AddView(QWidget* window, QWidget* view) {
   layout->addWidget(view);
 }
 
-MainWindow* NewMainWindow(int width, int height) {
-  auto* window = new MainWindow(width, height);
+MainWindow* NewMainWindow(WindowSize size) {
+  auto* window = new MainWindow(size);
   g_windows.emplace_back(window);
   return window;
 }
@@ -210,31 +198,6 @@ void ShowInFront(QWidget* window) {
   window->update();
 }
 
-void RevealPlayer() {
-  PlayerWindowState& state = GetPlayerWindowState();
-  state.revealed = true;
-  DestroySplash();
-  if (state.window) {
-    ShowInFront(state.window);
-  }
-  TestEvent("revealed");
-}
-
-void TogglePlayerFullscreen() {
-  PlayerWindowState& state = GetPlayerWindowState();
-  if (!state.window) {
-    return;
-  }
-  state.fullscreen = !state.fullscreen;
-  if (state.fullscreen) {
-    state.window->showFullScreen();
-  } else {
-    state.window->showNormal();
-    state.window->resize(kPlayerWidth, kPlayerHeight);
-  }
-  TestEvent(std::string("fullscreen ") + (state.fullscreen ? "1" : "0"));
-}
-
 // A page's print request: accepted here, in the page-message callback, and shown from the
 // event loop once the callback has returned (the printer choice runs a nested loop). The view
 // that asked must still be the window's own by then; a closed one is left alone.
@@ -252,32 +215,52 @@ void RequestPrint(std::unique_ptr<WebView::QtWebView>& slot, QWidget* owner) {
   });
 }
 
-void PlayerMessage(const std::wstring& message) {
-  CallbackScope scope;
-  TestEvent("web-message " + Narrow(message));
+// Applies what the portable rules decided for the player window.
+void ApplyPlayerAction(PlayerWindowAction action) {
   PlayerWindowState& state = GetPlayerWindowState();
-  switch (DispatchPlayerMessage(message)) {
-    case PlayerMessageAction::Print:
+  switch (action) {
+    case PlayerWindowAction::kPrint:
       RequestPrint(g_playerHost, state.window);
+      return;
+    case PlayerWindowAction::kEnterFullscreen:
+      state.window->showFullScreen();
       break;
-    case PlayerMessageAction::ToggleFullscreen:
-      TogglePlayerFullscreen();
+    case PlayerWindowAction::kLeaveFullscreen:
+      state.window->showNormal();
+      state.window->resize(kPlayerWindowSize.width, kPlayerWindowSize.height);
       break;
-    case PlayerMessageAction::PageLoaded:
-      if (state.window && !state.revealed) {
-        state.revealed = true;
-        state.window->show();
-        state.window->update();
-        TestEvent("revealed by page");
+    case PlayerWindowAction::kShow:
+      state.window->show();
+      state.window->update();
+      break;
+    case PlayerWindowAction::kReveal:
+      DestroySplash();
+      if (state.window) {
+        ShowInFront(state.window);
       }
       break;
-    case PlayerMessageAction::None:
-      break;
+    case PlayerWindowAction::kNone:
+      return;
+  }
+  RecordPlayerAction(state, action);
+  if (action == PlayerWindowAction::kEnterFullscreen || action == PlayerWindowAction::kLeaveFullscreen) {
+    TestEvent(std::string("fullscreen ") + (state.fullscreen ? "1" : "0"));
+  } else if (action == PlayerWindowAction::kShow) {
+    TestEvent("revealed by page");
+  } else {
+    TestEvent("revealed");
   }
 }
 
-struct InitScreenState {
-  bool fullscreen = false;
+void PlayerMessage(const std::wstring& message) {
+  CallbackScope scope;
+  TestEvent("web-message " + Narrow(message));
+  const PlayerWindowState& state = GetPlayerWindowState();
+  ApplyPlayerAction(PlayerPageMessageAction(state, !state.window.isNull(), message));
+}
+
+// The init screen's full-screen state and the geometry it returns to.
+struct InitScreenState : InitScreenFlags {
   QByteArray savedGeometry;
 };
 
@@ -286,17 +269,33 @@ InitScreenState& GetInitScreenState() {
   return state;
 }
 
-void ToggleInitFullscreen(QWidget* window) {
+void ApplyInitAction(QWidget* window, InitScreenAction action) {
   InitScreenState& state = GetInitScreenState();
-  if (state.fullscreen) {
-    window->showNormal();
-    window->restoreGeometry(state.savedGeometry);
-    state.fullscreen = false;
-  } else {
-    state.savedGeometry = window->saveGeometry();
-    window->showFullScreen();
-    state.fullscreen = true;
+  switch (action) {
+    case InitScreenAction::kPrint:
+      RequestPrint(g_initHost, window);
+      return;
+    case InitScreenAction::kHome:
+      g_initHost->Navigate(config::InitHomeUrl());
+      return;
+    case InitScreenAction::kBack:
+      g_initHost->GoBack();
+      return;
+    case InitScreenAction::kReload:
+      g_initHost->Reload();
+      return;
+    case InitScreenAction::kEnterFullscreen:
+      state.savedGeometry = window->saveGeometry();
+      window->showFullScreen();
+      break;
+    case InitScreenAction::kLeaveFullscreen:
+      window->showNormal();
+      window->restoreGeometry(state.savedGeometry);
+      break;
+    case InitScreenAction::kNone:
+      return;
   }
+  RecordInitAction(state, action);
   TestEvent(std::string("fullscreen ") + (state.fullscreen ? "1" : "0"));
 }
 
@@ -306,25 +305,7 @@ void InitMessage(QWidget* window, const std::wstring& message) {
   if (!g_initHost) {
     return;
   }
-  switch (DispatchInitMessage(message)) {
-    case InitMessageAction::Print:
-      RequestPrint(g_initHost, window);
-      break;
-    case InitMessageAction::Home:
-      g_initHost->Navigate(config::InitHomeUrl());
-      break;
-    case InitMessageAction::Back:
-      g_initHost->GoBack();
-      break;
-    case InitMessageAction::Reload:
-      g_initHost->Reload();
-      break;
-    case InitMessageAction::ToggleFullscreen:
-      ToggleInitFullscreen(window);
-      break;
-    case InitMessageAction::None:
-      break;
-  }
+  ApplyInitAction(window, InitPageMessageAction(GetInitScreenState(), message));
 }
 
 }  // namespace
@@ -343,22 +324,8 @@ QString WebViewDataFolder() {
          QStringLiteral("/WebEngineData");
 }
 
-bool ChainMatchesPins(const std::wstring& host, const std::vector<std::string>& derChain) {
-  const std::optional<PinEntry> entry = LookupPins(host);
-  if (!entry || entry->pins.empty()) {
-    return false;
-  }
-  // Only the chain built from the server's certificate with verified signatures counts: a
-  // pinned certificate that was merely sent along proves nothing.
-  const PresentedChain chain = InspectServerChain(derChain, host, entry->pins);
-  return chain.chainBuilt &&
-         std::any_of(chain.pins.begin(), chain.pins.end(), [&entry](const std::string& pin) {
-           return !pin.empty() && std::find(entry->pins.begin(), entry->pins.end(), pin) != entry->pins.end();
-         });
-}
-
 QWidget* CreatePlayerFrame() {
-  MainWindow* window = NewMainWindow(kPlayerWidth, kPlayerHeight);
+  MainWindow* window = NewMainWindow(kPlayerWindowSize);
   window->show();
   return window;
 }
@@ -372,7 +339,7 @@ bool CreatePlayerWindow(QWidget* window) {
   PlayerWindowState& state = GetPlayerWindowState();
   g_mainWindow = window;
   state.window = window;
-  state.revealed = false;
+  ResetPlayerWindow(state);
 
   const QString folder = WebViewDataFolder();
   QDir().mkpath(QFileInfo(folder).path());
@@ -383,22 +350,22 @@ bool CreatePlayerWindow(QWidget* window) {
 
   host.onWebMessage = PlayerMessage;
   host.onWebResourceRequested = [](const std::wstring& uri, QWebEngineUrlRequestInfo& request) {
-    if (const std::optional<std::wstring> referer = PlayerRefererFor(uri, GetAppState().platformDomain)) {
-      request.setHttpHeader("Referer", QByteArray::fromStdString(Narrow(*referer)));
+    for (const auto& [name, value] : PlayerRequestHeaders(uri)) {
+      request.setHttpHeader(QByteArray::fromStdString(Narrow(name)),
+                            QByteArray::fromStdString(Narrow(value)));
     }
   };
   host.onNavigationStarting = [](const std::wstring& uri, bool& cancel) {
     CallbackScope scope;
-    const AppState& app = GetAppState();
-    cancel = !PlayerAllowsNavigation(uri, app.contentUrl, app.platformDomain, app.contentKind);
+    cancel = PlayerCancelsNavigation(uri);
     TestEvent(std::string("navigation ") + (cancel ? "blocked " : "allowed ") + Narrow(uri).substr(0, 300));
   };
-  host.Apply(PlanPlayerPreparation(GetAppState()), RevealPlayer);
+  host.Apply(PlanPlayerPreparation(GetAppState()), [] { ApplyPlayerAction(PlayerWindowAction::kReveal); });
   return true;
 }
 
 bool CreateInitScreen() {
-  MainWindow* window = NewMainWindow(kInitWidth, kInitHeight);
+  MainWindow* window = NewMainWindow(kInitScreenSize);
   window->show();
   g_mainWindow = window;
 
@@ -416,9 +383,7 @@ bool CreateInitScreen() {
     }
   };
   host.onNavigationStarting = [](const std::wstring& uri, bool&) {
-    AppState& app = GetAppState();
-    if (const std::optional<std::wstring> domain = TrackPlatformSite(uri, app.platformDomain)) {
-      app.platformDomain = *domain;
+    if (const std::optional<std::wstring> domain = FollowPlatformSite(uri)) {
       TestEvent("platform-domain " + Narrow(*domain));
     }
     TestEvent("navigation allowed " + Narrow(uri).substr(0, 300));

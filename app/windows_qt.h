@@ -1,8 +1,8 @@
 // The two main windows on Linux: the player window (with a link) and the init screen (without
 // one). Each is a top-level window with a black background that paints a bilingual loading line
 // until its web view covers it, and holds one QtWebView whose callbacks apply the same decisions
-// as on Windows: the preparation plans, the page-message dispatchers, the navigation policy or
-// the platform-site tracker, the request headers and the pin gate.
+// as on Windows: the portable half of the windows (app/main_windows.h), the preparation plans,
+// the request headers and the pin gate.
 //
 // GUI thread only. Closing either window closes both web views and ends the event loop with
 // exit code 0.
@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "app/main_windows.h"
 #include "webview/web_view_qt.h"
 
 // The current main window (init screen or player window); cleared when it closes.
@@ -24,9 +25,8 @@ extern QPointer<QWidget> g_mainWindow;
 extern std::unique_ptr<WebView::QtWebView> g_playerHost;
 extern std::unique_ptr<WebView::QtWebView> g_initHost;
 
-struct PlayerWindowState {
-  bool fullscreen = false;
-  bool revealed = false;
+// The player window's view state (full screen, revealed) and its window.
+struct PlayerWindowState : PlayerWindowFlags {
   QPointer<QWidget> window;
 };
 PlayerWindowState& GetPlayerWindowState();
@@ -54,10 +54,5 @@ void DestroyMainWindows();
 // The folder both windows keep cookies and storage in: $XDG_DATA_HOME (or ~/.local/share),
 // then "Corvel/WebEngineData".
 QString WebViewDataFolder();
-
-// Whether the chain built from a sent certificate chain (DER, server first) with verified
-// signatures carries a key pinned for `host` in the pin store: the player's answer to a
-// certificate the engine does not trust by its own roots.
-bool ChainMatchesPins(const std::wstring& host, const std::vector<std::string>& derChain);
 
 #endif  // CORVEL_APP_WINDOWS_QT_H_

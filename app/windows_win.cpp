@@ -2,17 +2,18 @@
 
 #include <shlobj.h>
 
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "app/app_state.h"
 #include "app/splash.h"
+#include "base/app_state.h"
+#include "base/stable_names.h"
 #include "base/unique_handle.h"
 #include "config/config.h"
 #include "webview/navigation_policy.h"
-#include "webview/page_messages.h"
 #include "webview/preparation.h"
 
 std::atomic<HWND> g_mainWindow{nullptr};
@@ -23,19 +24,24 @@ namespace {
 
 using WebView::WebViewHost;
 
-constexpr wchar_t kPlayerClass[] = L"CorvelWindow";
-constexpr wchar_t kInitClass[] = L"KelmoInitWindow";
 constexpr WORD kIconResource = 101;
-constexpr int kPlayerWidth = 1280;
-constexpr int kPlayerHeight = 720;
-constexpr int kInitWidth = 1024;
-constexpr int kInitHeight = 768;
 constexpr unsigned kHostShutdownWaitMs = 5000;
-constexpr wchar_t kLoadingText[] = L"جاري التحميل... Loading...";
 
-std::wstring WindowTitle() {
-  const AppState& state = GetAppState();
-  return state.displayName + L" V " + state.versionText;
+// What other threads have handed to the main thread (RunOnWindowThread), run when
+// WM_APP_SHUTDOWN_HOSTS with kRunHandedOverTasks arrives.
+std::mutex g_handedOverLock;
+std::vector<std::shared_ptr<std::function<void()>>> g_handedOver;
+
+void RunHandedOverTasks() {
+  std::vector<std::shared_ptr<std::function<void()>>> tasks;
+  {
+    const std::lock_guard<std::mutex> guard(g_handedOverLock);
+    tasks.swap(g_handedOver);
+  }
+  for (const std::shared_ptr<std::function<void()>>& task : tasks) {
+    if (*task)
+      (*task)();
+  }
 }
 
 void RegisterMainWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC procedure) {
@@ -51,9 +57,10 @@ void RegisterMainWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC pr
   RegisterClassExW(&windowClass);  // a second registration fails harmlessly
 }
 
-HWND CreateMainWindow(HINSTANCE instance, const wchar_t* className, int width, int height) {
-  return CreateWindowExW(WS_EX_APPWINDOW, className, WindowTitle().c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                         CW_USEDEFAULT, CW_USEDEFAULT, width, height, nullptr, nullptr, instance, nullptr);
+HWND CreateMainWindow(HINSTANCE instance, const wchar_t* className, WindowSize size) {
+  return CreateWindowExW(WS_EX_APPWINDOW, className, MainWindowTitle().c_str(),
+                         WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, size.width,
+                         size.height, nullptr, nullptr, instance, nullptr);
 }
 
 // Creates the folder above the data root (the views create their own folders below it).
@@ -74,30 +81,6 @@ void BringToFront(HWND window) {
   SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   UpdateWindow(window);
-}
-
-// The owner's part of a prepared view: the steps in order; Reveal is the owner's own.
-template <typename Reveal>
-void ApplyPreparation(WebViewHost& host, const std::vector<ViewStep>& steps, Reveal reveal) {
-  for (const ViewStep& step : steps) {
-    switch (step.kind) {
-      case ViewStep::Kind::ConfigureSettings:
-        host.ConfigureSettings();
-        break;
-      case ViewStep::Kind::AddDocumentScript:
-        host.AddDocumentScript(step.text);
-        break;
-      case ViewStep::Kind::Navigate:
-        host.Navigate(step.text);
-        break;
-      case ViewStep::Kind::NavigateToString:
-        host.NavigateToString(step.text);
-        break;
-      case ViewStep::Kind::Reveal:
-        reveal();
-        break;
-    }
-  }
 }
 
 void SetRequestHeader(ICoreWebView2WebResourceRequestedEventArgs* args,
@@ -122,17 +105,16 @@ void ShowStartFailure(const MainWindowServices& services, HWND owner, const WebV
 
 // ---- Full screen ---------------------------------------------------------------------------
 
-void TogglePlayerFullscreen() {
-  PlayerWindowState& state = GetPlayerWindowState();
-  HWND window = state.window;
+// The player window in or out of full screen; false when it cannot be placed (no window, no
+// monitor), and then it stays as it is.
+bool SetPlayerFullscreen(HWND window, bool fullscreen) {
   if (window == nullptr || !IsWindow(window))
-    return;
+    return false;
   MONITORINFO monitor{};
   monitor.cbSize = sizeof monitor;
   if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor))
-    return;  // nowhere to place the window: leave it as it is
-  state.fullscreen = !state.fullscreen;
-  if (state.fullscreen) {
+    return false;
+  if (fullscreen) {
     SetWindowLongPtrW(window, GWL_STYLE, WS_POPUP | WS_VISIBLE);
     const RECT& area = monitor.rcMonitor;  // the whole monitor, taskbar included
     SetWindowPos(window, HWND_TOP, area.left, area.top, area.right - area.left, area.bottom - area.top,
@@ -142,35 +124,38 @@ void TogglePlayerFullscreen() {
     // Back at the creation size, centred on the monitor's work area: the default-position value
     // used when the window was created means nothing to a positioning call.
     const RECT& work = monitor.rcWork;
-    const int x = work.left + ((work.right - work.left) - kPlayerWidth) / 2;
-    const int y = work.top + ((work.bottom - work.top) - kPlayerHeight) / 2;
-    SetWindowPos(window, nullptr, x > work.left ? x : work.left, y > work.top ? y : work.top, kPlayerWidth,
-                 kPlayerHeight, SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
+    const int x = work.left + ((work.right - work.left) - kPlayerWindowSize.width) / 2;
+    const int y = work.top + ((work.bottom - work.top) - kPlayerWindowSize.height) / 2;
+    SetWindowPos(window, nullptr, x > work.left ? x : work.left, y > work.top ? y : work.top,
+                 kPlayerWindowSize.width, kPlayerWindowSize.height,
+                 SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
   }
+  return true;
 }
 
-void ToggleInitFullscreen(HWND window) {
+// The init screen in or out of full screen. Entering keeps the placement to return to; false when
+// the placement or the monitor cannot be read, and then nothing changes.
+bool SetInitFullscreen(HWND window, bool fullscreen) {
   InitScreenState& state = GetInitScreenState();
   const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
-  if (state.fullscreen) {
+  if (!fullscreen) {
     SetWindowLongPtrW(window, GWL_STYLE, style | WS_OVERLAPPEDWINDOW);
     SetWindowPlacement(window, &state.savedPlacement);
     SetWindowPos(window, nullptr, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
-    state.fullscreen = false;
-    return;
+    return true;
   }
   MONITORINFO monitor{};
   monitor.cbSize = sizeof monitor;
   state.savedPlacement.length = sizeof state.savedPlacement;
   if (!GetWindowPlacement(window, &state.savedPlacement) ||
       !GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor))
-    return;
+    return false;
   SetWindowLongPtrW(window, GWL_STYLE, style & ~static_cast<LONG_PTR>(WS_OVERLAPPEDWINDOW));
   const RECT& area = monitor.rcMonitor;
   SetWindowPos(window, HWND_TOP, area.left, area.top, area.right - area.left, area.bottom - area.top,
                SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
-  state.fullscreen = true;
+  return true;
 }
 
 // ---- Window procedures ---------------------------------------------------------------------
@@ -182,10 +167,10 @@ void PaintLoadingLine(HWND window) {
     RECT client{};
     GetClientRect(window, &client);
     SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, RGB(200, 200, 200));
-    base::UniqueGdiObject font(CreateFontW(24, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                                           DEFAULT_PITCH, L"Segoe UI"));
+    SetTextColor(dc, RGB(kLoadingTextGrey, kLoadingTextGrey, kLoadingTextGrey));
+    base::UniqueGdiObject font(CreateFontW(kLoadingFontPixels, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                           CLEARTYPE_QUALITY, DEFAULT_PITCH, kLoadingFontFace));
     HGDIOBJ previous = font ? SelectObject(dc, font.get()) : nullptr;
     DrawTextW(dc, kLoadingText, -1, &client, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
     if (previous != nullptr)
@@ -239,7 +224,10 @@ LRESULT HandleMainWindowMessage(HWND window, UINT message, WPARAM wparam, LPARAM
       }
       break;
     case WM_APP_SHUTDOWN_HOSTS:
-      ShutdownWebViewHosts();
+      if (wparam == kRunHandedOverTasks)
+        RunHandedOverTasks();
+      else
+        ShutdownWebViewHosts();
       return 0;
     case WebView::WM_APP_PRINT_REQUEST:
       // A page's print request, posted by the host from its message handler: the printer
@@ -273,78 +261,92 @@ LRESULT CALLBACK InitWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
 // Each host owns its callbacks and runs them only while it is alive, so they may keep a plain
 // pointer to it.
 
+// Applies what the portable rules decided for the player window; false when it could not be
+// applied (the state then stays as it is).
+bool ApplyPlayerAction(WebViewHost& host, PlayerWindowAction action) {
+  HWND window = GetPlayerWindowState().window;
+  switch (action) {
+    case PlayerWindowAction::kPrint:
+      host.ShowSystemPrintDialog();
+      return true;
+    case PlayerWindowAction::kEnterFullscreen:
+      return SetPlayerFullscreen(window, true);
+    case PlayerWindowAction::kLeaveFullscreen:
+      return SetPlayerFullscreen(window, false);
+    case PlayerWindowAction::kShow:
+      ShowWindow(window, SW_SHOW);
+      UpdateWindow(window);
+      return true;
+    case PlayerWindowAction::kReveal:
+      DestroySplash();
+      if (window != nullptr)
+        BringToFront(window);
+      return true;
+    case PlayerWindowAction::kNone:
+      break;
+  }
+  return false;
+}
+
+void ApplyAndRecord(WebViewHost& host, PlayerWindowAction action) {
+  if (action != PlayerWindowAction::kNone && ApplyPlayerAction(host, action))
+    RecordPlayerAction(GetPlayerWindowState(), action);
+}
+
 void InstallPlayerCallbacks(WebViewHost* host) {
   host->onWebMessage = [host](const std::wstring& message) {
-    switch (DispatchPlayerMessage(message)) {
-      case PlayerMessageAction::Print:
-        host->ShowSystemPrintDialog();
-        break;
-      case PlayerMessageAction::ToggleFullscreen:
-        TogglePlayerFullscreen();
-        break;
-      case PlayerMessageAction::PageLoaded: {
-        PlayerWindowState& state = GetPlayerWindowState();
-        if (state.window != nullptr && !state.revealed) {
-          state.revealed = true;
-          ShowWindow(state.window, SW_SHOW);
-          UpdateWindow(state.window);
-        }
-        break;
-      }
-      case PlayerMessageAction::None:
-        break;
-    }
+    const PlayerWindowState& state = GetPlayerWindowState();
+    ApplyAndRecord(*host, PlayerPageMessageAction(state, state.window != nullptr, message));
   };
   host->onWebResourceRequested = [](const std::wstring& uri,
                                     ICoreWebView2WebResourceRequestedEventArgs* args) {
-    if (const std::optional<std::wstring> referer = PlayerRefererFor(uri, GetAppState().platformDomain))
-      SetRequestHeader(args, L"Referer", *referer);
+    for (const auto& [name, value] : PlayerRequestHeaders(uri))
+      SetRequestHeader(args, name, value);
   };
   host->onNavigationStarting = [](const std::wstring& uri, bool& cancel) {
-    const AppState& state = GetAppState();
-    if (!PlayerAllowsNavigation(uri, state.contentUrl, state.platformDomain, state.contentKind))
+    if (PlayerCancelsNavigation(uri))
       cancel = true;
   };
   host->onInitialized = [host](bool success, HRESULT) {
     if (!success)
       return;  // the creator reports the failure
-    ApplyPreparation(*host, PlanPlayerPreparation(GetAppState()), [] {
-      PlayerWindowState& state = GetPlayerWindowState();
-      state.revealed = true;
-      DestroySplash();
-      if (state.window != nullptr)
-        BringToFront(state.window);
-    });
+    ApplyPreparation(*host, PlanPlayerPreparation(GetAppState()),
+                     [host] { ApplyAndRecord(*host, PlayerWindowAction::kReveal); });
   };
+}
+
+bool ApplyInitAction(WebViewHost& host, HWND window, InitScreenAction action) {
+  switch (action) {
+    case InitScreenAction::kPrint:
+      host.ShowSystemPrintDialog();
+      return true;
+    case InitScreenAction::kHome:
+      host.Navigate(config::InitHomeUrl());
+      return true;
+    case InitScreenAction::kBack:
+      host.GoBack();
+      return true;
+    case InitScreenAction::kReload:
+      host.Reload();
+      return true;
+    case InitScreenAction::kEnterFullscreen:
+      return SetInitFullscreen(window, true);
+    case InitScreenAction::kLeaveFullscreen:
+      return SetInitFullscreen(window, false);
+    case InitScreenAction::kNone:
+      break;
+  }
+  return false;
 }
 
 void InstallInitCallbacks(WebViewHost* host, HWND window) {
   host->onWebMessage = [host, window](const std::wstring& message) {
-    switch (DispatchInitMessage(message)) {
-      case InitMessageAction::Print:
-        host->ShowSystemPrintDialog();
-        break;
-      case InitMessageAction::Home:
-        host->Navigate(config::InitHomeUrl());
-        break;
-      case InitMessageAction::Back:
-        host->GoBack();
-        break;
-      case InitMessageAction::Reload:
-        host->Reload();
-        break;
-      case InitMessageAction::ToggleFullscreen:
-        ToggleInitFullscreen(window);
-        break;
-      case InitMessageAction::None:
-        break;
-    }
+    InitScreenState& state = GetInitScreenState();
+    const InitScreenAction action = InitPageMessageAction(state, message);
+    if (action != InitScreenAction::kNone && ApplyInitAction(*host, window, action))
+      RecordInitAction(state, action);
   };
-  host->onNavigationStarting = [](const std::wstring& uri, bool&) {
-    AppState& state = GetAppState();
-    if (std::optional<std::wstring> site = TrackPlatformSite(uri, state.platformDomain))
-      state.platformDomain = std::move(*site);
-  };
+  host->onNavigationStarting = [](const std::wstring& uri, bool&) { FollowPlatformSite(uri); };
   host->onNavigationCompleted = [window](bool, COREWEBVIEW2_WEB_ERROR_STATUS) {
     DestroySplash();
     BringToFront(window);
@@ -386,6 +388,31 @@ void ShutdownWebViewHosts() {
   }
 }
 
+bool RunOnWindowThread(HWND window, std::function<void()> task, unsigned timeoutMs) {
+  std::shared_ptr<std::function<void()>> handed;
+  try {
+    handed = std::make_shared<std::function<void()>>(std::move(task));
+    const std::lock_guard<std::mutex> guard(g_handedOverLock);
+    g_handedOver.push_back(handed);
+  } catch (...) {
+    return false;  // out of memory: nothing was handed over
+  }
+  DWORD_PTR ignored = 0;
+  if (SendMessageTimeoutW(window, WM_APP_SHUTDOWN_HOSTS, kRunHandedOverTasks, 0,
+                          SMTO_BLOCK | SMTO_ABORTIFHUNG, timeoutMs, &ignored) != 0)
+    return true;
+  // Not answered in time: a task the window has not taken yet must not run at some later,
+  // unexpected moment.
+  const std::lock_guard<std::mutex> guard(g_handedOverLock);
+  for (auto it = g_handedOver.begin(); it != g_handedOver.end(); ++it) {
+    if (*it == handed) {
+      g_handedOver.erase(it);
+      break;
+    }
+  }
+  return false;
+}
+
 MainWindowServices DefaultMainWindowServices() {
   MainWindowServices services;
   services.showMessage = [](HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
@@ -405,8 +432,8 @@ std::wstring WebViewUserDataRoot() {
 
 HWND CreatePlayerFrame(HINSTANCE instance) {
   try {
-    RegisterMainWindowClass(instance, kPlayerClass, PlayerWindowProc);
-    return CreateMainWindow(instance, kPlayerClass, kPlayerWidth, kPlayerHeight);
+    RegisterMainWindowClass(instance, kPlayerWindowClass, PlayerWindowProc);
+    return CreateMainWindow(instance, kPlayerWindowClass, kPlayerWindowSize);
   } catch (...) {
     return nullptr;
   }
@@ -423,7 +450,7 @@ bool CreatePlayerWindow(HINSTANCE, HWND window, const MainWindowServices& servic
     g_mainWindow = window;
     PlayerWindowState& state = GetPlayerWindowState();
     state.window = window;
-    state.revealed = false;
+    ResetPlayerWindow(state);
 
     const std::wstring root = PrepareUserDataRoot();
     g_playerHost = services.makeHost ? services.makeHost() : nullptr;
@@ -450,8 +477,8 @@ bool CreateInitScreen(HINSTANCE instance) {
 
 bool CreateInitScreen(HINSTANCE instance, const MainWindowServices& services) {
   try {
-    RegisterMainWindowClass(instance, kInitClass, InitWindowProc);
-    HWND window = CreateMainWindow(instance, kInitClass, kInitWidth, kInitHeight);
+    RegisterMainWindowClass(instance, kInitScreenWindowClass, InitWindowProc);
+    HWND window = CreateMainWindow(instance, kInitScreenWindowClass, kInitScreenSize);
     if (window == nullptr)
       return false;
     g_mainWindow = window;

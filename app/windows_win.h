@@ -1,9 +1,10 @@
 // The two main windows of the player on Windows: the player window (started with a link) and the
 // init screen (started without one), each with its WebViewHost, and the process-wide state that
-// the entry point and the shutdown hook share with them.
+// the entry point and the shutdown hook share with them. Their sizes, texts, state and rules are
+// the portable half's (app/main_windows.h); this half makes the Win32 windows and applies them.
 //
-// Main thread only, except that any thread may read g_mainWindow and send it
-// WM_APP_SHUTDOWN_HOSTS. The window procedures never let an exception out.
+// Main thread only, except that any thread may read g_mainWindow and call RunOnWindowThread.
+// The window procedures never let an exception out.
 #ifndef CORVEL_APP_WINDOWS_WIN_H_
 #define CORVEL_APP_WINDOWS_WIN_H_
 
@@ -14,12 +15,21 @@
 #include <memory>
 #include <string>
 
+#include "app/main_windows.h"
 #include "webview/webview_host.h"
 
-// Both window procedures answer it by closing the web views (ShutdownWebViewHosts); the
-// shutdown hook sends it from other threads. They answer WebView::WM_APP_PRINT_REQUEST (posted
-// by their own host) with the host's RunPrintRequest.
+// Both window procedures answer it by closing the web views (ShutdownWebViewHosts), or, when
+// wParam is kRunHandedOverTasks, by running the tasks other threads have handed over with
+// RunOnWindowThread (the shutdown hook's closing of the web views). They answer
+// WebView::WM_APP_PRINT_REQUEST (posted by their own host) with the host's RunPrintRequest.
 constexpr UINT WM_APP_SHUTDOWN_HOSTS = WM_APP + 101;
+constexpr WPARAM kRunHandedOverTasks = 1;
+
+// From a thread other than the window's: hands `task` to the thread of `window` (a main window)
+// and waits until it has run or timeoutMs have passed (SendMessageTimeoutW, abort if hung). False
+// when the window did not answer in time; a task the window has not started by then is taken
+// back and never runs. The task is kept in this process, never passed through the message.
+bool RunOnWindowThread(HWND window, std::function<void()> task, unsigned timeoutMs);
 
 // The current main window (init screen or player window); cleared when that window is
 // destroyed. Atomic because the shutdown hook reads it from other threads.
@@ -27,17 +37,14 @@ extern std::atomic<HWND> g_mainWindow;
 extern std::unique_ptr<WebView::WebViewHost> g_playerHost;
 extern std::unique_ptr<WebView::WebViewHost> g_initHost;
 
-// The player window's view state: whether it is full screen and whether it has been revealed.
-struct PlayerWindowState {
-  bool fullscreen = false;
-  bool revealed = false;
+// The player window's view state (full screen, revealed) and its window.
+struct PlayerWindowState : PlayerWindowFlags {
   HWND window = nullptr;
 };
 PlayerWindowState& GetPlayerWindowState();
 
 // The init screen's full-screen state and the placement it returns to.
-struct InitScreenState {
-  bool fullscreen = false;
+struct InitScreenState : InitScreenFlags {
   WINDOWPLACEMENT savedPlacement{sizeof(WINDOWPLACEMENT), 0, 0, {}, {}, {}};
 };
 InitScreenState& GetInitScreenState();

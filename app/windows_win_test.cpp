@@ -6,11 +6,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "config/config.h"
 #include "text/text.h"
 #include "webview/navigation_policy.h"
@@ -277,6 +278,57 @@ TEST_F(MainWindowsTest, ShutdownMessageAndDestroyCloseBothHosts) {
   EXPECT_EQ(g_mainWindow.load(), nullptr);
   EXPECT_EQ(DrainQuit(), 0);
   EXPECT_EQ(player.runtime.controller.references(), 1u);
+}
+
+// The shutdown hook's hand-over: another thread's task runs on the window's own thread, and a
+// window that does not get to its messages is waited for only as long as asked; its task is then
+// taken back, so it cannot run at some later moment nobody expects.
+TEST_F(MainWindowsTest, AnotherThreadsTaskRunsOnTheWindowsThreadAndTheWaitIsBounded) {
+  HWND frame = Track(CreatePlayerFrame(Instance()));
+  ASSERT_NE(frame, nullptr);
+  const DWORD windowThread = GetCurrentThreadId();
+  std::atomic<DWORD> ranOn{0};
+  std::atomic<bool> done{false};
+  bool handed = false;
+  std::thread worker([&] {
+    handed = RunOnWindowThread(
+        frame, [&ranOn] { ranOn = GetCurrentThreadId(); }, 10000);
+    done = true;
+  });
+  EXPECT_TRUE(PumpUntil([&done] { return done.load(); }, 10000));
+  worker.join();
+  EXPECT_TRUE(handed);
+  EXPECT_EQ(ranOn.load(), windowThread);
+
+  // This thread now waits in join() without serving its window.
+  ranOn = 0;
+  const ULONGLONG start = GetTickCount64();
+  std::thread impatient([&] {
+    handed = RunOnWindowThread(
+        frame, [&ranOn] { ranOn = GetCurrentThreadId(); }, 300);
+  });
+  impatient.join();
+  const ULONGLONG waited = GetTickCount64() - start;
+  EXPECT_FALSE(handed);
+  EXPECT_GE(waited, 250u);
+  EXPECT_LT(waited, 5000u);
+  EXPECT_EQ(ranOn.load(), 0u) << "the task never runs on the waiting thread";
+  PumpUntil([&ranOn] { return ranOn.load() != 0; }, 500);
+  EXPECT_EQ(ranOn.load(), 0u) << "a task taken back runs neither late";
+  EXPECT_EQ(SendMessageW(frame, WM_APP_SHUTDOWN_HOSTS, kRunHandedOverTasks, 0), 0);
+  EXPECT_EQ(ranOn.load(), 0u) << "...nor with the next hand-over";
+
+  // The window still serves the next hand-over.
+  done = false;
+  std::thread again([&] {
+    handed = RunOnWindowThread(
+        frame, [&ranOn] { ranOn = GetCurrentThreadId(); }, 10000);
+    done = true;
+  });
+  EXPECT_TRUE(PumpUntil([&done] { return done.load(); }, 10000));
+  again.join();
+  EXPECT_TRUE(handed);
+  EXPECT_EQ(ranOn.load(), windowThread);
 }
 
 // ---- The player window ---------------------------------------------------------------------

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <objbase.h>
+
 #include <utility>
 
 namespace base {
@@ -20,7 +22,8 @@ class UniqueHandle {
   ~UniqueHandle() { reset(); }
   UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
   UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) reset(other.release());
+    if (this != &other)
+      reset(other.release());
     return *this;
   }
   UniqueHandle(const UniqueHandle&) = delete;
@@ -100,6 +103,18 @@ struct ScreenDcTraits {  // GetDC(nullptr): the screen's context, given back wit
   static void Close(Handle h) noexcept { ReleaseDC(nullptr, h); }
 };
 
+struct LocalMemoryTraits {  // LocalAlloc, and what the system hands out that way (CommandLineToArgvW)
+  using Handle = HLOCAL;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { LocalFree(h); }
+};
+
+struct CoTaskMemStringTraits {  // a string a COM or WebView2 call allocated for the caller
+  using Handle = LPWSTR;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { CoTaskMemFree(h); }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueHModule = UniqueHandle<ModuleTraits>;
@@ -108,6 +123,8 @@ using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
 using UniqueHGlobal = UniqueHandle<GlobalMemoryTraits>;
 using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
 using UniqueScreenDc = UniqueHandle<ScreenDcTraits>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+using UniqueCoTaskMemString = UniqueHandle<CoTaskMemStringTraits>;
 
 }  // namespace base
 

@@ -1,6 +1,6 @@
 #include "link/content.h"
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "config/config.h"
 #include "text/text.h"
 
@@ -14,12 +14,15 @@ bool Contains(const std::wstring& text, const std::wstring& part) {
 std::wstring IdUntil(const std::wstring& address, size_t from, std::initializer_list<wchar_t> stops) {
   for (wchar_t stop : stops) {
     const size_t end = address.find(stop, from);
-    if (end != std::wstring::npos) return address.substr(from, end - from);
+    if (end != std::wstring::npos)
+      return address.substr(from, end - from);
   }
   return address.substr(from);
 }
 
-std::wstring EncodedOrigin() { return UrlEncode(GetAppState().platformDomain); }
+std::wstring EncodedOrigin() {
+  return UrlEncode(GetAppState().platformDomain);
+}
 
 }  // namespace
 
@@ -44,7 +47,8 @@ std::wstring NormalizeYouTubeUrl(const std::wstring& address) {
   if ((at = lower.find(shortLink)) != std::wstring::npos) {
     id = IdUntil(address, at + shortLink.size(), {L'?'});
   } else if (Contains(lower, L"/embed/")) {
-    if (Contains(address, L"origin=")) return address;
+    if (Contains(address, L"origin="))
+      return address;
     const wchar_t separator = Contains(address, L"?") ? L'&' : L'?';
     return address + separator + L"origin=" + EncodedOrigin();
   } else if ((at = lower.find(L"/shorts/")) != std::wstring::npos) {
@@ -56,8 +60,10 @@ std::wstring NormalizeYouTubeUrl(const std::wstring& address) {
   } else {
     return address;
   }
-  while (!id.empty() && id.back() == L'/') id.pop_back();
+  while (!id.empty() && id.back() == L'/')
+    id.pop_back();
   // An id made only of slashes is no id: an embed address without one would show an error page.
-  if (id.empty()) return address;
+  if (id.empty())
+    return address;
   return config::YouTubeEmbedPrefix() + id + L"?origin=" + EncodedOrigin();
 }

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 
 namespace {
 
@@ -13,7 +13,11 @@ class ContentTest : public ::testing::Test {
 };
 
 TEST_F(ContentTest, YouTubeAndZoomTestsAreSubstringTestsOnALowerCasedCopy) {
-  struct Case { std::wstring address; bool youtube; bool zoom; };
+  struct Case {
+    std::wstring address;
+    bool youtube;
+    bool zoom;
+  };
   const Case cases[] = {
       {L"https://www.YouTube.com/watch?v=abc", true, false},
       {L"https://youtu.be/abc", true, false},
@@ -21,7 +25,7 @@ TEST_F(ContentTest, YouTubeAndZoomTestsAreSubstringTestsOnALowerCasedCopy) {
       {L"https://us02web.zoom.us/j/123", false, true},          // subdomain
       {L"https://zoom.us/j/123", false, true},                  // bare host after "//"
       {L"https://ZOOM.US/j/1", false, true},
-      {L"https://notzoom.us/j/123", false, false},               // same letters, no dot before
+      {L"https://notzoom.us/j/123", false, false},  // same letters, no dot before
       {L"https://example.com/zoom.us", false, false},
       {L"", false, false},
   };
@@ -34,7 +38,10 @@ TEST_F(ContentTest, YouTubeAndZoomTestsAreSubstringTestsOnALowerCasedCopy) {
 TEST_F(ContentTest, NormalizeYouTubeUrlBuildsTheEmbedAddress) {
   const std::wstring origin = L"https%3a%2f%2fschool.example";
   const std::wstring embed = L"https://www.youtube.com/embed/";
-  struct Case { std::wstring in; std::wstring out; };
+  struct Case {
+    std::wstring in;
+    std::wstring out;
+  };
   const Case cases[] = {
       {L"https://youtu.be/AbC123?si=track", embed + L"AbC123?origin=" + origin},
       {L"https://www.youtube.com/watch?v=XyZ&list=PL1&t=3", embed + L"XyZ?origin=" + origin},
@@ -46,16 +53,18 @@ TEST_F(ContentTest, NormalizeYouTubeUrlBuildsTheEmbedAddress) {
       {L"https://youtu.be/Trail//", embed + L"Trail?origin=" + origin},
       // Embed addresses only get an origin when they have none.
       {L"https://www.youtube.com/embed/E1", L"https://www.youtube.com/embed/E1?origin=" + origin},
-      {L"https://www.youtube.com/embed/E1?autoplay=1", L"https://www.youtube.com/embed/E1?autoplay=1&origin=" + origin},
+      {L"https://www.youtube.com/embed/E1?autoplay=1",
+       L"https://www.youtube.com/embed/E1?autoplay=1&origin=" + origin},
       {L"https://www.youtube.com/embed/E1?origin=x", L"https://www.youtube.com/embed/E1?origin=x"},
       // Nothing to extract: unchanged.
       {L"https://www.youtube.com/watch?v=", L"https://www.youtube.com/watch?v="},
       {L"https://youtu.be/", L"https://youtu.be/"},
-      {L"https://youtu.be//", L"https://youtu.be//"},               // only slashes: no id either
+      {L"https://youtu.be//", L"https://youtu.be//"},  // only slashes: no id either
       {L"https://www.youtube.com/watch?v=/", L"https://www.youtube.com/watch?v=/"},
       {L"https://www.youtube.com/channel/abc", L"https://www.youtube.com/channel/abc"},
   };
-  for (const Case& c : cases) EXPECT_EQ(NormalizeYouTubeUrl(c.in), c.out);
+  for (const Case& c : cases)
+    EXPECT_EQ(NormalizeYouTubeUrl(c.in), c.out);
 }
 
 TEST_F(ContentTest, OriginParameterEncodesThePlatformDomainWhole) {

@@ -4,7 +4,7 @@
 #include <exception>
 #include <utility>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "config/config.h"
 #include "link/envelope.h"
 #include "text/text.h"
@@ -12,7 +12,8 @@
 namespace {
 
 void Trace(const LinkParseOptions& options, const std::string& line) {
-  if (options.trace) options.trace(line);
+  if (options.trace)
+    options.trace(line);
 }
 
 // Length in UTF-16 code units, whatever the width of wchar_t.
@@ -25,14 +26,18 @@ size_t Utf16Length(const std::wstring& text) {
   return length;
 }
 
-bool IsSlash(wchar_t c) { return c == L'/' || c == L'\\'; }
+bool IsSlash(wchar_t c) {
+  return c == L'/' || c == L'\\';
+}
 
 void TrimTrailingSlashes(std::wstring& text) {
-  while (!text.empty() && IsSlash(text.back())) text.pop_back();
+  while (!text.empty() && IsSlash(text.back()))
+    text.pop_back();
 }
 
 void TrimTrailingSlashes(std::string& text) {
-  while (!text.empty() && (text.back() == '/' || text.back() == '\\')) text.pop_back();
+  while (!text.empty() && (text.back() == '/' || text.back() == '\\'))
+    text.pop_back();
 }
 
 // Runs one stage of the parse and turns an escaping exception into the error code.
@@ -51,23 +56,28 @@ bool Guarded(std::string& errorCode, const LinkParseOptions& options, Body&& bod
 }
 
 // Decode, split and decrypt. Throws what the envelope throws.
-bool DecodeFields(const std::wstring& payload, LinkFields& fields, std::string& errorCode,
+bool DecodeFields(const std::wstring& payload,
+                  LinkFields& fields,
+                  std::string& errorCode,
                   const LinkParseOptions& options) {
   // Percent-decode; browsers and shells hand base64 "+" signs over as spaces: undo that.
   std::wstring text = UrlDecode(payload);
   for (wchar_t& c : text) {
-    if (c == L' ') c = L'+';
+    if (c == L' ')
+      c = L'+';
   }
 
   // Drop everything up to and including the scheme prefix, wherever it is. Lower-casing changes
   // only ASCII letters, so positions in the copy are positions in the text.
   const std::wstring prefix = ToLowerCopy(GetAppState().schemeName) + L":";
   const size_t at = ToLowerCopy(text).find(prefix);
-  if (at != std::wstring::npos) text.erase(0, at + prefix.size());
+  if (at != std::wstring::npos)
+    text.erase(0, at + prefix.size());
 
   TrimTrailingSlashes(text);
   size_t lead = 0;
-  while (lead < text.size() && IsSlash(text[lead])) ++lead;
+  while (lead < text.size() && IsSlash(text[lead]))
+    ++lead;
   text.erase(0, lead);
 
   const std::vector<std::wstring> parts = SplitString(text, L':');
@@ -82,7 +92,8 @@ bool DecodeFields(const std::wstring& payload, LinkFields& fields, std::string& 
   const config::SecretBytes key =
       options.keyOverride.empty() ? config::LinkKey() : config::SecretBytes(options.keyOverride);
   std::string plain[3];
-  for (int i = 0; i < 3; ++i) plain[i] = DecryptEnvelope(Utf16ToUtf8(parts[i]), key.str());
+  for (int i = 0; i < 3; ++i)
+    plain[i] = DecryptEnvelope(Utf16ToUtf8(parts[i]), key.str());
 
   if (plain[0].empty() || plain[1].empty() || plain[2].empty()) {
     errorCode = "decrypt_failed_empty_strings";
@@ -133,18 +144,23 @@ void ApplyContentData(const ContentData& data, const ContentSource& source) {
 
 }  // namespace
 
-bool DecodeLaunchLink(const std::wstring& payload, LinkFields& fields, std::string& errorCode,
+bool DecodeLaunchLink(const std::wstring& payload,
+                      LinkFields& fields,
+                      std::string& errorCode,
                       const LinkParseOptions& options) {
   return Guarded(errorCode, options, [&] { return DecodeFields(payload, fields, errorCode, options); });
 }
 
-bool ParseSchemeArgs(const std::wstring& payload, std::string& errorCode, const ContentSource& source,
+bool ParseSchemeArgs(const std::wstring& payload,
+                     std::string& errorCode,
+                     const ContentSource& source,
                      const LinkParseOptions& options) {
   errorCode = "unknown_error";
   return Guarded(errorCode, options, [&] {
     Trace(options, "ParseSchemeArgs called with payload length: " + std::to_string(Utf16Length(payload)));
     LinkFields fields;
-    if (!DecodeFields(payload, fields, errorCode, options)) return false;
+    if (!DecodeFields(payload, fields, errorCode, options))
+      return false;
 
     AppState& state = GetAppState();
     std::string domain = fields.domain;

@@ -6,14 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "config/config.h"
 #include "link/envelope_writer.h"
 #include "text/text.h"
 
 namespace {
 
-std::string Envelope(const std::string& plaintext) { return EncryptEnvelope(plaintext, config::LinkKey().str()); }
+std::string Envelope(const std::string& plaintext) {
+  return EncryptEnvelope(plaintext, config::LinkKey().str());
+}
 
 std::wstring Link(const std::string& token, const std::string& id, const std::string& domain) {
   return L"corvel:" + WidenAscii(Envelope(token) + ":" + Envelope(id) + ":" + Envelope(domain));
@@ -30,8 +32,8 @@ struct FakePlatform {
 
   ContentSource Source() {
     ContentSource source;
-    source.getContentData = [this](const std::wstring& domain, const std::string& id, const std::string& token,
-                                   std::string& error) {
+    source.getContentData = [this](const std::wstring& domain, const std::string& id,
+                                   const std::string& token, std::string& error) {
       domains.push_back(domain);
       ids.push_back(id);
       tokens.push_back(token);
@@ -40,7 +42,8 @@ struct FakePlatform {
     };
     source.fetchPageScript = [this](const std::wstring& address) -> std::optional<std::string> {
       pageScriptAddresses.push_back(address);
-      if (pageScriptThrows) throw std::runtime_error("connection reset");
+      if (pageScriptThrows)
+        throw std::runtime_error("connection reset");
       return pageScript;
     };
     return source;
@@ -77,12 +80,19 @@ TEST_F(LaunchLinkTest, PrefixSlashesAndEncodingsAllLeadToTheSameThreeParts) {
   }
   std::wstring spaced = parts;
   for (wchar_t& ch : spaced) {
-    if (ch == L'+') ch = L' ';
+    if (ch == L'+')
+      ch = L' ';
   }
   const std::wstring payloads[] = {
-      L"corvel:" + parts,          L"CoRvEl://" + parts + L"/",       L"corvel:\\\\" + parts + L"\\/",
-      parts,                       L"\"C:\\app.exe\" corvel:" + parts, L"corvel:" + percent,
-      L"corvel%3A" + percent,      L"corvel:" + spaced,               L"corvel:" + parts + L":extra:parts",
+      L"corvel:" + parts,
+      L"CoRvEl://" + parts + L"/",
+      L"corvel:\\\\" + parts + L"\\/",
+      parts,
+      L"\"C:\\app.exe\" corvel:" + parts,
+      L"corvel:" + percent,
+      L"corvel%3A" + percent,
+      L"corvel:" + spaced,
+      L"corvel:" + parts + L":extra:parts",
   };
   for (const std::wstring& payload : payloads) {
     SetUp();
@@ -95,13 +105,17 @@ TEST_F(LaunchLinkTest, PrefixSlashesAndEncodingsAllLeadToTheSameThreeParts) {
 TEST_F(LaunchLinkTest, MalformedLinksEndInTheirErrorCodes) {
   const std::string good = Envelope("x");
   const std::string badMac = EncryptEnvelope("x", std::string(32, 'k'));
-  struct Case { std::wstring payload; std::string code; };
+  struct Case {
+    std::wstring payload;
+    std::string code;
+  };
   const Case cases[] = {
       {L"", "split_failed_parts_0"},
       {L"corvel://", "split_failed_parts_0"},
       {L"corvel:" + WidenAscii(good + ":" + good), "split_failed_parts_2"},
       {L"corvel:" + WidenAscii(good + "::" + good), "exception_Failed to parse AES envelope JSON"},
-      {L"corvel:" + WidenAscii(good + ":not-an-envelope:" + good), "exception_Failed to parse AES envelope JSON"},
+      {L"corvel:" + WidenAscii(good + ":not-an-envelope:" + good),
+       "exception_Failed to parse AES envelope JSON"},
       {L"corvel:" + WidenAscii(good + ":" + Envelope("") + ":" + good), "decrypt_failed_empty_strings"},
       {L"corvel:" + WidenAscii(good + ":" + badMac + ":" + good),
        "exception_MAC verification failed \xe2\x80\x94 data may be tampered"},
@@ -124,7 +138,8 @@ TEST_F(LaunchLinkTest, DirectAddressSkipsTheServer) {
   EXPECT_EQ(s.pageScript, L"kept");
   EXPECT_TRUE(platform.ids.empty());
   EXPECT_EQ(trace, (std::vector<std::string>{
-                       "ParseSchemeArgs called with payload length: " + std::to_string(Link("t", "https://cdn.example/a?b=c", "school.example").size()),
+                       "ParseSchemeArgs called with payload length: " +
+                           std::to_string(Link("t", "https://cdn.example/a?b=c", "school.example").size()),
                        "Decrypted OK. Domain: school.example",
                        "ParseSchemeArgs: contentLinkId is a direct URL. Skipping GetContentData.",
                        "ParseSchemeArgs succeeded"}));
@@ -137,7 +152,10 @@ TEST_F(LaunchLinkTest, DirectAddressSkipsTheServer) {
 }
 
 TEST_F(LaunchLinkTest, ServerAnswerDecidesKindAddressAndWatermark) {
-  struct Case { std::string type, url, videoUrl; std::wstring kind, contentUrl; };
+  struct Case {
+    std::string type, url, videoUrl;
+    std::wstring kind, contentUrl;
+  };
   const Case cases[] = {
       {"video", "https://v.example/1", "", L"url_direct", L"https://v.example/1"},
       {"zoom_url", "https://x.example/m", "", L"url_direct", L"https://x.example/m"},
@@ -207,7 +225,9 @@ TEST_F(LaunchLinkTest, ServerFailuresBecomeServerOrApiCodes) {
 TEST_F(LaunchLinkTest, ExceptionsFromTheSourceBecomeExceptionCodes) {
   ContentSource source;
   source.getContentData = [](const std::wstring&, const std::string&, const std::string&,
-                             std::string&) -> std::optional<ContentData> { throw std::runtime_error("boom"); };
+                             std::string&) -> std::optional<ContentData> {
+    throw std::runtime_error("boom");
+  };
   EXPECT_FALSE(ParseSchemeArgs(Link("t", "L", "d"), error, source));
   EXPECT_EQ(error, "exception_boom");
   source.getContentData = [](const std::wstring&, const std::string&, const std::string&,
@@ -218,8 +238,9 @@ TEST_F(LaunchLinkTest, ExceptionsFromTheSourceBecomeExceptionCodes) {
 
 TEST_F(LaunchLinkTest, DecodeLaunchLinkUsesAnotherKeyWhenAsked) {
   const std::string key(32, '\x11');
-  const std::wstring link = L"corvel:" + WidenAscii(EncryptEnvelope("a", key) + ":" + EncryptEnvelope("b", key) +
-                                                    ":" + EncryptEnvelope("c/", key));
+  const std::wstring link =
+      L"corvel:" + WidenAscii(EncryptEnvelope("a", key) + ":" + EncryptEnvelope("b", key) + ":" +
+                              EncryptEnvelope("c/", key));
   LinkFields fields;
   EXPECT_FALSE(DecodeLaunchLink(link, fields, error));
   EXPECT_EQ(error.rfind("exception_MAC verification failed", 0), 0u);

@@ -1,6 +1,6 @@
 #include "link/page_composer.h"
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "text/text.h"
 
 namespace {

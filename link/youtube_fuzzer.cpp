@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "config/config.h"
 #include "link/content.h"
 #include "text/text.h"

@@ -6,7 +6,7 @@
 #include <thread>
 #include <utility>
 
-#include "app/diagnostics.h"
+#include "base/fatal_dialog.h"
 #include "text/text.h"
 
 namespace {
@@ -80,6 +80,14 @@ bool IsPinnedHost(const std::wstring& host) {
 
 bool IsPlatformHost(const std::wstring& host) {
   return EndsWith(ToLowerCopy(host), ToLowerCopy(config::PrimaryDomain()));
+}
+
+bool ChainMatchesPins(const std::wstring& host, const std::vector<std::string>& derChain) {
+  const std::optional<PinEntry> entry = LookupPins(host);
+  if (!entry || entry->pins.empty())
+    return false;
+  const PresentedChain chain = InspectServerChain(derChain, host, entry->pins);
+  return chain.chainBuilt && CarriesPin(chain, *entry);
 }
 
 PinCheck JudgeServerPins(const std::wstring& host,

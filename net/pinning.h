@@ -79,6 +79,12 @@ PresentedChain InspectServerChain(const std::vector<std::string>& derChain,
                                   const std::wstring& host,
                                   const std::vector<std::string>& pins);
 
+// Whether the chain built from a sent certificate chain (DER, server certificate first) with
+// verified signatures carries a key pinned for `host` in the process-wide store; false when the
+// host has no pins. A pinned certificate that was merely sent along proves nothing. (The Linux
+// player's answer to a certificate its browser engine does not trust by its own roots.)
+bool ChainMatchesPins(const std::wstring& host, const std::vector<std::string>& derChain);
+
 // How a server's certificate is judged. Under both rules a host without pins must be trusted by
 // the system.
 enum class ServerTrust {

@@ -6,19 +6,22 @@
 
 #include <clocale>
 #include <cstdlib>
+#include <functional>
 #include <locale>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "app/startup.h"
+#include "base/app_state.h"
 #include "net/server_api.h"
 #include "text/decimal_number.h"
 
 // glibc's setlocale keeps a copy of LOCPATH's folder list that it never frees (a few bytes once
 // per process); LeakSanitizer reads this hook at start. Elsewhere the function is never called.
-extern "C" const char* __lsan_default_suppressions() { return "leak:__argz_add_sep\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:__argz_add_sep\n";
+}
 
 namespace {
 
@@ -31,45 +34,53 @@ class ServerAnswerPlatform : public StartupPlatform {
   std::vector<MessageBoxRequest> messages;
   std::vector<std::wstring> opened;
 
-  void InitializeCom() override {}
-  void UninitializeCom() override {}
-  void InstallShutdownHook() override {}
-  void RemoveShutdownHook() override {}
-  bool StartGdiplus() override { return true; }
-  void StopGdiplus() override {}
+  void InitializeMainThread() override {}
+  void UninitializeMainThread() override {}
+  bool StartGraphics() override { return true; }
+  void StopGraphics() override {}
   InstanceLock AcquireInstanceLock(const std::wstring&) override { return InstanceLock::Acquired; }
   void ReleaseInstanceLock() override {}
   bool CreateSplash() override { return false; }
   void DrainMessages() override {}
-  int TrueWindowsVersion() override { return 10; }
+  bool IsSystemSupported() override { return true; }
   bool EnsureWebViewRuntime() override { return true; }
-  void InstallDefaultPins() override {}
-  void LoadDynamicPins() override {}
-  UpdateInfo CheckForUpdate(double currentVersion, const std::wstring&) override {
-    versionsSent.push_back(currentVersion);
-    return ParseUpdateInfo(body_, currentVersion);
-  }
-  bool RegisterUrlProtocol(const std::wstring&, const std::wstring&, const std::wstring&) override { return true; }
-  std::wstring ModulePath() override { return L"corvel"; }
-  std::wstring SelectLinkArgument(const std::wstring& raw) override { return raw; }
   bool CreateInitScreen() override { return true; }
   bool InitHostExists() override { return true; }
   bool CreatePlayerFrame() override { return true; }
-  bool ParseLink(const std::wstring&, std::string&) override {
-    GetAppState().platformDomain = L"https://school.example";
-    return true;
-  }
   bool CreatePlayerWindow() override { return true; }
   int RunMessageLoop() override { return 0; }
   void ShutdownWebViewHosts() override {}
+  bool RunOnMainThread(std::function<void()>, unsigned) override { return false; }
   MessageAnswer ShowMessage(const MessageBoxRequest& request) override {
     messages.push_back(request);
     return MessageAnswer::No;
   }
   void OpenInBrowser(const std::wstring& link) override { opened.push_back(link); }
-  void ShowFatalDiagnostic(const std::wstring&, const std::wstring&, const std::wstring&,
-                           const std::string&) override {}
   void Log(const std::string&) override {}
+
+  // The update check answered by the server body; everything else succeeds without a trace.
+  StartupServices Services() {
+    StartupServices services;
+    services.setShutdownHook = [](ShutdownHook) {};
+    services.installDefaultPins = [] {};
+    services.loadDynamicPins = [] {};
+    services.checkForUpdate = [this](double currentVersion, const std::wstring&) {
+      versionsSent.push_back(currentVersion);
+      return ParseUpdateInfo(body_, currentVersion);
+    };
+    services.registerUrlProtocol = [](const std::wstring&, const std::wstring&, const std::wstring&) {
+      return true;
+    };
+    services.modulePath = [] { return std::wstring(L"corvel"); };
+    services.selectLinkArgument = [](const std::wstring& raw) { return raw; };
+    services.parseLink = [](const std::wstring&, std::string&) {
+      GetAppState().platformDomain = L"https://school.example";
+      return true;
+    };
+    services.showFatalDiagnostic = [](const std::wstring&, const std::wstring&, const std::wstring&,
+                                      const std::string&) {};
+    return services;
+  }
 
  private:
   std::string body_;
@@ -80,7 +91,8 @@ class CommaLocaleTest : public ::testing::Test {
   void SetUp() override {
     // The C locale for the C conversions, and the C++ global one where the runtime has it.
     for (const char* name : {"de_DE.UTF-8", "German_Germany.1252"}) {
-      if (std::setlocale(LC_ALL, name) == nullptr) continue;
+      if (std::setlocale(LC_ALL, name) == nullptr)
+        continue;
       try {
         std::locale::global(std::locale(name));
       } catch (const std::runtime_error&) {
@@ -89,7 +101,8 @@ class CommaLocaleTest : public ::testing::Test {
       break;
     }
     // The locale really is in force: the C conversion reads a comma and stops at the ".".
-    ASSERT_EQ(std::strtod("4,5", nullptr), 4.5) << "no comma-decimal locale (LOCPATH=" << Env("LOCPATH") << ")";
+    ASSERT_EQ(std::strtod("4,5", nullptr), 4.5)
+        << "no comma-decimal locale (LOCPATH=" << Env("LOCPATH") << ")";
     ASSERT_EQ(std::strtod("4.11.0", nullptr), 4.0);
   }
   void TearDown() override {
@@ -110,14 +123,17 @@ TEST_F(CommaLocaleTest, VersionNumbersAreReadWithADecimalPoint) {
   EXPECT_EQ(VersionNumber(L"beta"), 3.0);
   EXPECT_EQ(LeadingDecimalNumber("4,11"), 4.0);  // a comma is no decimal point in any locale
 
-  struct Case { std::string body; bool hasUpdate; };
+  struct Case {
+    std::string body;
+    bool hasUpdate;
+  };
   const Case cases[] = {
       {R"({"version": 4.11})", false},
       {R"({"version": "4.11"})", false},
       {R"({"version": "4.11.3"})", false},
       {R"({"version": 4.12})", true},
       {R"({"version": "4.12"})", true},
-      {R"({"version": " 4.9x"})", true},   // 4.9 > 4.11: decimal numbers, not dotted versions
+      {R"({"version": " 4.9x"})", true},  // 4.9 > 4.11: decimal numbers, not dotted versions
       {R"({"version": "9"})", true},
       {R"({"version": "1e999"})", false},  // out of range reads as 0
   };
@@ -127,15 +143,16 @@ TEST_F(CommaLocaleTest, VersionNumbersAreReadWithADecimalPoint) {
 }
 
 TEST_F(CommaLocaleTest, StartUpWithVersion4110PromptsNoUpdateAgainstAServerAnswering411) {
-  for (const std::string body : {R"({"version": 4.11, "is_required": 1})", R"({"version": "4.11", "is_required": 1})"}) {
+  for (const std::string body :
+       {R"({"version": 4.11, "is_required": 1})", R"({"version": "4.11", "is_required": 1})"}) {
     ServerAnswerPlatform platform(body);
-    EXPECT_EQ(RunStartup(platform, L"corvel:x"), 0);
+    EXPECT_EQ(RunStartup(platform, platform.Services(), L"corvel:x"), 0);
     EXPECT_EQ(platform.versionsSent, (std::vector<double>{4.11, 4.11})) << body;  // both checks
     EXPECT_TRUE(platform.messages.empty()) << body;
   }
   // A newer version is still seen.
   ServerAnswerPlatform newer(R"({"version": "4.12", "is_required": 0})");
-  EXPECT_EQ(RunStartup(newer, L""), 0);
+  EXPECT_EQ(RunStartup(newer, newer.Services(), L""), 0);
   ASSERT_EQ(newer.messages.size(), 1u);
   EXPECT_EQ(newer.messages[0].caption, L"Corvel - Update Available");
 }

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "app/shutdown_hook.h"
+#include "base/shutdown_hook.h"
 #include "config/config.h"
 #include "net/content_data.h"
 #include "net/content_source.h"

@@ -1,13 +1,14 @@
 // The Linux player's pieces in one process: the rules of its start-up platform (instance lock
 // file, URL handler entry), the pinned-certificate answer, the printer choice, the fatal path
-// from a worker thread (the program links the player's dialog, app/diagnostics_qt.cpp), and the hooks
-// the player puts on QtWebView (navigation policy, request gate and headers, folded new windows,
-// printing), driven in a real Qt WebEngine against a small HTTP server on 127.0.0.1 that the
-// test starts itself. The views draw off screen unless QT_QPA_PLATFORM says otherwise.
+// from a worker thread (the program links the player's dialog, app/fatal_dialog_qt.cpp), and
+// the hooks the player puts on QtWebView (navigation policy, request gate and headers, folded new
+// windows, printing), driven in a real Qt WebEngine against a small HTTP server on 127.0.0.1
+// that the test starts itself. The views draw off screen unless QT_QPA_PLATFORM says otherwise.
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -32,15 +33,16 @@
 #include <gtest/gtest.h>
 
 #include "app/identity.h"
-#include "app/shutdown_hook.h"
 #include "app/startup_platform_qt.h"
+#include "app/url_scheme.h"
 #include "app/windows_qt.h"
+#include "base/shutdown_hook.h"
 #include "config/config.h"
 #include "net/pinning.h"
+#include "tests/qt_test_environment.h"
 #include "text/text.h"
 #include "webview/printing_qt.h"
 #include "webview/web_view_qt.h"
-#include "tests/qt_test_environment.h"
 
 // The browser engine is not built for the sanitizers: its leaks at exit and its sized deletes
 // are not ours to report.
@@ -185,8 +187,8 @@ TEST(PlayerPlatformQtTest, InstanceLockKeepsOutASecondInstanceUntilItsHolderIsGo
   const QString lockPath =
       runtime.path() + QLatin1Char('/') + QString::fromStdWString(InstanceLockFileName(name));
 
-  QtStartupPlatform first({L"corvel"});
-  QtStartupPlatform second({L"corvel"});
+  QtStartupPlatform first;
+  QtStartupPlatform second;
   ASSERT_EQ(first.AcquireInstanceLock(name), InstanceLock::Acquired);
   EXPECT_EQ(second.AcquireInstanceLock(name), InstanceLock::AlreadyRunning);
   EXPECT_EQ(second.AcquireInstanceLock(BuildInstanceMutexName(L"Corvel|init")), InstanceLock::Acquired)
@@ -223,6 +225,33 @@ TEST(PlayerPlatformQtTest, InstanceLockKeepsOutASecondInstanceUntilItsHolderIsGo
   EXPECT_EQ(second.AcquireInstanceLock(name), InstanceLock::Acquired);
 }
 
+// The shutdown hook's hand-over on Linux: a worker's task runs on the GUI thread, and a GUI thread
+// that does not get to its events is waited for only as long as asked; the task is then taken
+// back and never runs late.
+TEST(PlayerPlatformQtTest, HandedOverTasksRunOnTheGuiThreadOrNotAtAll) {
+  QtStartupPlatform platform;
+  const std::thread::id gui = std::this_thread::get_id();
+  std::atomic<bool> done{false};
+  bool handed = false;
+  std::thread::id ranOn;
+  std::thread worker([&] {
+    handed = platform.RunOnMainThread([&ranOn] { ranOn = std::this_thread::get_id(); }, 10000);
+    done = true;
+  });
+  EXPECT_TRUE(QtWebView::WaitUntil([&done] { return done.load(); }, 10000));
+  worker.join();
+  EXPECT_TRUE(handed);
+  EXPECT_EQ(ranOn, gui);
+
+  ranOn = std::thread::id();
+  std::thread impatient(
+      [&] { handed = platform.RunOnMainThread([&ranOn] { ranOn = std::this_thread::get_id(); }, 200); });
+  impatient.join();  // the GUI thread serves no events meanwhile
+  EXPECT_FALSE(handed);
+  QtWebView::WaitUntil([] { return false; }, 300);
+  EXPECT_EQ(ranOn, std::thread::id()) << "a task taken back runs neither late";
+}
+
 TEST(PlayerPlatformQtTest, DesktopEntryQuotesTheProgramPathAsOneArgument) {
   const struct {
     std::wstring path;
@@ -255,17 +284,20 @@ TEST(PlayerPlatformQtTest, DesktopEntryIsWrittenIntoTheUsersDataFolderOnly) {
   ASSERT_TRUE(home.isValid());
   {
     ScopedEnv data("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toLocal8Bit());
-    EXPECT_EQ(UserApplicationsFolder(), home.path() + QStringLiteral("/data/applications"));
+    EXPECT_EQ(QString::fromStdString(UserApplicationsFolder()),
+              home.path() + QStringLiteral("/data/applications"));
   }
   ScopedEnv homeEnv("HOME", home.path().toLocal8Bit());
   for (const QByteArray& unusable : {QByteArray(), QByteArray(""), QByteArray("relative/share")}) {
     ScopedEnv data("XDG_DATA_HOME", unusable);
-    EXPECT_EQ(UserApplicationsFolder(), home.path() + QStringLiteral("/.local/share/applications"));
+    EXPECT_EQ(QString::fromStdString(UserApplicationsFolder()),
+              home.path() + QStringLiteral("/.local/share/applications"));
   }
 
   const QString folder = home.path() + QStringLiteral("/new/applications");
   const QString file = folder + QStringLiteral("/corvel.desktop");
-  ASSERT_TRUE(WriteSchemeDesktopEntry(folder, L"corvel", L"Kelmo Desktop Player", L"/opt/corvel"));
+  ASSERT_TRUE(
+      WriteSchemeDesktopEntry(folder.toStdString(), L"corvel", L"Kelmo Desktop Player", L"/opt/corvel"));
   EXPECT_EQ(ReadFile(file), BuildSchemeDesktopEntry(L"corvel", L"Kelmo Desktop Player", L"/opt/corvel"));
 
   // The same text again leaves the file alone; a moved program rewrites it.
@@ -275,18 +307,20 @@ TEST(PlayerPlatformQtTest, DesktopEntryIsWrittenIntoTheUsersDataFolderOnly) {
     ASSERT_TRUE(existing.open(QIODevice::ReadWrite));
     ASSERT_TRUE(existing.setFileTime(old, QFileDevice::FileModificationTime));
   }
-  ASSERT_TRUE(WriteSchemeDesktopEntry(folder, L"corvel", L"Kelmo Desktop Player", L"/opt/corvel"));
+  ASSERT_TRUE(
+      WriteSchemeDesktopEntry(folder.toStdString(), L"corvel", L"Kelmo Desktop Player", L"/opt/corvel"));
   EXPECT_EQ(QFileInfo(file).lastModified().toSecsSinceEpoch(), old.toSecsSinceEpoch());
-  ASSERT_TRUE(WriteSchemeDesktopEntry(folder, L"corvel", L"Kelmo Desktop Player", L"/usr/bin/corvel"));
+  ASSERT_TRUE(
+      WriteSchemeDesktopEntry(folder.toStdString(), L"corvel", L"Kelmo Desktop Player", L"/usr/bin/corvel"));
   EXPECT_EQ(ReadFile(file), BuildSchemeDesktopEntry(L"corvel", L"Kelmo Desktop Player", L"/usr/bin/corvel"));
 
   // A folder that cannot be made, or nothing to register.
   QFile blocker(home.path() + QStringLiteral("/blocker"));
   ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   blocker.close();
-  EXPECT_FALSE(WriteSchemeDesktopEntry(home.path() + QStringLiteral("/blocker/applications"), L"corvel", L"K",
-                                       L"/opt/corvel"));
-  EXPECT_FALSE(WriteSchemeDesktopEntry(folder, L"corvel", L"K", L""));
+  EXPECT_FALSE(WriteSchemeDesktopEntry((home.path() + QStringLiteral("/blocker/applications")).toStdString(),
+                                       L"corvel", L"K", L"/opt/corvel"));
+  EXPECT_FALSE(WriteSchemeDesktopEntry(folder.toStdString(), L"corvel", L"K", L""));
 }
 
 std::vector<std::string> DerChain(const char* pemFile) {
@@ -454,9 +488,9 @@ TEST(PlayerFatalDialogQtTest, AWorkerThreadHandsTheEndToTheGuiThreadAfterTheWebV
   ScopedEnv hooks("CORVEL_TEST_HOOKS", QByteArray("1"));
   EXPECT_EXIT(
       {
-        QtStartupPlatform platform({L"corvel"});
-        platform.InitializeCom();
-        platform.InstallShutdownHook();
+        QtStartupPlatform platform;
+        platform.InitializeMainThread();
+        InstallPlatformShutdownHook(platform);
         g_playerHost = std::make_unique<QtWebView>();
         std::thread([] { ShowWebPinFailureNotice(L"pinned.example"); }).detach();
         QCoreApplication::exec();

@@ -26,13 +26,13 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
+#include "tests/qt_test_environment.h"
 #include "webview/page_messages.h"
 #include "webview/preparation.h"
 #include "webview/print_result.h"
 #include "webview/scripts.h"
 #include "webview/web_view_qt.h"
-#include "tests/qt_test_environment.h"
 
 // The browser engine is not built for the sanitizers: its leaks at exit and its sized deletes
 // are not ours to report. Our own code keeps every other check.

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "config/config.h"
 #include "link/launch_link.h"
 #include "net/content_source.h"

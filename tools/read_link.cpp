@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "app/diagnostics.h"
+#include "base/app_state.h"
 #include "config/config.h"
 #include "link/envelope.h"
 #include "link/launch_link.h"

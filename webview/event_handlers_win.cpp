@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "base/com_callback.h"
+#include "base/unique_handle.h"
 #include "config/config.h"
 #include "webview/navigation_policy.h"
 #include "webview/webview_host.h"
@@ -22,18 +23,21 @@ namespace {
 
 // Takes a string the runtime allocated for us; null reads as empty.
 std::wstring TakeString(LPWSTR text) {
-  struct Free {
-    LPWSTR text;
-    ~Free() { CoTaskMemFree(text); }
-  } owner{text};
+  const base::UniqueCoTaskMemString owner(text);
   return text == nullptr ? std::wstring() : std::wstring(text);
 }
 
-bool IsAllowedPermission(COREWEBVIEW2_PERMISSION_KIND kind) {
-  // Lessons use the microphone and camera (meetings) and notifications; everything else gets
-  // the browser's own handling.
-  return kind == COREWEBVIEW2_PERMISSION_KIND_MICROPHONE || kind == COREWEBVIEW2_PERMISSION_KIND_CAMERA ||
-         kind == COREWEBVIEW2_PERMISSION_KIND_NOTIFICATIONS;
+PagePermission PermissionOf(COREWEBVIEW2_PERMISSION_KIND kind) {
+  switch (kind) {
+    case COREWEBVIEW2_PERMISSION_KIND_MICROPHONE:
+      return PagePermission::kMicrophone;
+    case COREWEBVIEW2_PERMISSION_KIND_CAMERA:
+      return PagePermission::kCamera;
+    case COREWEBVIEW2_PERMISSION_KIND_NOTIFICATIONS:
+      return PagePermission::kNotifications;
+    default:
+      return PagePermission::kOther;
+  }
 }
 
 }  // namespace
@@ -120,7 +124,8 @@ void WebViewHost::SetupEventHandlers() {
       base::ComCallback<ICoreWebView2PermissionRequestedEventHandler>(
           [](ICoreWebView2*, ICoreWebView2PermissionRequestedEventArgs* args) noexcept {
             COREWEBVIEW2_PERMISSION_KIND kind = COREWEBVIEW2_PERMISSION_KIND_UNKNOWN_PERMISSION;
-            if (args != nullptr && SUCCEEDED(args->get_PermissionKind(&kind)) && IsAllowedPermission(kind))
+            if (args != nullptr && SUCCEEDED(args->get_PermissionKind(&kind)) &&
+                GrantsPagePermission(PermissionOf(kind)))
               args->put_State(COREWEBVIEW2_PERMISSION_STATE_ALLOW);
             return S_OK;
           })

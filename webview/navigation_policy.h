@@ -23,8 +23,10 @@ bool IsSameSite(const std::wstring& known, const std::wstring& candidate);
 bool IsAllowedHost(const std::wstring& host);
 
 // The player window's navigation policy: true lets the navigation go on.
-bool PlayerAllowsNavigation(const std::wstring& uri, const std::wstring& contentUrl,
-                            const std::wstring& platformDomain, const std::wstring& contentKind);
+bool PlayerAllowsNavigation(const std::wstring& uri,
+                            const std::wstring& contentUrl,
+                            const std::wstring& platformDomain,
+                            const std::wstring& contentKind);
 
 // The "Referer" the player sets on a request, if any: the platform site for YouTube requests.
 std::optional<std::wstring> PlayerRefererFor(const std::wstring& uri, const std::wstring& platformDomain);
@@ -38,6 +40,14 @@ std::vector<std::pair<std::wstring, std::wstring>> InitScreenRequestHeaders();
 
 // The host an HTTPS request must be pin-checked for, or nothing for other schemes.
 std::optional<std::wstring> PinGateHost(const std::wstring& uri);
+
+// The permissions a page may ask for, as both web-view backends tell them apart.
+enum class PagePermission { kMicrophone, kCamera, kMicrophoneAndCamera, kNotifications, kOther };
+
+// Whether the view grants a page's permission request at once. Lessons use the microphone and
+// camera (meetings) and notifications; every other kind (geolocation, unknown kinds, ...) keeps
+// the browser's own handling.
+bool GrantsPagePermission(PagePermission permission);
 
 // Whether a top-level navigation carries the identification header (the configured patterns).
 bool WantsIdentificationHeader(const std::wstring& url);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 
 struct ViewStep {
   enum class Kind {
@@ -32,5 +32,30 @@ std::vector<ViewStep> PlanPlayerPreparation(const AppState& state);
 
 // Init screen: settings, print block and navigation bar, then the configured start page.
 std::vector<ViewStep> PlanInitPreparation();
+
+// Applies a plan in order to a web-view host that offers ConfigureSettings, AddDocumentScript,
+// Navigate and NavigateToString (both backends' hosts do); Reveal calls `reveal()`.
+template <typename Host, typename Reveal>
+void ApplyPreparation(Host& host, const std::vector<ViewStep>& steps, const Reveal& reveal) {
+  for (const ViewStep& step : steps) {
+    switch (step.kind) {
+      case ViewStep::Kind::ConfigureSettings:
+        host.ConfigureSettings();
+        break;
+      case ViewStep::Kind::AddDocumentScript:
+        host.AddDocumentScript(step.text);
+        break;
+      case ViewStep::Kind::Navigate:
+        host.Navigate(step.text);
+        break;
+      case ViewStep::Kind::NavigateToString:
+        host.NavigateToString(step.text);
+        break;
+      case ViewStep::Kind::Reveal:
+        reveal();
+        break;
+    }
+  }
+}
 
 #endif  // CORVEL_WEBVIEW_PREPARATION_H_

@@ -1,5 +1,12 @@
 #include "webview/print_requests.h"
 
+namespace {
+
+// Set while a printer dialog of this thread is open.
+thread_local bool choosingPrinter = false;
+
+}  // namespace
+
 bool PrintRequests::Accept() {
   if (state_ != State::Idle)
     return false;
@@ -16,4 +23,14 @@ bool PrintRequests::Begin() {
 
 void PrintRequests::End() {
   state_ = State::Idle;
+}
+
+std::wstring ChoosePrinterAlone(const std::function<std::wstring()>& choose) {
+  if (choosingPrinter || !choose)
+    return {};
+  choosingPrinter = true;
+  struct Closed {
+    ~Closed() { choosingPrinter = false; }
+  } closed;
+  return choose();
 }

@@ -13,6 +13,9 @@
 #ifndef CORVEL_WEBVIEW_PRINT_REQUESTS_H_
 #define CORVEL_WEBVIEW_PRINT_REQUESTS_H_
 
+#include <functional>
+#include <string>
+
 class PrintRequests {
  public:
   // A page asked to print. True: the request is accepted, and the caller schedules the dialog
@@ -34,5 +37,12 @@ class PrintRequests {
   enum class State { Idle, Waiting, Open };
   State state_ = State::Idle;
 };
+
+// The printer choice of a request that is to run: `choose` shows the dialog (a nested event loop)
+// and returns the chosen printer's name, empty for none. One dialog per thread at a time: a
+// request whose choice would start while one is open (another view's, or one that slipped past
+// its PrintRequests) gets the empty name at once, without a second dialog. `choose` may throw;
+// the dialog counts as closed either way.
+std::wstring ChoosePrinterAlone(const std::function<std::wstring()>& choose);
 
 #endif  // CORVEL_WEBVIEW_PRINT_REQUESTS_H_

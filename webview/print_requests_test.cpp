@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
+#include <thread>
+
 namespace {
 
 TEST(PrintRequestsTest, OneDialogAtATimeAndEveryOtherRequestRefusedUntilItCloses) {
@@ -23,6 +27,35 @@ TEST(PrintRequestsTest, OneDialogAtATimeAndEveryOtherRequestRefusedUntilItCloses
   ASSERT_TRUE(requests.Accept());
   requests.End();
   EXPECT_TRUE(requests.Accept());
+}
+
+// Catches a second printer dialog stacked on the first from inside its nested loop (another
+// view's request, or one that slipped past its PrintRequests), and a guard left set by a
+// dialog that threw, which would refuse every later request.
+TEST(PrintRequestsTest, OnlyOnePrinterChoiceRunsOnAThreadAtATime) {
+  int innerChoices = 0;
+  std::wstring inner = L"not asked";
+  const std::wstring outer = ChoosePrinterAlone([&] {
+    inner = ChoosePrinterAlone([&] {
+      ++innerChoices;
+      return std::wstring(L"Inner");
+    });
+    // Another thread has a dialog of its own.
+    std::wstring elsewhere;
+    std::thread([&elsewhere] {
+      elsewhere = ChoosePrinterAlone([] { return std::wstring(L"Other"); });
+    }).join();
+    EXPECT_EQ(elsewhere, L"Other");
+    return std::wstring(L"Outer");
+  });
+  EXPECT_EQ(outer, L"Outer");
+  EXPECT_EQ(inner, L"") << "answered at once, as cancelled";
+  EXPECT_EQ(innerChoices, 0) << "no second dialog";
+
+  EXPECT_THROW(ChoosePrinterAlone([]() -> std::wstring { throw std::runtime_error("dialog failed"); }),
+               std::runtime_error);
+  EXPECT_EQ(ChoosePrinterAlone([] { return std::wstring(L"Again"); }), L"Again") << "closed after the throw";
+  EXPECT_EQ(ChoosePrinterAlone(nullptr), L"");
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <QWebEngineView>
 
 #include "text/text.h"
+#include "webview/print_requests.h"
 #include "webview/print_result.h"
 #include "webview/test_hooks_qt.h"
 #include "webview/web_view_qt.h"
@@ -28,41 +29,55 @@ namespace WebView {
 
 namespace {
 
-const char kTitle[] = "Select Printer";
-const wchar_t kPromptText[] = L"Select a printer  -  اختر طابعة";
-const wchar_t kNoticeText[] =
-    L"No printer found. Please connect a printer.\n"
-    L"لم يتم العثور على طابعة. يرجى توصيل طابعة.";
-const char kBadgeText[] = "DEFAULT";
+namespace look = printer_dialog;
+
 const wchar_t kTestPrinterName[] = L"Corvel Test PDF";
 
-constexpr int kItemHeight = 44;
 constexpr int kDefaultRole = Qt::UserRole + 1;
-
-// The colours of the Windows dialog.
-const char kDialogStyle[] = R"CSS(
-QDialog { background: #141519; }
-QLabel#prompt { color: #F0F2F5; font-size: 15px; font-weight: 700; }
-QLabel#notice { color: #E6EBF0; font-size: 13px; }
-QListWidget { background: #1C1E24; color: #E6EBF0; border: none; outline: none; }
-QPushButton { border-radius: 8px; font-size: 13px; font-weight: 600; min-width: 96px; min-height: 32px; }
-QPushButton#print { background: #2563EB; border: 1px solid #3B82F6; color: white; }
-QPushButton#print:pressed { background: #1D4ED8; border-color: #1D4ED8; }
-QPushButton#cancel { background: #2D303A; border: 1px solid #3C404C; color: #D2D7E1; }
-QPushButton#cancel:pressed { background: #23252D; border-color: #2D303A; }
-)CSS";
 
 QString Q(const std::wstring& text) {
   return QString::fromStdWString(text);
 }
 
-// Rounded cards as in the Windows dialog: blue when selected, a badge on the default printer.
+QColor Colour(PrinterDialogColour colour) {
+  return QColor(colour.red, colour.green, colour.blue);
+}
+
+// "#RRGGBB" for the style sheet.
+QString Css(PrinterDialogColour colour) {
+  return Colour(colour).name(QColor::HexRgb);
+}
+
+// The dialog's colours and fonts (printers.h) as a style sheet.
+QString DialogStyle() {
+  return QStringLiteral(
+             "QDialog { background: %1; }\n"
+             "QLabel#prompt { color: %2; font-size: %3px; font-weight: %4; }\n"
+             "QLabel#notice { color: %5; font-size: %6px; }\n"
+             "QListWidget { background: %7; color: %5; border: none; outline: none; }\n"
+             "QPushButton { border-radius: %8px; font-size: %6px; font-weight: %9; min-width: 96px; "
+             "min-height: 32px; }\n")
+             .arg(Css(look::kDialogBackground), Css(look::kLabelText),
+                  QString::number(look::kTitleFontPixels), QString::number(look::kTitleFontWeight),
+                  Css(look::kListText), QString::number(look::kTextFontPixels), Css(look::kListBackground),
+                  QString::number(look::kButtonCorner), QString::number(look::kSemiboldFontWeight)) +
+         QStringLiteral(
+             "QPushButton#print { background: %1; border: 1px solid %2; color: %3; }\n"
+             "QPushButton#print:pressed { background: %4; border-color: %4; }\n"
+             "QPushButton#cancel { background: %5; border: 1px solid %6; color: %7; }\n"
+             "QPushButton#cancel:pressed { background: %8; border-color: %9; }\n")
+             .arg(Css(look::kPrintFill), Css(look::kPrintBorder), Css(look::kWhite), Css(look::kPrintPressed),
+                  Css(look::kCancelFill), Css(look::kCancelBorder), Css(look::kCancelText),
+                  Css(look::kCancelPressedFill), Css(look::kCancelPressedBorder));
+}
+
+// Rounded cards: blue when selected, a badge on the default printer.
 class PrinterItemDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
 
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
-    return QSize(option.rect.width(), kItemHeight);
+    return QSize(option.rect.width(), look::kItemHeight);
   }
 
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
@@ -70,33 +85,37 @@ class PrinterItemDelegate : public QStyledItemDelegate {
     const bool isDefault = index.data(kDefaultRole).toBool();
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
-    painter->fillRect(option.rect, QColor(0x1C, 0x1E, 0x24));
-    const QRect card = option.rect.adjusted(4, 3, -4, -3);
-    painter->setPen(QPen(selected ? QColor(0x3B, 0x82, 0xF6) : QColor(0x2E, 0x32, 0x3E), 1));
-    painter->setBrush(selected ? QColor(0x25, 0x63, 0xEB) : QColor(0x22, 0x25, 0x2D));
-    painter->drawRoundedRect(QRectF(card).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    painter->fillRect(option.rect, Colour(look::kListBackground));
+    const QRect card =
+        option.rect.adjusted(look::kCardInsetX, look::kCardInsetY, -look::kCardInsetX, -look::kCardInsetY);
+    painter->setPen(QPen(Colour(selected ? look::kSelectedBorder : look::kItemBorder), 1));
+    painter->setBrush(Colour(selected ? look::kSelectedFill : look::kItemFill));
+    painter->drawRoundedRect(QRectF(card).adjusted(0.5, 0.5, -0.5, -0.5), look::kCardCorner,
+                             look::kCardCorner);
 
     QFont font = option.font;
-    font.setPixelSize(13);
+    font.setPixelSize(look::kTextFontPixels);
     font.setWeight(selected ? QFont::DemiBold : QFont::Normal);
     painter->setFont(font);
-    painter->setPen(selected ? QColor(Qt::white) : QColor(0xE1, 0xE6, 0xF0));
-    const QRect textBox = card.adjusted(12, 0, isDefault ? -75 : -10, 0);
+    painter->setPen(Colour(selected ? look::kWhite : look::kItemText));
+    const QRect textBox =
+        card.adjusted(look::kNameLeft, 0, isDefault ? -look::kNameRightDefault : -look::kNameRight, 0);
     const QString name = index.data(Qt::DisplayRole).toString();
     painter->drawText(textBox, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
                       QFontMetrics(font).elidedText(name, Qt::ElideRight, textBox.width()));
 
     if (isDefault) {
-      const QRect badge(card.right() - 10 - 60, card.center().y() - 10, 60, 20);
+      const QRect badge(card.right() - look::kBadgeRight - look::kBadgeWidth,
+                        card.center().y() - look::kBadgeHeight / 2, look::kBadgeWidth, look::kBadgeHeight);
       painter->setPen(Qt::NoPen);
-      painter->setBrush(selected ? QColor(Qt::white) : QColor(0x3B, 0x82, 0xF6));
-      painter->drawRoundedRect(badge, 10, 10);
+      painter->setBrush(Colour(selected ? look::kWhite : look::kBadgeFill));
+      painter->drawRoundedRect(badge, look::kBadgeCorner, look::kBadgeCorner);
       QFont badgeFont = option.font;
-      badgeFont.setPixelSize(10);
+      badgeFont.setPixelSize(look::kBadgeFontPixels);
       badgeFont.setWeight(QFont::Bold);
       painter->setFont(badgeFont);
-      painter->setPen(selected ? QColor(0x25, 0x63, 0xEB) : QColor(Qt::white));
-      painter->drawText(badge, Qt::AlignCenter, QString::fromLatin1(kBadgeText));
+      painter->setPen(Colour(selected ? look::kSelectedFill : look::kWhite));
+      painter->drawText(badge, Qt::AlignCenter, QString::fromWCharArray(kDefaultPrinterBadge));
     }
     painter->restore();
   }
@@ -137,14 +156,14 @@ std::vector<PrinterEntry> EnumeratePrinters() {
 
 std::wstring SelectPrinter(QWidget* owner, const std::vector<PrinterEntry>& printers) {
   QDialog dialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-  dialog.setWindowTitle(QString::fromLatin1(kTitle));
-  dialog.setStyleSheet(QString::fromLatin1(kDialogStyle));
+  dialog.setWindowTitle(QString::fromWCharArray(kPrinterDialogTitle));
+  dialog.setStyleSheet(DialogStyle());
   dialog.setFixedSize(440, 340);
 
   auto* layout = new QVBoxLayout(&dialog);
   layout->setContentsMargins(18, 16, 18, 16);
   layout->setSpacing(10);
-  auto* prompt = new QLabel(Q(kPromptText), &dialog);
+  auto* prompt = new QLabel(QString::fromWCharArray(kPrinterDialogPrompt), &dialog);
   prompt->setObjectName(QStringLiteral("prompt"));
   layout->addWidget(prompt);
 
@@ -158,7 +177,7 @@ std::wstring SelectPrinter(QWidget* owner, const std::vector<PrinterEntry>& prin
   }
   layout->addWidget(list, 1);
 
-  auto* notice = new QLabel(Q(kNoticeText), &dialog);
+  auto* notice = new QLabel(QString::fromWCharArray(kPrinterDialogNotice), &dialog);
   notice->setObjectName(QStringLiteral("notice"));
   notice->setAlignment(Qt::AlignCenter);
   notice->setWordWrap(true);
@@ -166,9 +185,9 @@ std::wstring SelectPrinter(QWidget* owner, const std::vector<PrinterEntry>& prin
 
   auto* buttons = new QHBoxLayout();
   buttons->addStretch(1);
-  auto* print = new QPushButton(QStringLiteral("Print"), &dialog);
+  auto* print = new QPushButton(QString::fromWCharArray(kPrinterDialogPrint), &dialog);
   print->setObjectName(QStringLiteral("print"));
-  auto* cancel = new QPushButton(QStringLiteral("Cancel"), &dialog);
+  auto* cancel = new QPushButton(QString::fromWCharArray(kPrinterDialogCancel), &dialog);
   cancel->setObjectName(QStringLiteral("cancel"));
   // Enter chooses nothing, as in the Windows dialog: only Print, a double-click or Cancel do.
   for (QPushButton* button : {print, cancel}) {
@@ -253,7 +272,7 @@ void RunPrintRequest(QtWebView& host, QWidget* owner) {
     if (!page) {
       return;
     }
-    name = SelectPrinter(owner, EnumeratePrinters());
+    name = ChoosePrinterAlone([owner] { return SelectPrinter(owner, EnumeratePrinters()); });
   }
   if (!page) {
     return;

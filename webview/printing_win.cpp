@@ -14,6 +14,7 @@
 
 #include "base/com_callback.h"
 #include "base/unique_handle.h"
+#include "webview/print_requests.h"
 #include "webview/print_result.h"
 
 using Microsoft::WRL::ComPtr;
@@ -22,8 +23,11 @@ namespace {
 
 // ---- Printers ----------------------------------------------------------------------------------
 
-// The spooler's default-printer query (GetDefaultPrinterW), taken from WINSPOOL.DRV by its
-// ordinal.
+// The spooler's default-printer query, GetDefaultPrinterW, taken from WINSPOOL.DRV by its
+// ordinal as the player has always taken it: like the version query's (app/identity_win.cpp),
+// its name then appears neither in the import table nor among the executable's strings. 203 is
+// the number the system's WINSPOOL.DRV exports it under (Wine's as well); should it ever not
+// resolve, there is simply no default printer.
 constexpr WORD kGetDefaultPrinterOrdinal = 203;
 constexpr DWORD kDefaultPrinterBufferChars = 256;
 using GetDefaultPrinterFunction = BOOL(WINAPI*)(LPWSTR buffer, LPDWORD bufferChars);
@@ -50,25 +54,29 @@ std::wstring OrEmpty(const wchar_t* text) {
 
 // ---- Dialog ------------------------------------------------------------------------------------
 
-constexpr COLORREF kDialogBackground = RGB(0x14, 0x15, 0x19);
-constexpr COLORREF kListBackground = RGB(0x1C, 0x1E, 0x24);
-constexpr COLORREF kLabelText = RGB(0xF0, 0xF2, 0xF5);
-constexpr COLORREF kListText = RGB(0xE6, 0xEB, 0xF0);
-constexpr COLORREF kItemFill = RGB(0x22, 0x25, 0x2D);
-constexpr COLORREF kItemBorder = RGB(0x2E, 0x32, 0x3E);
-constexpr COLORREF kItemText = RGB(0xE1, 0xE6, 0xF0);
-constexpr COLORREF kSelectedFill = RGB(0x25, 0x63, 0xEB);
-constexpr COLORREF kSelectedBorder = RGB(0x3B, 0x82, 0xF6);
-constexpr COLORREF kWhite = RGB(0xFF, 0xFF, 0xFF);
-constexpr COLORREF kBadgeFill = RGB(0x3B, 0x82, 0xF6);
-constexpr COLORREF kPrintFill = RGB(0x25, 0x63, 0xEB);
-constexpr COLORREF kPrintBorder = RGB(0x3B, 0x82, 0xF6);
-constexpr COLORREF kPrintPressed = RGB(0x1D, 0x4E, 0xD8);
-constexpr COLORREF kCancelFill = RGB(0x2D, 0x30, 0x3A);
-constexpr COLORREF kCancelBorder = RGB(0x3C, 0x40, 0x4C);
-constexpr COLORREF kCancelPressedFill = RGB(0x23, 0x25, 0x2D);
-constexpr COLORREF kCancelPressedBorder = RGB(0x2D, 0x30, 0x3A);
-constexpr COLORREF kCancelText = RGB(0xD2, 0xD7, 0xE1);
+// The dialog's colours (printers.h) as GDI takes them.
+constexpr COLORREF Gdi(PrinterDialogColour colour) {
+  return RGB(colour.red, colour.green, colour.blue);
+}
+constexpr COLORREF kDialogBackground = Gdi(printer_dialog::kDialogBackground);
+constexpr COLORREF kListBackground = Gdi(printer_dialog::kListBackground);
+constexpr COLORREF kLabelText = Gdi(printer_dialog::kLabelText);
+constexpr COLORREF kListText = Gdi(printer_dialog::kListText);
+constexpr COLORREF kItemFill = Gdi(printer_dialog::kItemFill);
+constexpr COLORREF kItemBorder = Gdi(printer_dialog::kItemBorder);
+constexpr COLORREF kItemText = Gdi(printer_dialog::kItemText);
+constexpr COLORREF kSelectedFill = Gdi(printer_dialog::kSelectedFill);
+constexpr COLORREF kSelectedBorder = Gdi(printer_dialog::kSelectedBorder);
+constexpr COLORREF kWhite = Gdi(printer_dialog::kWhite);
+constexpr COLORREF kBadgeFill = Gdi(printer_dialog::kBadgeFill);
+constexpr COLORREF kPrintFill = Gdi(printer_dialog::kPrintFill);
+constexpr COLORREF kPrintBorder = Gdi(printer_dialog::kPrintBorder);
+constexpr COLORREF kPrintPressed = Gdi(printer_dialog::kPrintPressed);
+constexpr COLORREF kCancelFill = Gdi(printer_dialog::kCancelFill);
+constexpr COLORREF kCancelBorder = Gdi(printer_dialog::kCancelBorder);
+constexpr COLORREF kCancelPressedFill = Gdi(printer_dialog::kCancelPressedFill);
+constexpr COLORREF kCancelPressedBorder = Gdi(printer_dialog::kCancelPressedBorder);
+constexpr COLORREF kCancelText = Gdi(printer_dialog::kCancelText);
 
 // Desktop window manager attributes, by number: not every SDK names them.
 constexpr DWORD kDwmUseImmersiveDarkMode = 20;
@@ -79,13 +87,6 @@ constexpr int kDwmCornerRound = 2;
 constexpr WORD kButtonAtom = 0x0080;
 constexpr WORD kStaticAtom = 0x0082;
 constexpr WORD kListBoxAtom = 0x0083;
-
-const wchar_t kTitle[] = L"Select Printer";
-const wchar_t kPromptText[] = L"Select a printer  -  اختر طابعة";
-const wchar_t kNoticeText[] =
-    L"No printer found. Please connect a printer.\n"
-    L"لم يتم العثور على طابعة. يرجى توصيل طابعة.\u200F";  // the mark keeps the stop at the sentence's end
-const wchar_t kBadgeText[] = L"DEFAULT";
 
 // Owned by SelectPrinterFrom; the dialog keeps a pointer to it and creates and deletes the fonts
 // and brushes.
@@ -139,9 +140,11 @@ class TemplateWriter {
   std::vector<WORD> words_;
 };
 
-HGDIOBJ MakeFont(int height, int weight) {
-  return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                     CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");
+// A font of the dialog's face, `pixels` high (a negative height: the character height).
+HGDIOBJ MakeFont(int pixels, int weight) {
+  return CreateFontW(-pixels, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                     CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                     kPrinterDialogFontFace);
 }
 
 // A rounded rectangle with a 1-pixel border, or without a border when `border` is false.
@@ -179,25 +182,25 @@ void DrawPrinterItem(const PrinterDialogState& state, const DRAWITEMSTRUCT& draw
 
   FillRect(dc, &draw.rcItem, static_cast<HBRUSH>(state.listBrush.get()));
   RECT card = draw.rcItem;
-  InflateRect(&card, -4, -3);
+  InflateRect(&card, -printer_dialog::kCardInsetX, -printer_dialog::kCardInsetY);
   DrawRounded(dc, card, selected ? kSelectedFill : kItemFill, true, selected ? kSelectedBorder : kItemBorder,
-              8);
+              printer_dialog::kCardCorner);
 
   RECT nameRect = card;
-  nameRect.left += 12;
-  nameRect.right -= printer.isDefault ? 75 : 10;
+  nameRect.left += printer_dialog::kNameLeft;
+  nameRect.right -= printer.isDefault ? printer_dialog::kNameRightDefault : printer_dialog::kNameRight;
   DrawLabel(dc, printer.name.c_str(), static_cast<int>(printer.name.size()), nameRect,
             selected ? state.semiboldFont : state.textFont, selected ? kWhite : kItemText,
             DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
 
   if (printer.isDefault) {
     RECT badge;
-    badge.right = card.right - 10;
-    badge.left = badge.right - 60;
-    badge.top = card.top + (card.bottom - card.top - 20) / 2;
-    badge.bottom = badge.top + 20;
-    DrawRounded(dc, badge, selected ? kWhite : kBadgeFill, false, 0, 10);
-    DrawLabel(dc, kBadgeText, -1, badge, state.badgeFont, selected ? kSelectedFill : kWhite,
+    badge.right = card.right - printer_dialog::kBadgeRight;
+    badge.left = badge.right - printer_dialog::kBadgeWidth;
+    badge.top = card.top + (card.bottom - card.top - printer_dialog::kBadgeHeight) / 2;
+    badge.bottom = badge.top + printer_dialog::kBadgeHeight;
+    DrawRounded(dc, badge, selected ? kWhite : kBadgeFill, false, 0, printer_dialog::kBadgeCorner);
+    DrawLabel(dc, kDefaultPrinterBadge, -1, badge, state.badgeFont, selected ? kSelectedFill : kWhite,
               DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
   }
 }
@@ -216,7 +219,7 @@ void DrawDialogButton(const PrinterDialogState& state, const DRAWITEMSTRUCT& dra
   }
   // The corners outside the rounded rectangle show the dialog's background.
   FillRect(draw.hDC, &draw.rcItem, static_cast<HBRUSH>(state.dialogBrush.get()));
-  DrawRounded(draw.hDC, draw.rcItem, fill, true, border, 8);
+  DrawRounded(draw.hDC, draw.rcItem, fill, true, border, printer_dialog::kButtonCorner);
   wchar_t caption[64] = {};
   const int length = GetWindowTextW(draw.hwndItem, caption, 64);
   DrawLabel(draw.hDC, caption, length, draw.rcItem, state.semiboldFont, isPrint ? kWhite : kCancelText,
@@ -248,10 +251,10 @@ void InitialiseDialog(HWND dialog, PrinterDialogState& state) {
   CentreOnPrimaryScreen(dialog);
   ApplyDarkFrame(dialog);
 
-  state.titleFont.reset(MakeFont(-15, FW_BOLD));
-  state.textFont.reset(MakeFont(-13, FW_NORMAL));
-  state.semiboldFont.reset(MakeFont(-13, FW_SEMIBOLD));
-  state.badgeFont.reset(MakeFont(-10, FW_BOLD));
+  state.titleFont.reset(MakeFont(printer_dialog::kTitleFontPixels, printer_dialog::kTitleFontWeight));
+  state.textFont.reset(MakeFont(printer_dialog::kTextFontPixels, printer_dialog::kTextFontWeight));
+  state.semiboldFont.reset(MakeFont(printer_dialog::kTextFontPixels, printer_dialog::kSemiboldFontWeight));
+  state.badgeFont.reset(MakeFont(printer_dialog::kBadgeFontPixels, printer_dialog::kBadgeFontWeight));
   state.dialogBrush.reset(CreateSolidBrush(kDialogBackground));
   state.listBrush.reset(CreateSolidBrush(kListBackground));
   SendDlgItemMessageW(dialog, kPrinterDialogLabelId, WM_SETFONT,
@@ -297,7 +300,7 @@ INT_PTR HandleDialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
     if (measure->CtlType != ODT_LISTBOX || measure->CtlID != kPrinterDialogListId)
       return FALSE;
-    measure->itemHeight = kPrinterDialogItemHeight;
+    measure->itemHeight = printer_dialog::kItemHeight;
     return TRUE;
   }
 
@@ -369,11 +372,6 @@ INT_PTR CALLBACK PrinterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 }
 
 // ---- Printing through the view -----------------------------------------------------------------
-
-// Set while a print request waits for the user's choice. The host lets one request at a time
-// reach this point (PrintRequests); should another arrive anyway while the dialog's nested loop
-// runs, it must not stack a second dialog on the first, and it still gets its answer.
-thread_local bool choosingPrinter = false;
 
 void PostResult(ICoreWebView2* view, PrintOutcome outcome) {
   const std::wstring message = PrintResultMessage(outcome);
@@ -453,20 +451,21 @@ std::vector<WORD> BuildPrinterDialogTemplate() {
   writer.Short(210);
   writer.Word(0);  // no menu
   writer.Word(0);  // the standard dialog class
-  writer.Text(kTitle);
+  writer.Text(kPrinterDialogTitle);
   writer.Word(10);  // points
-  writer.Text(L"Segoe UI");
+  writer.Text(kPrinterDialogFontFace);
 
   writer.Item(WS_CHILD | WS_VISIBLE | SS_LEFT, 12, 10, 256, 16, kPrinterDialogLabelId, kStaticAtom,
-              kPromptText);
+              kPrinterDialogPrompt);
   writer.Item(
       WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS, 12,
       30, 256, 135, kPrinterDialogListId, kListBoxAtom, L"");
-  writer.Item(WS_CHILD | SS_CENTER, 12, 60, 256, 40, kPrinterDialogNoticeId, kStaticAtom, kNoticeText);
+  writer.Item(WS_CHILD | SS_CENTER, 12, 60, 256, 40, kPrinterDialogNoticeId, kStaticAtom,
+              kPrinterDialogNotice);
   writer.Item(WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, 124, 174, 70, 24, kPrinterDialogPrintId,
-              kButtonAtom, L"Print");
+              kButtonAtom, kPrinterDialogPrint);
   writer.Item(WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, 198, 174, 70, 24, kPrinterDialogCancelId,
-              kButtonAtom, L"Cancel");
+              kButtonAtom, kPrinterDialogCancel);
   return writer.Take();
 }
 
@@ -494,19 +493,10 @@ void ShowSystemPrintDialog(HWND owner,
   const ComPtr<ICoreWebView2> keptView(view);
   const ComPtr<ICoreWebView2Environment> keptEnvironment(environment);
   try {
-    if (choosingPrinter) {
-      PostResult(keptView.Get(), PrintOutcome::Cancelled);
-      return;
-    }
-    std::wstring printerName;
-    {
-      choosingPrinter = true;
-      struct Reset {
-        ~Reset() { choosingPrinter = false; }
-      } reset;
-      if (selectPrinter)
-        printerName = selectPrinter(owner);
-    }
+    // The host lets one request at a time reach this point (PrintRequests); should another arrive
+    // anyway while the dialog's nested loop runs, it gets its answer without a second dialog.
+    const std::wstring printerName = ChoosePrinterAlone(
+        [&]() -> std::wstring { return selectPrinter ? selectPrinter(owner) : std::wstring(); });
     if (printerName.empty()) {
       PostResult(keptView.Get(), PrintOutcome::Cancelled);
       return;

@@ -49,7 +49,7 @@ constexpr int kPrinterDialogPrintId = 1002;
 constexpr int kPrinterDialogCancelId = 1003;
 constexpr int kPrinterDialogLabelId = 1004;
 constexpr int kPrinterDialogNoticeId = 1005;
-constexpr int kPrinterDialogItemHeight = 44;  // pixels
+constexpr int kPrinterDialogItemHeight = printer_dialog::kItemHeight;  // pixels
 
 // The dialog's classic in-memory template (DLGTEMPLATE and five DLGITEMTEMPLATEs, each item on a
 // 4-byte boundary), in 16-bit words; the vector's storage is suitably aligned for it.

@@ -24,6 +24,7 @@
 
 #include "config/config.h"
 #include "text/text.h"
+#include "webview/navigation_policy.h"
 
 namespace WebView {
 
@@ -120,6 +121,21 @@ QString ToQString(const std::wstring& text) {
   return QString::fromStdWString(text);
 }
 
+PagePermission PermissionOf(QWebEnginePage::Feature feature) {
+  switch (feature) {
+    case QWebEnginePage::MediaAudioCapture:
+      return PagePermission::kMicrophone;
+    case QWebEnginePage::MediaVideoCapture:
+      return PagePermission::kCamera;
+    case QWebEnginePage::MediaAudioVideoCapture:
+      return PagePermission::kMicrophoneAndCamera;
+    case QWebEnginePage::Notifications:
+      return PagePermission::kNotifications;
+    default:
+      return PagePermission::kOther;
+  }
+}
+
 void Pump(int ms) {
   QEventLoop loop;
   QTimer::singleShot(ms, &loop, &QEventLoop::quit);
@@ -204,15 +220,8 @@ QtWebView::QtWebView(QWidget* parent, const QString& storagePath) {
   QWebEnginePage* page = page_.get();
   QObject::connect(page, &QWebEnginePage::featurePermissionRequested,
                    [page](const QUrl& origin, QWebEnginePage::Feature feature) {
-                     switch (feature) {
-                       case QWebEnginePage::MediaAudioCapture:
-                       case QWebEnginePage::MediaVideoCapture:
-                       case QWebEnginePage::MediaAudioVideoCapture:
-                       case QWebEnginePage::Notifications:
-                         page->setFeaturePermission(origin, feature, QWebEnginePage::PermissionGrantedByUser);
-                         break;
-                       default:
-                         break;
+                     if (GrantsPagePermission(PermissionOf(feature))) {
+                       page->setFeaturePermission(origin, feature, QWebEnginePage::PermissionGrantedByUser);
                      }
                    });
   QObject::connect(page, &QWebEnginePage::certificateError, [this](const QWebEngineCertificateError& error) {
@@ -318,27 +327,11 @@ void QtWebView::PostWebMessageAsJson(const std::wstring& json) {
 }
 
 void QtWebView::Apply(const std::vector<ViewStep>& steps, const std::function<void()>& reveal) {
-  for (const ViewStep& step : steps) {
-    switch (step.kind) {
-      case ViewStep::Kind::ConfigureSettings:
-        ConfigureSettings();
-        break;
-      case ViewStep::Kind::AddDocumentScript:
-        AddDocumentScript(step.text);
-        break;
-      case ViewStep::Kind::Navigate:
-        Navigate(step.text);
-        break;
-      case ViewStep::Kind::NavigateToString:
-        NavigateToString(step.text);
-        break;
-      case ViewStep::Kind::Reveal:
-        if (reveal) {
-          reveal();
-        }
-        break;
+  ApplyPreparation(*this, steps, [&reveal] {
+    if (reveal) {
+      reveal();
     }
-  }
+  });
 }
 
 bool QtWebView::Print(QPrinter* printer, std::function<void(bool ok)> done) {

@@ -3,7 +3,6 @@
 #include <objbase.h>
 
 #include <map>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -184,12 +183,14 @@ std::optional<Runtime> FindFixedVersionRuntime(const std::wstring& givenFolder) 
 
 // The installed runtime as one hive registers it.
 std::optional<Runtime> FindRegisteredRuntime(HKEY root) {
-  const std::optional<std::wstring> installed = ReadRegistryText(root, kStableRuntimeClientKey, kInstalledVersionValue);
+  const std::optional<std::wstring> installed =
+      ReadRegistryText(root, kStableRuntimeClientKey, kInstalledVersionValue);
   const std::optional<RuntimeVersion> installedVersion =
       installed ? ParseRuntimeVersion(*installed) : std::nullopt;
   if (!installedVersion || *installedVersion == RuntimeVersion{})
     return std::nullopt;  // no version, or the updater's mark for "not installed"
-  const std::optional<std::wstring> registered = ReadRegistryText(root, kStableRuntimeStateKey, kRuntimeFolderValue);
+  const std::optional<std::wstring> registered =
+      ReadRegistryText(root, kStableRuntimeStateKey, kRuntimeFolderValue);
   if (!registered)
     return std::nullopt;
   const std::wstring folder = WithoutTrailingSeparators(*registered);
@@ -269,10 +270,6 @@ HRESULT BuiltInCreateEnvironment(const wchar_t* browserFolderOrNull,
   return entry(true, runtime->type, dataFolder.c_str(), nullptr, handler);
 }
 
-struct CoTaskMemFreeDeleter {
-  void operator()(wchar_t* text) const noexcept { CoTaskMemFree(text); }
-};
-
 }  // namespace
 
 LoaderKind ActiveLoader() {
@@ -292,10 +289,23 @@ HRESULT GetAvailableBrowserVersion(const wchar_t* browserFolderOrNull, std::wstr
   }
   LPWSTR raw = nullptr;
   const HRESULT hr = microsoft->getVersion(browserFolderOrNull, &raw);
-  const std::unique_ptr<wchar_t, CoTaskMemFreeDeleter> text(raw);  // freed on every path
+  const base::UniqueCoTaskMemString text(raw);  // freed on every path
   if (SUCCEEDED(hr) && text)
     version = text.get();
   return hr;
+}
+
+std::optional<FixedRuntime> FindFixedRuntimeBeside(const std::wstring& executableFolder,
+                                                   const BrowserVersionQuery& query) {
+  if (executableFolder.empty() || !query)
+    return std::nullopt;
+  FixedRuntime runtime;
+  runtime.folder = executableFolder + L"\\WebView2Runtime";
+  if (!IsFile(runtime.folder + L"\\msedgewebview2.exe"))
+    return std::nullopt;
+  if (FAILED(query(runtime.folder.c_str(), runtime.version)) || runtime.version.empty())
+    return std::nullopt;
+  return runtime;
 }
 
 HRESULT CreateEnvironment(const wchar_t* browserFolderOrNull,

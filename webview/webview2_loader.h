@@ -22,6 +22,8 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "webview/webview2.h"
@@ -47,6 +49,22 @@ HRESULT GetAvailableBrowserVersion(const wchar_t* browserFolderOrNull, std::wstr
 HRESULT CreateEnvironment(const wchar_t* browserFolderOrNull,
                           const wchar_t* userDataFolder,
                           ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler);
+
+// A runtime version query: GetAvailableBrowserVersion, or a test's stand-in.
+using BrowserVersionQuery = std::function<HRESULT(const wchar_t* browserFolderOrNull, std::wstring& version)>;
+
+// The fixed-version runtime shipped beside the executable, which wins over the installed one.
+struct FixedRuntime {
+  std::wstring folder;   // <executable folder>\WebView2Runtime
+  std::wstring version;  // as the runtime there reports it, never empty
+};
+
+// The "WebView2Runtime" folder in executableFolder counts only when msedgewebview2.exe is a file
+// in it and the runtime there reports a version through `query`; a broken one (the file without
+// a version) is none, and so is anything in an empty executableFolder. The runtime bootstrap and
+// the host both ask this.
+std::optional<FixedRuntime> FindFixedRuntimeBeside(const std::wstring& executableFolder,
+                                                   const BrowserVersionQuery& query);
 
 }  // namespace WebView
 

@@ -9,6 +9,7 @@
 
 #include "base/com_callback.h"
 #include "base/module_path.h"
+#include "base/stable_names.h"
 #include "config/config.h"
 #include "net/pinning.h"
 #include "webview/navigation_policy.h"
@@ -57,16 +58,6 @@ std::wstring FormatHResult(HRESULT value) {
   return text;
 }
 
-bool IsDirectory(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-bool IsFile(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 void ClearInheritedOverrides() {
   for (const wchar_t* name : kInheritedOverrides) {
     if (GetEnvironmentVariableW(name, nullptr, 0) > 0)
@@ -76,7 +67,7 @@ void ClearInheritedOverrides() {
 
 // The write test: a temporary file that disappears when it is closed.
 DWORD TryWriteIn(const std::wstring& folder) {
-  base::UniqueFileHandle file(CreateFileW((folder + L"\\.kelmo_write_test").c_str(), GENERIC_WRITE,
+  base::UniqueFileHandle file(CreateFileW((folder + L"\\" + kWriteTestFileName).c_str(), GENERIC_WRITE,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                           CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
                                           nullptr));
@@ -229,17 +220,11 @@ bool WebViewHost::InitializeAttempts(HWND parent, const std::wstring& userDataRo
   std::wstring runtimeKind = L"Evergreen";
   std::wstring browserFolder;
   std::wstring version;
-  const std::wstring executableFolder = base::ExecutableFolder();
-  if (!executableFolder.empty()) {
-    const std::wstring candidate = executableFolder + L"\\WebView2Runtime";
-    std::wstring candidateVersion;
-    if (IsDirectory(candidate) && IsFile(candidate + L"\\msedgewebview2.exe") &&
-        SUCCEEDED(platform_.getBrowserVersion(candidate.c_str(), candidateVersion)) &&
-        !candidateVersion.empty()) {
-      browserFolder = candidate;
-      version = candidateVersion;
-      runtimeKind = L"Fixed";
-    }
+  if (std::optional<FixedRuntime> fixed =
+          FindFixedRuntimeBeside(base::ExecutableFolder(), platform_.getBrowserVersion)) {
+    browserFolder = std::move(fixed->folder);
+    version = std::move(fixed->version);
+    runtimeKind = L"Fixed";
   }
   if (browserFolder.empty()) {
     std::wstring installedVersion;
@@ -372,6 +357,10 @@ HRESULT WebViewHost::OnEnvironmentCreated(const std::shared_ptr<AttemptState>& s
     environment = created;
     RegisterBrowserProcessExitHandler();
 
+    // A fixed pause between the environment and its controller, as the player has always made
+    // it. It blocks the UI thread (no message is dispatched meanwhile) and no runtime is known to
+    // need it; taking it out changes the start-up timing on real runtimes, which only a Windows
+    // machine can tell, so it stays until one has.
     Sleep(100);
 
     auto handler = base::ComCallback<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(

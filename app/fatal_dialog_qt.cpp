@@ -1,11 +1,11 @@
 // The fatal diagnostic dialog of the Linux player: the same title, texts and code as the
 // Windows dialog in a dark Qt window, with the code on the clipboard. The player program links
-// this file in place of diagnostics_posix.cpp (app/CMakeLists.txt); the support tools and the
-// unit tests keep the standard-error version.
+// this file in place of base/fatal_dialog_posix.cpp (app/CMakeLists.txt); the support tools and
+// the unit tests keep the standard-error version.
 //
 // The dialog lives in the player's own process, which ends with exit code 0 when it is closed.
 // The web views are closed first. Without a display (or before the application object exists)
-// only the standard-error text remains, as in diagnostics_posix.cpp.
+// only the standard-error text remains, as in base/fatal_dialog_posix.cpp.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -29,8 +29,8 @@
 #include <QThread>
 #include <QVBoxLayout>
 
-#include "app/diagnostics.h"
-#include "app/shutdown_hook.h"
+#include "base/fatal_dialog.h"
+#include "base/shutdown_hook.h"
 #include "text/text.h"
 #include "webview/test_hooks_qt.h"
 

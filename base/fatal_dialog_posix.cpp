@@ -5,19 +5,22 @@
 #include <cstdlib>
 #include <thread>
 
-#include "app/diagnostics.h"
-#include "app/shutdown_hook.h"
+#include "base/fatal_dialog.h"
+#include "base/shutdown_hook.h"
 #include "text/text.h"
 
-void ShowFatalDiagnosticDialog(const std::wstring& title, const std::wstring& english,
-                               const std::wstring& arabic, const std::string& code) {
+void ShowFatalDiagnosticDialog(const std::wstring& title,
+                               const std::wstring& english,
+                               const std::wstring& arabic,
+                               const std::string& code) {
   if (!ClaimFatalDialog()) {
     // Another thread's dialog is under way and ends the process.
     for (;;)
       std::this_thread::sleep_for(std::chrono::hours(1));
   }
   RunShutdownHookOnce();
-  const std::string text = Utf16ToUtf8(title) + "\n\n" + Utf16ToUtf8(BuildDiagnosticFallbackText(english, arabic, code)) + "\n";
+  const std::string text =
+      Utf16ToUtf8(title) + "\n\n" + Utf16ToUtf8(BuildDiagnosticFallbackText(english, arabic, code)) + "\n";
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);
   std::fflush(stdout);

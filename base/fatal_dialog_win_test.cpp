@@ -1,5 +1,5 @@
 // The fatal dialog starts the system's mshta, whatever lies beside the program or in the current
-// directory. The dialog ends its process, so it runs in diagnostics_exit_main, copied into a
+// directory. The dialog ends its process, so it runs in fatal_dialog_exit_main, copied into a
 // folder of its own next to a planted mshta.exe and started, with another planted mshta.exe in
 // its current directory, under this test as its debugger: every process it starts is reported
 // here with its image before it runs a single instruction, and an mshta is ended right there.
@@ -27,14 +27,16 @@ struct ObservedRun {
 };
 
 std::wstring Lower(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(towlower(c));
+  for (wchar_t& c : text)
+    c = static_cast<wchar_t>(towlower(c));
   return text;
 }
 
 std::wstring ImagePath(HANDLE process) {
   std::wstring path(32768, L'\0');
   DWORD size = static_cast<DWORD>(path.size());
-  if (!QueryFullProcessImageNameW(process, 0, path.data(), &size)) return L"<unknown image>";
+  if (!QueryFullProcessImageNameW(process, 0, path.data(), &size))
+    return L"<unknown image>";
   path.resize(size);
   return path;
 }
@@ -63,7 +65,8 @@ ObservedRun RunWatchingChildren(const fs::path& program, const fs::path& directo
       // A child's first event comes when it starts running, which may be well after its parent
       // has ended (Wine starts a process in seconds on a busy machine): wait for the first one,
       // then a little longer for any other.
-      if (run.ended && alive.empty() && !run.started.empty() && ++quietRounds >= 6) break;
+      if (run.ended && alive.empty() && !run.started.empty() && ++quietRounds >= 6)
+        break;
       continue;
     }
     quietRounds = 0;
@@ -73,7 +76,8 @@ ObservedRun RunWatchingChildren(const fs::path& program, const fs::path& directo
       case CREATE_PROCESS_DEBUG_EVENT: {
         base::UniqueKernelHandle image(event.u.CreateProcessInfo.hFile);
         alive.insert(event.dwProcessId);
-        if (event.dwProcessId == info.dwProcessId) break;
+        if (event.dwProcessId == info.dwProcessId)
+          break;
         const std::wstring path = ImagePath(event.u.CreateProcessInfo.hProcess);
         if (Lower(fs::path(path).filename().wstring()) == L"mshta.exe") {
           run.started.push_back(path);
@@ -105,14 +109,17 @@ ObservedRun RunWatchingChildren(const fs::path& program, const fs::path& directo
         break;
     }
     ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
-    if (detach != 0) DebugActiveProcessStop(detach);
+    if (detach != 0)
+      DebugActiveProcessStop(detach);
   }
-  if (!run.ended) TerminateProcess(process.get(), 1);  // hung, for instance in the fallback message box
-  for (DWORD id : alive) DebugActiveProcessStop(id);
+  if (!run.ended)
+    TerminateProcess(process.get(), 1);  // hung, for instance in the fallback message box
+  for (DWORD id : alive)
+    DebugActiveProcessStop(id);
   return run;
 }
 
-TEST(DiagnosticsWinTest, TheDialogIsTheSystemMshtaNotOnePlantedBesideTheProgramOrInTheCurrentDirectory) {
+TEST(FatalDialogWinTest, TheDialogIsTheSystemMshtaNotOnePlantedBesideTheProgramOrInTheCurrentDirectory) {
   wchar_t systemFolder[MAX_PATH];
   const UINT length = GetSystemDirectoryW(systemFolder, MAX_PATH);
   ASSERT_GT(length, 0u);
@@ -122,7 +129,8 @@ TEST(DiagnosticsWinTest, TheDialogIsTheSystemMshtaNotOnePlantedBesideTheProgramO
   // Wine starts its desktop process for the first window or clipboard call of a session; let
   // that be this test's own, so the program under watch starts nothing but its dialog.
   GetDesktopWindow();
-  if (OpenClipboard(nullptr)) CloseClipboard();
+  if (OpenClipboard(nullptr))
+    CloseClipboard();
 
   const fs::path beside = base::ExecutableFolder();
   wchar_t temp[MAX_PATH];
@@ -133,15 +141,16 @@ TEST(DiagnosticsWinTest, TheDialogIsTheSystemMshtaNotOnePlantedBesideTheProgramO
   fs::remove_all(root, ignored);
   fs::create_directories(appFolder);
   fs::create_directories(currentFolder);
-  fs::copy_file(beside / L"diagnostics_exit_main.exe", appFolder / L"diagnostics_exit_main.exe");
-  fs::copy_file(beside / L"diagnostics_planted_mshta.exe", appFolder / L"mshta.exe");
-  fs::copy_file(beside / L"diagnostics_planted_mshta.exe", currentFolder / L"mshta.exe");
+  fs::copy_file(beside / L"fatal_dialog_exit_main.exe", appFolder / L"fatal_dialog_exit_main.exe");
+  fs::copy_file(beside / L"fatal_dialog_planted_mshta.exe", appFolder / L"mshta.exe");
+  fs::copy_file(beside / L"fatal_dialog_planted_mshta.exe", currentFolder / L"mshta.exe");
 
-  const ObservedRun run = RunWatchingChildren(appFolder / L"diagnostics_exit_main.exe", currentFolder);
+  const ObservedRun run = RunWatchingChildren(appFolder / L"fatal_dialog_exit_main.exe", currentFolder);
   EXPECT_TRUE(run.ended) << "the program did not end (a message box instead of the dialog?)";
   EXPECT_EQ(run.exitCode, 0u);
   std::wstring started;
-  for (const std::wstring& image : run.started) started += L" " + image;
+  for (const std::wstring& image : run.started)
+    started += L" " + image;
   ASSERT_EQ(run.started.size(), 1u) << "one dialog process; started:" << started;
   EXPECT_EQ(Lower(run.started[0]), Lower(systemMshta.wstring()));
   EXPECT_FALSE(fs::exists(appFolder / L"planted-mshta-ran"));

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <thread>
 
-#include "app/diagnostics.h"
-#include "app/shutdown_hook.h"
+#include "base/fatal_dialog.h"
+#include "base/shutdown_hook.h"
 
 int main() {
   SetShutdownHook([] {

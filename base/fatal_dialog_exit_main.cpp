@@ -2,8 +2,8 @@
 // checks that the shutdown hook ran first and that the process ended with exit code 0.
 #include <cstdio>
 
-#include "app/diagnostics.h"
-#include "app/shutdown_hook.h"
+#include "base/fatal_dialog.h"
+#include "base/shutdown_hook.h"
 
 int main() {
   SetShutdownHook([] {

@@ -6,14 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "app/diagnostics.h"
-#include "app/shutdown_hook.h"
+#include "base/fatal_dialog.h"
+#include "base/shutdown_hook.h"
 #include "base/unique_handle.h"
 
 namespace {
 
 void CopyToClipboard(const std::string& code) {
-  if (!OpenClipboard(nullptr)) return;
+  if (!OpenClipboard(nullptr))
+    return;
   EmptyClipboard();
   base::UniqueHGlobal block(GlobalAlloc(GMEM_MOVEABLE, code.size() + 1));
   if (block) {
@@ -21,7 +22,8 @@ void CopyToClipboard(const std::string& code) {
       std::memcpy(target, code.c_str(), code.size() + 1);
       GlobalUnlock(block.get());
       // On success the clipboard owns the block.
-      if (SetClipboardData(CF_TEXT, block.get())) block.release();
+      if (SetClipboardData(CF_TEXT, block.get()))
+        block.release();
     }
   }
   CloseClipboard();
@@ -33,14 +35,17 @@ void CopyToClipboard(const std::string& code) {
 std::wstring SystemMshtaPath() {
   wchar_t folder[MAX_PATH];
   const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return {};
+  if (length == 0 || length >= MAX_PATH)
+    return {};
   return std::wstring(folder, length) + L"\\mshta.exe";
 }
 
 }  // namespace
 
-void ShowFatalDiagnosticDialog(const std::wstring& title, const std::wstring& english,
-                               const std::wstring& arabic, const std::string& code) {
+void ShowFatalDiagnosticDialog(const std::wstring& title,
+                               const std::wstring& english,
+                               const std::wstring& arabic,
+                               const std::string& code) {
   if (!ClaimFatalDialog()) {
     // Another thread's dialog is under way and ends the process.
     for (;;)
@@ -56,10 +61,11 @@ void ShowFatalDiagnosticDialog(const std::wstring& title, const std::wstring& en
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
   const std::wstring mshta = SystemMshtaPath();
-  if (!mshta.empty() && CreateProcessW(mshta.c_str(), buffer.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
-                                       nullptr, nullptr, &startup, &process)) {
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+  if (!mshta.empty() && CreateProcessW(mshta.c_str(), buffer.data(), nullptr, nullptr, FALSE,
+                                       DETACHED_PROCESS, nullptr, nullptr, &startup, &process)) {
+    // The dialog runs on its own; nothing here waits for it.
+    const base::UniqueKernelHandle thread(process.hThread);
+    const base::UniqueKernelHandle started(process.hProcess);
   } else {
     const std::wstring text = BuildDiagnosticFallbackText(english, arabic, code);
     MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);

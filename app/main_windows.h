@@ -1,0 +1,104 @@
+// The portable half of the two main windows: the player window (started with a link) and the
+// init screen (started without one). Their sizes, title and loading line, the state each window
+// keeps, and the rules that turn a page message or a view event into what the window does live
+// here, once. The platform halves, windows_win.cpp (Win32 and WebView2) and windows_qt.cpp (Qt
+// WebEngine), make the native windows and apply the answers.
+//
+// Plain values and functions; the state records belong to the platform halves (one per window
+// kind and process, read and written on the UI thread only).
+#ifndef CORVEL_APP_MAIN_WINDOWS_H_
+#define CORVEL_APP_MAIN_WINDOWS_H_
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct WindowSize {
+  int width;
+  int height;
+};
+inline constexpr WindowSize kPlayerWindowSize{1280, 720};
+inline constexpr WindowSize kInitScreenSize{1024, 768};
+
+// displayName + " V " + versionText of the identity record, for example "Corvel V 4.11.0".
+std::wstring MainWindowTitle();
+
+// The line both windows paint, centred on one line, on black until their view covers them.
+inline constexpr wchar_t kLoadingText[] = L"جاري التحميل... Loading...";
+inline constexpr wchar_t kLoadingFontFace[] = L"Segoe UI";
+inline constexpr int kLoadingFontPixels = 24;           // normal weight
+inline constexpr unsigned char kLoadingTextGrey = 200;  // red, green and blue alike
+
+// ---- Player window ----------------------------------------------------------------------------
+
+struct PlayerWindowFlags {
+  bool fullscreen = false;
+  // The window has been shown for its content: by the preparation, or once by the page.
+  bool revealed = false;
+};
+
+enum class PlayerWindowAction {
+  kNone,
+  kPrint,            // the view's print request
+  kEnterFullscreen,  // popup style over the whole monitor
+  kLeaveFullscreen,  // the overlapped window again, at kPlayerWindowSize
+  kShow,             // the page's own reveal: show and repaint, nothing more
+  kReveal,           // the preparation's reveal: splash gone, window shown and brought to the front
+};
+
+// What the player window does with a page message: print requests, "toggleFullscreen" (only
+// with a window) and "pageLoaded", which shows the window only while it is not revealed yet.
+// Every other message, the navigation-bar words among them, is kNone.
+PlayerWindowAction PlayerPageMessageAction(const PlayerWindowFlags& state,
+                                           bool hasWindow,
+                                           const std::wstring& message);
+
+// The window was given a new view: it is not revealed until its content is started.
+void ResetPlayerWindow(PlayerWindowFlags& state);
+
+// Records an action once the platform has applied it (a platform that could not, for example
+// because there is no monitor to cover, records nothing): full screen follows the toggles, kShow
+// and kReveal reveal the window.
+void RecordPlayerAction(PlayerWindowFlags& state, PlayerWindowAction applied);
+
+// ---- Init screen ------------------------------------------------------------------------------
+
+struct InitScreenFlags {
+  bool fullscreen = false;
+};
+
+enum class InitScreenAction {
+  kNone,
+  kPrint,
+  kHome,  // navigate to the configured home page
+  kBack,
+  kReload,
+  kEnterFullscreen,  // the placement is kept to return to
+  kLeaveFullscreen,  // back to the kept placement
+};
+
+// What the init screen does with a page message: print requests, then the navigation-bar words,
+// which must match exactly.
+InitScreenAction InitPageMessageAction(const InitScreenFlags& state, const std::wstring& message);
+
+// Records an action once the platform has applied it (see RecordPlayerAction).
+void RecordInitAction(InitScreenFlags& state, InitScreenAction applied);
+
+// ---- View events, against the identity record ---------------------------------------------------
+
+using RequestHeaders = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// The player's navigation policy for the content and platform of the identity record: true
+// cancels the navigation.
+bool PlayerCancelsNavigation(const std::wstring& uri);
+
+// The headers the player sets on a request of its page (the platform site as the Referer of
+// YouTube requests); empty for most requests.
+RequestHeaders PlayerRequestHeaders(const std::wstring& uri);
+
+// The init screen follows the platform site the student browses: when this navigation changes
+// it, the new platform domain is stored in the identity record and returned.
+std::optional<std::wstring> FollowPlatformSite(const std::wstring& uri);
+
+#endif  // CORVEL_APP_MAIN_WINDOWS_H_
