@@ -105,16 +105,16 @@ TEST(PinningPosixTest, SystemTrustNeedsTheStoreAndTheHostName) {
       {"chain-main.pem", L"127.0.0.2", rootA.get(), false},
       {"chain-main.pem", L"localhost", rootK.get(), false},
       {"chain-spliced.pem", L"localhost", rootA.get(), false},
-      {"chain-inspector.pem", L"localhost", rootA.get(), false},
-      {"chain-inspector.pem", L"localhost", rootK.get(), true},
+      {"chain-product-root.pem", L"localhost", rootA.get(), false},
+      {"chain-product-root.pem", L"localhost", rootK.get(), true},
   };
   for (const Case& c : cases) {
     const PresentedChain presented = InspectPeerChainAgainst(ChainFromFile(c.file), c.host, {}, c.roots);
     EXPECT_EQ(presented.systemTrusted, c.trusted) << c.file << " " << Utf16ToUtf8(c.host);
   }
   // The product's name is read off the trusted chain, where the known-inspector table finds it.
-  const PresentedChain inspector =
-      InspectPeerChainAgainst(ChainFromFile("chain-inspector.pem"), L"localhost", {kPinInterA}, rootK.get());
+  const PresentedChain inspector = InspectPeerChainAgainst(ChainFromFile("chain-product-root.pem"),
+                                                           L"localhost", {kPinInterA}, rootK.get());
   EXPECT_TRUE(inspector.systemTrusted);
   const std::vector<config::InspectorEntry> table = config::KnownInspectors();
   const config::InspectorEntry* product = FindInspectorForIssuers(inspector.issuerNames, table);

@@ -410,7 +410,7 @@ TEST_F(NetIntegrationTest, ProductNamedInterceptorUnderAnUntrustedRootIsRefused)
   const TestTrustStore roots({});
   const PinEntry platformPins{config::BuiltinPinScope(), config::BuiltinPins()};
   const PresentedChain chain =
-      InspectServerChain(ReadPkiCertificates("chain-inspector.pem"), L"localhost", platformPins.pins);
+      InspectServerChain(ReadPkiCertificates("chain-product-root.pem"), L"localhost", platformPins.pins);
   EXPECT_FALSE(chain.systemTrusted);
   // Whatever the names, a running product would be accepted: the trust in the root decides.
   const auto running = [](const std::vector<std::wstring>&) { return true; };
@@ -422,7 +422,7 @@ TEST_F(NetIntegrationTest, ProductNamedInterceptorUnderATrustedRootIsAccepted) {
   const TestTrustStore roots({"root-k.pem"});
   const PinEntry pins{L"localhost", {kPinInterA}};
   const PresentedChain chain =
-      InspectServerChain(ReadPkiCertificates("chain-inspector.pem"), L"localhost", pins.pins);
+      InspectServerChain(ReadPkiCertificates("chain-product-root.pem"), L"localhost", pins.pins);
   const std::vector<config::InspectorEntry> table = config::KnownInspectors();
   ASSERT_NE(FindInspectorForIssuers(chain.issuerNames, table), nullptr);
   EXPECT_TRUE(chain.systemTrusted);

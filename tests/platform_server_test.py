@@ -115,7 +115,7 @@ class PlatformServerTest(unittest.TestCase):
             conn.close()
         self.assertEqual([r["chain"] for r in server_log()["requests"]],
                          ["rotated", "interceptor", "spliced", "spliced"])
-        for name, pem in (("inspector", "chain-inspector.pem"), ("without-root", "chain-without-root.pem")):
+        for name, pem in (("product-root", "chain-product-root.pem"), ("without-root", "chain-without-root.pem")):
             control("POST", "/tls", {"port": port, "chains": [name]})
             with socket.create_connection(("127.0.0.1", port), timeout=10) as raw:
                 with UNVERIFIED.wrap_socket(raw, server_hostname="127.0.0.1") as tls:

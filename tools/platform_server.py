@@ -72,7 +72,7 @@ Control port (JSON over plain HTTP):
                 (remove the switch of that path). An exact path wins over the longest prefix.
   POST /tls     {"port": a TLS port, "chains": [name, ...], "close": bool}: the port's next new
                 connections present these chains in turn (the last one stays), names from CHAINS
-                (main, interceptor, rotated, root-only, intermediate-only, inspector: a root named
+                (main, interceptor, rotated, root-only, intermediate-only, product-root: a root named
                 like a security product, spliced: a forged leaf followed by the real Intermediate
                 A, without-root: chain-main without its root); with "close" every answer on the
                 port closes its connection, so each request needs a new one. Until /reset.
@@ -121,7 +121,7 @@ CHAINS = {
     "rotated": ("chain-rotated-leaf.pem", "leaf-b.key"),
     "root-only": ("chain-root-only.pem", "leaf-d.key"),
     "intermediate-only": ("chain-intermediate-only.pem", "leaf-e.key"),
-    "inspector": ("chain-inspector.pem", "leaf-k.key"),
+    "product-root": ("chain-product-root.pem", "leaf-k.key"),
     "spliced": ("chain-spliced.pem", "leaf-f.key"),
     "without-root": ("chain-without-root.pem", "leaf-a.key"),
 }

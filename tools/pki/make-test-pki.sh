@@ -57,6 +57,6 @@ cat leaf-b.pem inter-a.pem root-a.pem > chain-rotated-leaf.pem
 cat leaf-d.pem inter-d.pem root-a.pem > chain-root-only.pem
 cat leaf-e.pem inter-a-by-c.pem root-c.pem > chain-intermediate-only.pem
 cat leaf-x.pem root-x.pem > chain-interceptor.pem
-cat leaf-k.pem root-k.pem > chain-inspector.pem
+cat leaf-k.pem root-k.pem > chain-product-root.pem
 cat leaf-f.pem inter-a.pem root-a.pem > chain-spliced.pem
 cat leaf-a.pem inter-a.pem > chain-without-root.pem
