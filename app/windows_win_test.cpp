@@ -310,7 +310,12 @@ TEST_F(MainWindowsTest, AnotherThreadsTaskRunsOnTheWindowsThreadAndTheWaitIsBoun
   impatient.join();
   const ULONGLONG waited = GetTickCount64() - start;
   EXPECT_FALSE(handed);
-  EXPECT_GE(waited, 250u);
+  // A window whose thread has not looked at its messages for five seconds counts as hung, and
+  // the hand-over gives up on it at once (SMTO_ABORTIFHUNG); on a starved test machine the
+  // pause before this hand-over can be that long.
+  if (!IsHungAppWindow(frame)) {
+    EXPECT_GE(waited, 250u);
+  }
   EXPECT_LT(waited, 5000u);
   EXPECT_EQ(ranOn.load(), 0u) << "the task never runs on the waiting thread";
   PumpUntil([&ranOn] { return ranOn.load() != 0; }, 500);
