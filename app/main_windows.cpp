@@ -94,3 +94,17 @@ std::optional<std::wstring> FollowPlatformSite(const std::wstring& uri) {
     state.platformDomain = *site;
   return site;
 }
+
+bool PlayerHearsMessagesFrom(const std::wstring& source, bool composedPage) {
+  const AppState& state = GetAppState();
+  return IsLessonPage(source, composedPage, state.contentUrl, state.platformDomain);
+}
+
+PermissionAnswer PlayerPermission(PagePermission permission, const std::wstring& origin) {
+  const AppState& state = GetAppState();
+  return AnswerPagePermission(permission, origin, state.contentUrl, state.platformDomain);
+}
+
+PermissionAnswer InitScreenPermission(PagePermission permission, const std::wstring& origin) {
+  return AnswerPagePermission(permission, origin, std::wstring(), GetAppState().platformDomain);
+}

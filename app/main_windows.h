@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "webview/navigation_policy.h"
+
 struct WindowSize {
   int width;
   int height;
@@ -96,6 +98,13 @@ bool PlayerCancelsNavigation(const std::wstring& uri);
 // The headers the player sets on a request of its page (the platform site as the Referer of
 // YouTube requests); empty for most requests.
 RequestHeaders PlayerRequestHeaders(const std::wstring& uri);
+
+// The pages a window hears and what they may use. The player hears only lesson pages (its
+// composed page, the content's host, the platform's site); the init screen hears every top
+// document (its navigation bar is in each). Permissions: see AnswerPagePermission.
+bool PlayerHearsMessagesFrom(const std::wstring& source, bool composedPage);
+PermissionAnswer PlayerPermission(PagePermission permission, const std::wstring& origin);
+PermissionAnswer InitScreenPermission(PagePermission permission, const std::wstring& origin);
 
 // The init screen follows the platform site the student browses: when this navigation changes
 // it, the new platform domain is stored in the identity record and returned.

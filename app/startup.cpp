@@ -10,6 +10,7 @@
 #include "config/config.h"
 #include "text/decimal_number.h"
 #include "text/text.h"
+#include "text/web_address.h"
 
 namespace {
 
@@ -46,12 +47,26 @@ MessageBoxRequest OptionalUpdate() {
       L"Corvel - Update Available", MessageIcon::Information, MessageButtons::YesNo};
 }
 
-// The address the update prompt opens. The link comes from a server answer and goes to the
-// shell's "open" verb, which would just as well start a local or network program ("file:",
-// "\\host\share\x.exe") or any registered protocol handler; so only an HTTPS address is
-// taken, anything else opens the built-in download address.
+// The address the update prompt opens. The link comes from a server answer (the platform of a
+// link among them) and goes to the shell's "open" verb, which would just as well start a local
+// or network program ("file:", "\\host\share\x.exe") or any registered protocol handler, and
+// the prompt asks the student to run what it downloads. So only an HTTPS address on the
+// download hosts (the built-in download address's own, or a configured one) is taken; anything
+// else opens the built-in download address.
 std::wstring UpdateLinkToOpen(const std::wstring& link) {
-  return ToLowerCopy(link.substr(0, 8)) == L"https://" ? link : config::FallbackDownloadUrl();
+  const std::wstring fallback = config::FallbackDownloadUrl();
+  const std::optional<WebAddress> address = ParseWebAddress(link);
+  if (!address || address->scheme != L"https" || address->hasUserInfo ||
+      ToLowerCopy(link.substr(0, 8)) != L"https://")
+    return fallback;
+  std::vector<std::wstring> hosts = config::DownloadHosts();
+  if (const std::optional<WebAddress> own = ParseWebAddress(fallback))
+    hosts.push_back(own->host);
+  for (const std::wstring& host : hosts) {
+    if (CanonicalHost(host) == address->host)
+      return link;
+  }
+  return fallback;
 }
 
 // The platform the shutdown hook works with, and the thread it counts as the main one; set

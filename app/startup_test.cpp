@@ -293,10 +293,10 @@ TEST_F(StartupTest, UpdatePromptsOpenTheLinkOrTheFallback) {
   };
   const std::wstring fallback = config::FallbackDownloadUrl();
   const Case cases[] = {
-      {{true, true, L"https://dl.example/new.exe"},
+      {{true, true, L"https://downloads.corvel.test/new.exe"},
        MessageAnswer::Ok,
        true,
-       {L"https://dl.example/new.exe"},
+       {L"https://downloads.corvel.test/new.exe"},
        L"Corvel - Update Required"},
       {{true, true, L""},
        MessageAnswer::Cancel,
@@ -323,15 +323,16 @@ TEST_F(StartupTest, UpdatePromptsOpenTheLinkOrTheFallback) {
   // The second check, against the link's platform, prompts the same way.
   FakePlatform g;
   g.selected = L"corvel:x";
-  g.updates = {UpdateInfo{}, UpdateInfo{true, false, L"https://school.example/dl"}};
+  g.updates = {UpdateInfo{}, UpdateInfo{true, false, L"https://downloads.corvel.test/dl"}};
   g.answers = {MessageAnswer::Yes};
   EXPECT_EQ(RunStartup(g, L"corvel:x"), 0);
-  EXPECT_EQ(g.opened, std::vector<std::wstring>{L"https://school.example/dl"});
+  EXPECT_EQ(g.opened, std::vector<std::wstring>{L"https://downloads.corvel.test/dl"});
   EXPECT_EQ(g.calls.back(), "message");  // no player window
 }
 
-TEST_F(StartupTest, OnlyAnHttpsUpdateLinkIsOpenedAnythingElseOpensTheFallback) {
+TEST_F(StartupTest, OnlyAnHttpsLinkOnTheDownloadHostsIsOpenedAnythingElseOpensTheFallback) {
   const std::wstring fallback = config::FallbackDownloadUrl();
+  const std::wstring sameHost = fallback.substr(0, fallback.rfind(L'/')) + L"/next.exe";
   struct Case {
     std::wstring link, opened;
   };
@@ -345,8 +346,13 @@ TEST_F(StartupTest, OnlyAnHttpsUpdateLinkIsOpenedAnythingElseOpensTheFallback) {
       {L" https://dl.example/new.exe", fallback},  // must begin with the scheme
       {L"https:/dl.example/new.exe", fallback},
       {L"https:", fallback},
-      {L"HTTPS://DL.Example/New.exe", L"HTTPS://DL.Example/New.exe"},  // any letter case, opened as sent
-      {L"hTtPs://dl.example/new.exe", L"hTtPs://dl.example/new.exe"},
+      {L"https://attacker.example/corvel-setup.exe", fallback},  // only the download hosts
+      {L"https://downloads.corvel.test.attacker.example/x.exe", fallback},
+      {L"https://downloads.corvel.test@attacker.example/x.exe", fallback},
+      {L"https://x@downloads.corvel.test/x.exe", fallback},
+      {L"HTTPS://Downloads.Corvel.Test/New.exe", L"HTTPS://Downloads.Corvel.Test/New.exe"},  // opened as sent
+      {L"hTtPs://downloads.corvel.test/new.exe", L"hTtPs://downloads.corvel.test/new.exe"},
+      {sameHost, sameHost},  // the built-in download address's own host
   };
   for (const Case& c : cases) {
     // The mandatory prompt at start-up, the optional one after the link: both open the same.

@@ -156,11 +156,13 @@ bool AcceptPinnedCertificate(const std::wstring& host, const std::vector<std::st
 // starts on a thread of its own (it waits a moment, then ends the process).
 bool PassesPinGate(const std::wstring& uri) {
   CallbackScope scope;
-  const std::optional<std::wstring> host = PinGateHost(uri);
-  if (!host) {
+  const std::optional<PinGateTarget> target = PinGateTargetOf(uri);
+  if (!target) {
     return true;
   }
-  const WebGateAnswer answer = PassWebHostGate(*host);
+  // An HTTPS address whose host cannot be read for certain is not loaded at all.
+  const WebGateAnswer answer =
+      target->host.empty() ? WebGateAnswer::kRefuse : PassWebHostGate(target->host, target->port);
   if (answer == WebGateAnswer::kAllow) {
     return true;
   }
@@ -168,7 +170,7 @@ bool PassesPinGate(const std::wstring& uri) {
   if (answer == WebGateAnswer::kRefuseAndWarn) {
     // One warning per refused host: later requests to it are blocked without another.
     try {
-      std::thread(ShowWebPinFailureNotice, *host).detach();
+      std::thread(ShowWebPinFailureNotice, target->host).detach();
     } catch (...) {
       // Without a thread there is no notice; the request stays blocked.
     }
@@ -349,10 +351,27 @@ bool CreatePlayerWindow(QWidget* window) {
   AddView(window, host.view());
 
   host.onWebMessage = PlayerMessage;
+  host.acceptsMessagesFrom = [](const std::wstring& source, bool composedPage) {
+    const bool heard = PlayerHearsMessagesFrom(source, composedPage);
+    if (!heard) {
+      TestEvent("web-message ignored from " + Narrow(source).substr(0, 200));
+    }
+    return heard;
+  };
+  host.answerPermission = [](PagePermission permission, const std::wstring& origin) {
+    const PermissionAnswer answer = PlayerPermission(permission, origin);
+    TestEvent(std::string("permission ") +
+              (answer == PermissionAnswer::kAllow  ? "granted "
+               : answer == PermissionAnswer::kDeny ? "denied "
+                                                   : "default ") +
+              Narrow(origin).substr(0, 200));
+    return answer;
+  };
   host.onWebResourceRequested = [](const std::wstring& uri, QWebEngineUrlRequestInfo& request) {
     for (const auto& [name, value] : PlayerRequestHeaders(uri)) {
       request.setHttpHeader(QByteArray::fromStdString(Narrow(name)),
                             QByteArray::fromStdString(Narrow(value)));
+      TestEvent("request header " + Narrow(name) + " " + Narrow(value) + " " + Narrow(uri).substr(0, 200));
     }
   };
   host.onNavigationStarting = [](const std::wstring& uri, bool& cancel) {
@@ -376,6 +395,7 @@ bool CreateInitScreen() {
   InstallCommonHooks(host);
   AddView(window, host.view());
 
+  host.answerPermission = InitScreenPermission;
   QPointer<QWidget> guard(window);
   host.onWebMessage = [guard](const std::wstring& message) {
     if (guard) {

@@ -298,6 +298,8 @@ void InstallPlayerCallbacks(WebViewHost* host) {
     const PlayerWindowState& state = GetPlayerWindowState();
     ApplyAndRecord(*host, PlayerPageMessageAction(state, state.window != nullptr, message));
   };
+  host->acceptsMessagesFrom = PlayerHearsMessagesFrom;
+  host->answerPermission = PlayerPermission;
   host->onWebResourceRequested = [](const std::wstring& uri,
                                     ICoreWebView2WebResourceRequestedEventArgs* args) {
     for (const auto& [name, value] : PlayerRequestHeaders(uri))
@@ -346,6 +348,7 @@ void InstallInitCallbacks(WebViewHost* host, HWND window) {
     if (action != InitScreenAction::kNone && ApplyInitAction(*host, window, action))
       RecordInitAction(state, action);
   };
+  host->answerPermission = InitScreenPermission;
   host->onNavigationStarting = [](const std::wstring& uri, bool&) { FollowPlatformSite(uri); };
   host->onNavigationCompleted = [window](bool, COREWEBVIEW2_WEB_ERROR_STATUS) {
     DestroySplash();

@@ -62,6 +62,8 @@ SCHEMA = {
     "youtube_embed_prefix": ("YouTubeEmbedPrefix", WIDE, https_url),
     "zoom_domain": ("ZoomDomain", WIDE, nonempty),
     "fallback_download_url": ("FallbackDownloadUrl", WIDE, https_url),
+    "download_hosts": ("DownloadHosts", WIDE_LIST, lambda v: all(h == h.lower() and "/" not in h for h in v)
+                       or "must be lower-case host names"),
     "runtime_installer_url": ("RuntimeInstallerUrl", WIDE, https_url),
 }
 SPECIAL = {"link_key_hex", "diagnostic_key", "builtin_pins", "known_inspectors"}

@@ -97,6 +97,8 @@ std::wstring ZoomDomain();          // "zoom.us"
 
 // Downloads.
 std::wstring FallbackDownloadUrl();
+// Hosts, besides the fallback address's own, whose https addresses an update prompt may open.
+std::vector<std::wstring> DownloadHosts();
 std::wstring RuntimeInstallerUrl();
 
 }  // namespace config

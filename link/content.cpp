@@ -1,8 +1,11 @@
 #include "link/content.h"
 
+#include <optional>
+
 #include "base/app_state.h"
 #include "config/config.h"
 #include "text/text.h"
+#include "text/web_address.h"
 
 namespace {
 
@@ -26,15 +29,28 @@ std::wstring EncodedOrigin() {
 
 }  // namespace
 
+namespace {
+
+// The host of an http(s) address, or of the http(s) origin inside a "blob:" address.
+std::optional<std::wstring> WebHost(const std::wstring& address) {
+  const bool blob = ToLowerCopy(address.substr(0, 5)) == L"blob:";
+  const std::optional<WebAddress> parsed = ParseWebAddress(blob ? address.substr(5) : address);
+  if (!parsed)
+    return std::nullopt;
+  return parsed->host;
+}
+
+}  // namespace
+
 bool IsYouTubeUrl(const std::wstring& address) {
-  const std::wstring lower = ToLowerCopy(address);
-  return Contains(lower, config::YouTubeDomain()) || Contains(lower, config::YouTubeShortDomain());
+  const std::optional<std::wstring> host = WebHost(address);
+  return host && (HostIsOrIsUnder(*host, config::YouTubeDomain()) ||
+                  HostIsOrIsUnder(*host, config::YouTubeShortDomain()));
 }
 
 bool IsZoomUrl(const std::wstring& address) {
-  const std::wstring lower = ToLowerCopy(address);
-  const std::wstring zoom = config::ZoomDomain();
-  return Contains(lower, L"." + zoom) || Contains(lower, L"//" + zoom);
+  const std::optional<std::wstring> host = WebHost(address);
+  return host && HostIsOrIsUnder(*host, config::ZoomDomain());
 }
 
 std::wstring NormalizeYouTubeUrl(const std::wstring& address) {

@@ -16,7 +16,9 @@ struct ContentData {
   std::vector<std::string> extras;  // never filled, never read
 };
 
-// Plain substring tests on a lower-cased copy (query included).
+// Whether an address is on YouTube's hosts (its main or short-link domain, or a subdomain) or on
+// Zoom's. The host is the one the browser engine reads (text/web_address.h): a domain that only
+// appears in a path, a query or user-info does not count.
 bool IsYouTubeUrl(const std::wstring& address);
 bool IsZoomUrl(const std::wstring& address);
 

@@ -54,13 +54,12 @@ std::string DecryptEnvelope(const std::string& envelope, const std::string& key)
     tag = document["mac"].get<std::string>();
 
   // The platform's server tags the base64 texts as they stand in the document, not the bytes
-  // they decode to. An envelope without a tag (or with an empty one) is accepted unchecked.
-  if (!tag.empty()) {
-    const std::string digestHex = HexEncode(HmacSha256(key, ivText + valueText));
-    if (!TagMatches(digestHex, tag)) {
-      throw std::runtime_error("MAC verification failed \xE2\x80\x94 data may be tampered");
-    }
-  }
+  // they decode to. Every envelope must carry the tag: without it anyone who has seen one link
+  // could flip bits of its IV (CBC, known plaintext) and make the platform domain read as a
+  // server of their own, which would then receive the token and X-Secret.
+  const std::string digestHex = HexEncode(HmacSha256(key, ivText + valueText));
+  if (tag.empty() || !TagMatches(digestHex, tag))
+    throw std::runtime_error("MAC verification failed \xE2\x80\x94 data may be tampered");
 
   const std::vector<unsigned char> iv = Base64Decode(ivText);
   const std::vector<unsigned char> ciphertext = Base64Decode(valueText);

@@ -1,6 +1,7 @@
 // The encrypted envelope of a launch-link field: base64 of a JSON object with "iv" and "value"
-// (base64 of an AES-256-CBC ciphertext with PKCS#7 padding) and an optional "mac" (hex of
-// HMAC-SHA256 over the "iv" text followed by the "value" text).
+// (base64 of an AES-256-CBC ciphertext with PKCS#7 padding) and "mac" (hex of HMAC-SHA256 over
+// the "iv" text followed by the "value" text). An envelope without the tag, or with an empty
+// one, fails like one with a wrong tag.
 //
 // Every failure is thrown as std::runtime_error (or the JSON library's type error) whose
 // message is one of the fixed texts below; no handle survives a call. Stateless, reentrant.

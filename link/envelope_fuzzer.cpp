@@ -84,9 +84,11 @@ void FuzzedDocument(FuzzedDataProvider& provider) {
   const std::string json = document.dump();
   std::string plaintext, failure;
   const bool ok = TryDecrypt(Base64Encode(json), Key(), plaintext, failure);
-  // A correct tag, or none at all, never fails the integrity check.
-  if (!ok && (correctTag || !withTag || tag.empty()))
+  // A correct tag never fails the integrity check; no tag, or an empty one, always does.
+  if (!ok && correctTag && withTag)
     Check(failure != kMacFailure);
+  if (!withTag || tag.empty())
+    Check(!ok && failure == kMacFailure);
   // With a wrong non-empty tag the envelope never decrypts.
   if (withTag && !tag.empty()) {
     std::string lowered = tag;
@@ -97,7 +99,7 @@ void FuzzedDocument(FuzzedDataProvider& provider) {
   }
 }
 
-// Whatever goes in comes out, for every key length AES takes, with and without a tag.
+// Whatever goes in comes out, for every key length AES takes; without its tag nothing does.
 void RoundTrip(FuzzedDataProvider& provider) {
   static const std::size_t kKeySizes[] = {16, 24, 32};
   const std::string key = Key().substr(0, kKeySizes[provider.ConsumeIntegralInRange<int>(0, 2)]);
@@ -106,7 +108,9 @@ void RoundTrip(FuzzedDataProvider& provider) {
   iv.resize(16, 0);
   const std::string plaintext = provider.ConsumeRemainingBytesAsString();
   const std::string envelope = EncryptEnvelopeWithIv(plaintext, key, iv, withMac);
-  Check(DecryptEnvelope(envelope, key) == plaintext);
+  std::string decrypted, failure;
+  const bool ok = TryDecrypt(envelope, key, decrypted, failure);
+  Check(withMac ? ok && decrypted == plaintext : !ok && failure == kMacFailure);
 }
 
 }  // namespace

@@ -73,6 +73,10 @@ std::string Wrap(const std::string& json) {
 std::string Seal(const std::string& iv, const std::string& value, const std::string& macMember) {
   return Wrap("{\"iv\":\"" + iv + "\",\"value\":\"" + value + "\"" + macMember + "}");
 }
+// An envelope with the right tag for `key`, whatever its members hold.
+std::string SealTagged(const std::string& iv, const std::string& value, const std::string& key = kKey) {
+  return Seal(iv, value, ",\"mac\":\"" + HexEncode(HmacSha256(key, iv + value)) + "\"");
+}
 
 // The message DecryptEnvelope fails with, or "" when it succeeds.
 std::string FailureOf(const std::string& envelope, const std::string& key = kKey) {
@@ -158,11 +162,9 @@ TEST(EnvelopeTest, RoundTripsEveryLengthAndByte) {
                                     allBytes,
                                     std::string(5000, 'z')};
   for (const std::string& plain : plaintexts) {
-    for (bool withMac : {true, false}) {
-      const std::string envelope = EncryptEnvelope(plain, kKey, withMac);
-      EXPECT_EQ(Open(envelope).mac.empty(), !withMac);
-      EXPECT_EQ(DecryptEnvelope(envelope, kKey), plain) << plain.size() << " " << withMac;
-    }
+    EXPECT_EQ(DecryptEnvelope(EncryptEnvelope(plain, kKey), kKey), plain) << plain.size();
+    // Without its tag the same envelope is refused.
+    EXPECT_EQ(FailureOf(EncryptEnvelope(plain, kKey, false)), kMacFailure) << plain.size();
   }
   // AES-128 and AES-192 keys work as well; the key length picks the variant.
   for (int size : {16, 24})
@@ -175,7 +177,7 @@ TEST(EnvelopeTest, RoundTripsEveryLengthAndByte) {
 TEST(EnvelopeTest, OneBlockOfPaddingIsAnEmptyPlaintext) {
   const Members m = Open(EncryptEnvelopeWithIv("", kKey, kIv, false));
   EXPECT_EQ(Base64Decode(m.value).size(), 16u);
-  EXPECT_EQ(DecryptEnvelope(Seal(m.iv, m.value, ""), kKey), "");
+  EXPECT_EQ(DecryptEnvelope(SealTagged(m.iv, m.value), kKey), "");
 }
 
 TEST(EnvelopeTest, MalformedDocumentsFailWithTheirMessages) {
@@ -214,7 +216,7 @@ TEST(EnvelopeTest, MalformedDocumentsFailWithTheirMessages) {
     EXPECT_EQ(FailureOf(c.envelope), c.message) << Str(Base64Decode(c.envelope));
 }
 
-TEST(EnvelopeTest, TagIsCheckedOverTheTextsIgnoringCaseAndOnlyWhenPresent) {
+TEST(EnvelopeTest, TagIsRequiredAndCheckedOverTheTextsIgnoringCase) {
   const Members m = Open(EncryptEnvelopeWithIv("lesson-7731", kKey, kIv));
   std::string upper = m.mac;
   for (char& c : upper)
@@ -238,8 +240,10 @@ TEST(EnvelopeTest, TagIsCheckedOverTheTextsIgnoringCaseAndOnlyWhenPresent) {
       {Seal(m.iv, m.value, ",\"mac\":\"" + m.mac + "\""), "", "as written"},
       {Seal(m.iv, m.value, ",\"mac\":\"" + upper + "\""), "", "upper-case tag"},
       {Seal(m.iv, m.value, ",\"mac\":\"" + mixed + "\""), "", "mixed-case tag"},
-      {Seal(m.iv, m.value, ""), "", "no tag"},
-      {Seal(m.iv, m.value, ",\"mac\":\"\""), "", "empty tag"},
+      {Seal(m.iv, m.value, ""), kMacFailure, "no tag"},
+      {Seal(m.iv, m.value, ",\"mac\":\"\""), kMacFailure, "empty tag"},
+      {Seal(m.iv, m.value, ",\"mac\":null"), "[json.exception.type_error.302] type must be string, but is null",
+       "null tag"},
       {Seal(m.iv, m.value, ",\"mac\":\"" + m.mac + "\",\"tag\":\"\",\"extra\":{\"a\":[1,2]}"), "",
        "extra members"},
       {Wrap("{\"value\":\"" + m.value + "\",\"mac\":\"" + m.mac + "\",\"iv\":\"" + m.iv + "\"}"), "",
@@ -297,25 +301,25 @@ TEST(EnvelopeTest, CipherFailuresNameTheStepThatRefused) {
     std::string envelope, key, failure;
     const char* what;
   };
+  // Each envelope carries the right tag for the key it is opened with, so the cipher is reached.
   const Case cases[] = {
-      {Seal(ivText, Base64Encode(ciphertext), ""), wrongKey, "BCryptDecrypt failed", "wrong key, no tag"},
-      {Seal(ivText, Base64Encode(badPadding), ""), kKey, "BCryptDecrypt failed", "corrupt padding"},
-      {Seal(Base64Encode(Range(0, 15)), Base64Encode(ciphertext), ""), kKey,
+      {SealTagged(ivText, Base64Encode(ciphertext), wrongKey), wrongKey, "BCryptDecrypt failed", "wrong key"},
+      {SealTagged(ivText, Base64Encode(badPadding)), kKey, "BCryptDecrypt failed", "corrupt padding"},
+      {SealTagged(Base64Encode(Range(0, 15)), Base64Encode(ciphertext)), kKey,
        "BCryptDecrypt (size query) failed", "15-byte IV"},
-      {Seal(Base64Encode(Range(0, 17)), Base64Encode(ciphertext), ""), kKey,
+      {SealTagged(Base64Encode(Range(0, 17)), Base64Encode(ciphertext)), kKey,
        "BCryptDecrypt (size query) failed", "17-byte IV"},
-      {Seal("", Base64Encode(ciphertext), ""), kKey, "BCryptDecrypt (size query) failed", "empty IV"},
-      {Seal(ivText, Base64Encode(Range(0, 17)), ""), kKey, "BCryptDecrypt (size query) failed",
+      {SealTagged("", Base64Encode(ciphertext)), kKey, "BCryptDecrypt (size query) failed", "empty IV"},
+      {SealTagged(ivText, Base64Encode(Range(0, 17))), kKey, "BCryptDecrypt (size query) failed",
        "17-byte ciphertext"},
-      {Seal(ivText, Base64Encode(Range(0, 15)), ""), kKey, "BCryptDecrypt (size query) failed",
+      {SealTagged(ivText, Base64Encode(Range(0, 15))), kKey, "BCryptDecrypt (size query) failed",
        "15-byte ciphertext"},
-      {Seal(ivText, Base64Encode(ciphertext), ""), kKey.substr(0, 31), "BCryptGenerateSymmetricKey failed",
-       "31-byte key"},
-      {Seal(ivText, Base64Encode(ciphertext), ""), kKey + "!", "BCryptGenerateSymmetricKey failed",
+      {SealTagged(ivText, Base64Encode(ciphertext), kKey.substr(0, 31)), kKey.substr(0, 31),
+       "BCryptGenerateSymmetricKey failed", "31-byte key"},
+      {SealTagged(ivText, Base64Encode(ciphertext), kKey + "!"), kKey + "!", "BCryptGenerateSymmetricKey failed",
        "33-byte key"},
-      {Seal(ivText, Base64Encode(ciphertext), ""), "", "BCryptGenerateSymmetricKey failed", "empty key"},
       // The key is looked at before the IV.
-      {Seal(Base64Encode(Range(0, 15)), Base64Encode(ciphertext), ""), kKey.substr(0, 31),
+      {SealTagged(Base64Encode(Range(0, 15)), Base64Encode(ciphertext), kKey.substr(0, 31)), kKey.substr(0, 31),
        "BCryptGenerateSymmetricKey failed", "31-byte key and 15-byte IV"},
   };
   for (const Case& c : cases)

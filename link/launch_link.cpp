@@ -8,6 +8,7 @@
 #include "config/config.h"
 #include "link/envelope.h"
 #include "text/text.h"
+#include "text/web_address.h"
 
 namespace {
 
@@ -111,8 +112,50 @@ bool IsDirectLink(const std::wstring& contentLinkId) {
   return contentLinkId.rfind(L"http://", 0) == 0 || contentLinkId.rfind(L"https://", 0) == 0;
 }
 
-// Fills the content fields from the server's answer. The page-script fetch never fails the parse.
-void ApplyContentData(const ContentData& data, const ContentSource& source) {
+bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& lowerPrefix) {
+  return ToLowerCopy(text.substr(0, lowerPrefix.size())) == lowerPrefix;
+}
+
+// The platform domain of a link is a host with an optional port, with or without "https://"
+// before it (its trailing "/" and "\" already removed). Anything else (another scheme, user-info,
+// a path, spaces, control characters) did not come from the platform: the player would send the
+// token and X-Secret wherever it points.
+bool IsPlatformDomain(const std::wstring& domain) {
+  std::wstring host = domain;
+  if (StartsWithIgnoringCase(host, L"https://"))
+    host.erase(0, 8);
+  if (host.empty() || host.back() == L':')
+    return false;
+  for (wchar_t c : host) {
+    const bool allowed = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
+                         c == L'.' || c == L'-' || c == L'_' || c == L':' || c == L'[' || c == L']';
+    if (!allowed)
+      return false;
+  }
+  const std::optional<WebAddress> address = ParseWebAddress(L"https://" + host);
+  return address && address->rest.empty();
+}
+
+// What the player shows or embeds must be a web page: "http://" or "https://" with a host the
+// browser engine reads as the player does, and nothing a browser would strip or re-read
+// (spaces, control characters). A "javascript:" address would run in the player's own page; a
+// "file:" one would show the student's files.
+bool IsContentAddress(const std::wstring& address) {
+  if (!StartsWithIgnoringCase(address, L"https://") && !StartsWithIgnoringCase(address, L"http://"))
+    return false;
+  for (wchar_t c : address) {
+    if (static_cast<std::uint32_t>(c) <= 0x20 || c == 0x7F)
+      return false;
+  }
+  return ParseWebAddress(address).has_value();
+}
+
+// Fills the content fields from the server's answer. False, with errorCode set, when the answer
+// names no web address to show. The page-script fetch never fails the parse.
+bool ApplyContentData(const ContentData& data,
+                      const ContentSource& source,
+                      std::string& errorCode,
+                      const LinkParseOptions& options) {
   AppState& state = GetAppState();
   if (data.type == "video" || data.type == "zoom" || data.type == "zoom_url" ||
       IsZoomUrl(Utf8ToUtf16(data.url))) {
@@ -124,12 +167,20 @@ void ApplyContentData(const ContentData& data, const ContentSource& source) {
   state.scriptId = data.scriptId;
 
   const std::wstring videoUrl = Utf8ToUtf16(data.videoUrl);
-  if (!IsYouTubeUrl(videoUrl)) {
+  const bool youtube = IsYouTubeUrl(videoUrl);
+  if (youtube) {
+    state.contentUrl = NormalizeYouTubeUrl(videoUrl);
+    state.contentKind = L"url_direct";
+  } else {
     state.contentUrl = Utf8ToUtf16(data.url);
-    return;
   }
-  state.contentUrl = NormalizeYouTubeUrl(videoUrl);
-  state.contentKind = L"url_direct";
+  if (!IsContentAddress(state.contentUrl)) {
+    errorCode = kInvalidContentAddress;
+    Trace(options, "ParseSchemeArgs failed: the content address is not a web address");
+    return false;
+  }
+  if (!youtube)
+    return true;
   try {
     const std::wstring address = WidenAscii(config::PageScriptUrlPrefix()) + std::to_wstring(data.scriptId);
     if (source.fetchPageScript) {
@@ -140,6 +191,7 @@ void ApplyContentData(const ContentData& data, const ContentSource& source) {
   } catch (...) {
     // The page script is an extra: without it the content still plays.
   }
+  return true;
 }
 
 }  // namespace
@@ -165,10 +217,21 @@ bool ParseSchemeArgs(const std::wstring& payload,
     AppState& state = GetAppState();
     std::string domain = fields.domain;
     TrimTrailingSlashes(domain);
-    state.platformDomain = Utf8ToUtf16(domain);
+    const std::wstring platformDomain = Utf8ToUtf16(domain);
+    if (!IsPlatformDomain(platformDomain)) {
+      errorCode = kInvalidPlatformDomain;
+      Trace(options, "ParseSchemeArgs failed: the platform domain is not a host");
+      return false;
+    }
+    state.platformDomain = platformDomain;
 
     const std::wstring contentLinkId = Utf8ToUtf16(fields.contentLinkId);
     if (IsDirectLink(contentLinkId)) {
+      if (!IsContentAddress(contentLinkId)) {
+        errorCode = kInvalidContentAddress;
+        Trace(options, "ParseSchemeArgs failed: the content address is not a web address");
+        return false;
+      }
       state.contentUrl = contentLinkId;
       state.contentKind = L"url_direct";
       state.watermarkText.clear();
@@ -185,7 +248,8 @@ bool ParseSchemeArgs(const std::wstring& payload,
         Trace(options, "ParseSchemeArgs failed: GetContentData returned empty value");
         return false;
       }
-      ApplyContentData(*data, source);
+      if (!ApplyContentData(*data, source, errorCode, options))
+        return false;
     }
     Trace(options, "ParseSchemeArgs succeeded");
     return true;

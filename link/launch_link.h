@@ -45,10 +45,17 @@ struct LinkFields {
 bool DecodeLaunchLink(const std::wstring& payload, LinkFields& fields, std::string& errorCode,
                       const LinkParseOptions& options = {});
 
+// Error codes of a link that decrypted but cannot be used: its platform domain is not a host
+// (with an optional port and "https://"), or the address to show (the content link id, or the
+// server's answer) is not an http(s) address. Both are found before any request leaves.
+inline constexpr char kInvalidPlatformDomain[] = "invalid_platform_domain";
+inline constexpr char kInvalidContentAddress[] = "invalid_content_address";
+
 // True when the content fields of GetAppState() are ready for the player window. On false,
 // errorCode holds one of "unknown_error", "split_failed_parts_<n>",
-// "decrypt_failed_empty_strings", "server:<text>", "api_content_data_failed",
-// "exception_<message>" or "unknown_exception". The link key is wiped on every path.
+// "decrypt_failed_empty_strings", kInvalidPlatformDomain, kInvalidContentAddress,
+// "server:<text>", "api_content_data_failed", "exception_<message>" or "unknown_exception".
+// The link key is wiped on every path.
 bool ParseSchemeArgs(const std::wstring& payload, std::string& errorCode, const ContentSource& source,
                      const LinkParseOptions& options = {});
 

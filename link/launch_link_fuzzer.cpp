@@ -3,7 +3,9 @@
 //    come from the fuzz data;
 //  - three fuzzed fields sealed into a link (in the shapes browsers hand over: prefix case,
 //    slashes, percent-encoding, spaces for "+", extra parts): DecodeLaunchLink must give the
-//    fields back, and ParseSchemeArgs must fill the content fields by the link rules.
+//    fields back (or, without tags, refuse them all), and ParseSchemeArgs must fill the content
+//    fields by the link rules. A platform domain that is not a host is refused before the server
+//    is asked; what a successful parse leaves to show is always a web address.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -19,6 +21,7 @@
 #include "link/envelope_writer.h"
 #include "link/launch_link.h"
 #include "text/text.h"
+#include "text/web_address.h"
 
 namespace {
 
@@ -103,6 +106,22 @@ void ResetState() {
   state.pageScript = kUntouchedScript;
 }
 
+// What a successful parse leaves: a platform domain that is a host (and port), and a web address
+// to show, with nothing a browser would strip or re-read.
+void CheckShowable(const AppState& state) {
+  std::wstring domain = state.platformDomain;
+  if (ToLowerCopy(domain.substr(0, 8)) == L"https://")
+    domain.erase(0, 8);
+  const std::optional<WebAddress> site = ParseWebAddress(L"https://" + domain);
+  Check(site && site->rest.empty() && !site->hasUserInfo &&
+        domain.find_first_of(L"/\\?#@ ") == std::wstring::npos);
+  const std::wstring lower = ToLowerCopy(state.contentUrl);
+  Check(lower.rfind(L"https://", 0) == 0 || lower.rfind(L"http://", 0) == 0);
+  Check(ParseWebAddress(state.contentUrl).has_value());
+  for (wchar_t c : state.contentUrl)
+    Check(static_cast<std::uint32_t>(c) > 0x20 && c != 0x7F);
+}
+
 void AnyPayload(FuzzedDataProvider& provider) {
   FakeServer server = FakeServer::From(provider);
   ResetState();
@@ -112,6 +131,10 @@ void AnyPayload(FuzzedDataProvider& provider) {
   // A failure always names its cause.
   if (!ok)
     Check(!errorCode.empty() && errorCode != "unknown_error");
+  if (errorCode == kInvalidPlatformDomain)
+    Check(!server.asked);
+  if (ok)
+    CheckShowable(GetAppState());
 }
 
 // Seals three fields into a link and checks both halves of the parse.
@@ -164,6 +187,10 @@ void SealedLink(FuzzedDataProvider& provider) {
   LinkFields decoded;
   std::string errorCode;
   const bool decodedOk = DecodeLaunchLink(payload, decoded, errorCode);
+  if (!withMac) {
+    Check(!decodedOk && errorCode == "exception_MAC verification failed \xE2\x80\x94 data may be tampered");
+    return;
+  }
   Check(decodedOk == allPresent);
   if (!allPresent) {
     Check(errorCode == "decrypt_failed_empty_strings");
@@ -179,7 +206,18 @@ void SealedLink(FuzzedDataProvider& provider) {
   std::string domain = fields[2];
   while (!domain.empty() && (domain.back() == '/' || domain.back() == '\\'))
     domain.pop_back();
+  if (errorCode == kInvalidPlatformDomain) {
+    Check(!parsed && !server.asked);
+    Check(domain != "https://platform.example" && domain != "platform.example");
+    return;
+  }
   Check(state.platformDomain == Utf8ToUtf16(domain));
+  if (parsed)
+    CheckShowable(state);
+  if (errorCode == kInvalidContentAddress) {
+    Check(!parsed && !server.scriptAddress);
+    return;
+  }
 
   const std::wstring id = Utf8ToUtf16(fields[1]);
   if (id.rfind(L"http://", 0) == 0 || id.rfind(L"https://", 0) == 0) {

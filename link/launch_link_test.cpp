@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "base/app_state.h"
 #include "config/config.h"
 #include "link/envelope_writer.h"
@@ -147,8 +149,64 @@ TEST_F(LaunchLinkTest, DirectAddressSkipsTheServer) {
   // The same letters in upper case are not an address: the server is asked.
   SetUp();
   platform.answer = ContentData{};
+  platform.answer->url = "https://cdn.example/a";
   ASSERT_TRUE(Parse(Link("t", "HTTPS://cdn.example/a", "school.example")));
   EXPECT_EQ(platform.ids, std::vector<std::string>{"HTTPS://cdn.example/a"});
+}
+
+// A link whose domain envelope was re-made without the key (its IV bits flipped so the domain
+// reads as another server, its tag dropped) is refused before any request, as are platform
+// domains that are not a host and addresses to show that are not web pages.
+TEST_F(LaunchLinkTest, ForgedDomainsAndForeignAddressesAreRefusedBeforeAnyRequest) {
+  const std::string domain = "https://127.0.0.1:47443";
+  const std::string forgedFirstBlock = "http://[::1]:80/";
+  const std::string envelope = Envelope(domain);
+  const std::vector<unsigned char> decoded = Base64Decode(envelope);
+  nlohmann::json document = nlohmann::json::parse(decoded.begin(), decoded.end());
+  std::vector<unsigned char> iv = Base64Decode(document["iv"].get<std::string>());
+  for (std::size_t i = 0; i < 16; ++i)
+    iv[i] ^= static_cast<unsigned char>(domain[i] ^ forgedFirstBlock[i]);
+  document["iv"] = Base64Encode(iv);
+  document.erase("mac");
+  const std::string forged = Base64Encode(document.dump());
+  platform.answer = ContentData{};
+  platform.answer->url = "https://cdn.example/a";
+  EXPECT_FALSE(Parse(L"corvel:" + WidenAscii(Envelope("t") + ":" + Envelope("lesson") + ":" + forged)));
+  EXPECT_EQ(error, "exception_MAC verification failed \xe2\x80\x94 data may be tampered");
+
+  for (const char* badDomain :
+       {"http://[::1]:80", "file://school.example", "user@school.example", "school.example/path",
+        "school.example?x", "school example", "school.example:", "school.example:99999", "https://",
+        "javascript:alert(1)", "school.example\t"}) {
+    SetUp();
+    EXPECT_FALSE(Parse(Link("t", "lesson", badDomain))) << badDomain;
+    EXPECT_EQ(error, kInvalidPlatformDomain) << badDomain;
+  }
+  for (const char* goodDomain :
+       {"school.example", "HTTPS://School.example:8443/", "[::1]:47443", "127.0.0.1"}) {
+    SetUp();
+    EXPECT_TRUE(Parse(Link("t", "lesson", goodDomain))) << goodDomain;
+  }
+  const std::vector<std::wstring> asked = platform.domains;
+  EXPECT_EQ(asked.size(), 4u) << "only the good domains were asked";
+
+  for (const char* address : {"javascript:alert(document.cookie)", "file:///etc/passwd", "data:text/html,x",
+                              "https://", "https://x y.example/", "https://cdn.example/a\nb", ""}) {
+    SetUp();
+    platform.answer = ContentData{};
+    platform.answer->type = "iframe";
+    platform.answer->url = address;
+    EXPECT_FALSE(Parse(Link("t", "lesson", "school.example"))) << address;
+    EXPECT_EQ(error, kInvalidContentAddress) << address;
+    // A YouTube address only in the name of another scheme is no embed either.
+    SetUp();
+    platform.answer->videoUrl = std::string("javascript:alert(1)//youtube.com/watch?v=") + address;
+    EXPECT_FALSE(Parse(Link("t", "lesson", "school.example"))) << address;
+    EXPECT_TRUE(platform.pageScriptAddresses.empty());
+  }
+  SetUp();
+  EXPECT_FALSE(Parse(Link("t", "https://x.example/a b", "school.example")));
+  EXPECT_EQ(error, kInvalidContentAddress);
 }
 
 TEST_F(LaunchLinkTest, ServerAnswerDecidesKindAddressAndWatermark) {

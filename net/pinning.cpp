@@ -8,6 +8,7 @@
 
 #include "base/fatal_dialog.h"
 #include "text/text.h"
+#include "text/web_address.h"
 
 namespace {
 
@@ -55,8 +56,29 @@ std::vector<PinEntry> DefaultPins() {
   return {std::move(entry)};
 }
 
+std::wstring NormalizePinHost(const std::wstring& host) {
+  std::wstring name = ToLowerCopy(host);
+  if (name.size() > 1 && name.back() == L'.')
+    name.pop_back();
+  if (name.size() > 2 && name.front() == L'[' && name.back() == L']') {
+    // An IPv4 address written as IPv6 (::ffff:a.b.c.d) reaches the same server.
+    if (const auto bytes = ParseIpv6(name.substr(1, name.size() - 2))) {
+      const auto& b = *bytes;
+      bool mapped = b[10] == 0xFF && b[11] == 0xFF;
+      for (int i = 0; i < 10; ++i)
+        mapped = mapped && b[i] == 0;
+      if (mapped) {
+        return std::to_wstring(b[12]) + L"." + std::to_wstring(b[13]) + L"." + std::to_wstring(b[14]) + L"." +
+               std::to_wstring(b[15]);
+      }
+    }
+  }
+  const std::optional<std::wstring> canonical = CanonicalHost(name);
+  return canonical ? *canonical : name;
+}
+
 std::optional<PinEntry> LookupPinsIn(const std::vector<PinEntry>& entries, const std::wstring& host) {
-  const std::wstring lowerHost = ToLowerCopy(host);
+  const std::wstring lowerHost = NormalizePinHost(host);
   const PinEntry* best = nullptr;
   std::size_t bestLength = 0;
   for (const PinEntry& entry : entries) {
@@ -71,6 +93,36 @@ std::optional<PinEntry> LookupPinsIn(const std::vector<PinEntry>& entries, const
   if (best == nullptr)
     return std::nullopt;
   return *best;
+}
+
+bool CertificateNamesHost(const CertificateNames& names, const std::wstring& host) {
+  const std::wstring name = NormalizePinHost(host);
+  if (name.empty())
+    return false;
+  if (IsIpAddressHost(name)) {
+    std::vector<std::uint8_t> address;
+    if (name.front() == L'[') {
+      const auto bytes = ParseIpv6(name.substr(1, name.size() - 2));
+      if (!bytes)
+        return false;
+      address.assign(bytes->begin(), bytes->end());
+    } else {
+      for (const std::wstring& part : SplitString(name, L'.'))
+        address.push_back(static_cast<std::uint8_t>(std::stoi(part)));
+    }
+    return std::find(names.ipAddresses.begin(), names.ipAddresses.end(), address) != names.ipAddresses.end();
+  }
+  const auto matches = [&name](const std::wstring& pattern) {
+    const std::wstring lower = NormalizePinHost(pattern);
+    if (lower.size() > 2 && lower.compare(0, 2, L"*.") == 0) {
+      const size_t dot = name.find(L'.');
+      return dot != std::wstring::npos && dot > 0 && name.substr(dot) == lower.substr(1);
+    }
+    return !lower.empty() && lower == name;
+  };
+  if (std::any_of(names.dnsNames.begin(), names.dnsNames.end(), matches))
+    return true;
+  return !names.hasAltNames && matches(names.commonName);
 }
 
 bool IsPinnedHost(const std::wstring& host) {
@@ -183,49 +235,58 @@ void ShowInterceptionNotice(const std::string& code) {
       code);
 }
 
-WebHostGate::WebHostGate(Probe probe, Lookup lookup) : probe_(std::move(probe)), lookup_(std::move(lookup)) {}
+WebHostGate::WebHostGate(Probe probe, Lookup lookup, std::chrono::milliseconds reprobeInterval)
+    : probe_(std::move(probe)), lookup_(std::move(lookup)), reprobeInterval_(reprobeInterval) {}
 
-void WebHostGate::Remember(const std::wstring& host) {
-  std::unique_lock<std::shared_mutex> guard(lock_);
-  verified_.insert(host);
-}
-
-WebGateAnswer WebHostGate::Check(const std::wstring& host) {
+WebGateAnswer WebHostGate::Check(const std::wstring& host, std::uint16_t port) {
+  const std::wstring normalized = NormalizePinHost(host);
+  const std::wstring key = normalized + L":" + std::to_wstring(port);
+  const auto now = std::chrono::steady_clock::now();
   {
     std::shared_lock<std::shared_mutex> guard(lock_);
-    if (verified_.count(host) != 0)
+    if (verified_.count(key) != 0)
       return WebGateAnswer::kAllow;
-    if (refused_.count(host) != 0)
+    if (refused_.count(key) != 0)
       return WebGateAnswer::kRefuse;
+    // A probe that reached nobody a moment ago is not repeated for every request of a page.
+    const auto unreachable = unreachableSince_.find(key);
+    if (unreachable != unreachableSince_.end() && now - unreachable->second < reprobeInterval_)
+      return WebGateAnswer::kAllow;
   }
-  const std::optional<PinEntry> entry = lookup_(host);
+  const std::optional<PinEntry> entry = lookup_(normalized);
   if (!entry || entry->pins.empty()) {
-    Remember(host);
+    std::unique_lock<std::shared_mutex> guard(lock_);
+    verified_.insert(key);
     return WebGateAnswer::kAllow;
   }
-  switch (probe_(host)) {
+  switch (probe_(normalized, port)) {
     case WebProbeResult::kNotOpened:
       return WebGateAnswer::kAllow;
-    case WebProbeResult::kUnreachable:
-    case WebProbeResult::kTrusted:
-      Remember(host);
+    case WebProbeResult::kUnreachable: {
+      // Not remembered as verified: the next request after the interval is probed again, so a
+      // probe that was kept from the server does not open the host for good.
+      std::unique_lock<std::shared_mutex> guard(lock_);
+      unreachableSince_[key] = now;
       return WebGateAnswer::kAllow;
+    }
+    case WebProbeResult::kTrusted: {
+      std::unique_lock<std::shared_mutex> guard(lock_);
+      verified_.insert(key);
+      unreachableSince_.erase(key);
+      return WebGateAnswer::kAllow;
+    }
     case WebProbeResult::kRefused:
       break;
   }
   // Probing a refused host again would block the page's thread once more for nothing, and each
   // refusal would start another warning.
   std::unique_lock<std::shared_mutex> guard(lock_);
-  return refused_.insert(host).second ? WebGateAnswer::kRefuseAndWarn : WebGateAnswer::kRefuse;
+  return refused_.insert(key).second ? WebGateAnswer::kRefuseAndWarn : WebGateAnswer::kRefuse;
 }
 
-WebGateAnswer PassWebHostGate(const std::wstring& host) {
-  static WebHostGate gate([](const std::wstring& h) { return ProbeWebHost(h, 443); }, LookupPins);
-  return gate.Check(host);
-}
-
-bool CheckWebHostPins(const std::wstring& host) {
-  return PassWebHostGate(host) == WebGateAnswer::kAllow;
+WebGateAnswer PassWebHostGate(const std::wstring& host, std::uint16_t port) {
+  static WebHostGate gate(ProbeWebHost, LookupPins);
+  return gate.Check(host, port);
 }
 
 std::string BuildWebPinNoticeCode(const std::wstring& host) {

@@ -17,8 +17,10 @@
 #ifndef CORVEL_NET_PINNING_H_
 #define CORVEL_NET_PINNING_H_
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <shared_mutex>
@@ -50,9 +52,13 @@ std::optional<PinEntry> LookupPins(const std::wstring& host);
 // The built-in list: one scope with its four pins.
 std::vector<PinEntry> DefaultPins();
 
-// The entry for a host, ignoring ASCII letter case: the first entry whose scope equals the host;
-// otherwise the entry with the longest scope that the host ends with after a "." (the earliest
-// of equally long ones); otherwise nothing.
+// A host as the pin store knows it: lower case, one trailing "." removed, IP addresses in their
+// canonical form and an IPv4 address written as IPv6 ("[::ffff:127.0.0.1]") as IPv4.
+std::wstring NormalizePinHost(const std::wstring& host);
+
+// The entry for a host (normalised as above, scopes compared ignoring ASCII letter case): the
+// first entry whose scope equals the host; otherwise the entry with the longest scope that the
+// host ends with after a "." (the earliest of equally long ones); otherwise nothing.
 std::optional<PinEntry> LookupPinsIn(const std::vector<PinEntry>& entries, const std::wstring& host);
 
 // The pin of a DER-encoded X.509 certificate; empty when it cannot be read.
@@ -60,6 +66,20 @@ std::string PinOfDerCertificate(const std::string& der);
 
 // Whether the process-wide store holds pins for the host.
 bool IsPinnedHost(const std::wstring& host);
+
+// The names a server certificate is for: its subject alternative names, and its common name,
+// which counts only when it has no alternative name at all.
+struct CertificateNames {
+  std::vector<std::wstring> dnsNames;
+  std::vector<std::vector<std::uint8_t>> ipAddresses;  // 4 or 16 bytes each
+  std::wstring commonName;
+  bool hasAltNames = false;
+};
+
+// Whether the certificate is for the host: a DNS name equal to it (ignoring case) or a wildcard
+// standing for its whole first label ("*.example.com" covers "a.example.com", not
+// "a.b.example.com" nor "example.com"), or, for an IP address, that address.
+bool CertificateNamesHost(const CertificateNames& names, const std::wstring& host);
 
 // What a connection showed of its server, read by the platform half.
 struct PresentedChain {
@@ -159,9 +179,9 @@ bool IsVendorBinary(const std::wstring& path, const std::wstring& signerFragment
 
 enum class WebProbeResult {
   kNotOpened,    // the probe could not even be set up: let through, ask again next time
-  kUnreachable,  // no response from the host: let through and remember
+  kUnreachable,  // no response from the host: let through, probe again after a pause
   kTrusted,      // the response came with an accepted certificate: let through and remember
-  kRefused,      // the certificate was refused: block, ask again next time
+  kRefused,      // the certificate was refused: block, and keep blocking
 };
 
 // "HEAD /" to host:port with 3-second time-outs and the browser's user agent, then the
@@ -174,31 +194,33 @@ enum class WebGateAnswer {
   kRefuse,         // refused before: block it, the warning is on its way
 };
 
-// The hosts that passed and the hosts that were refused, behind a reader-writer lock. A refused
-// host stays refused for the life of the process: one probe and one warning, however often the
-// page asks for it. The probe runs with no lock held, so two threads may probe the same host at
-// once; only one of them is told to warn.
+// The hosts (with their ports, hosts normalised as for the pin store) that passed and the ones
+// that were refused, behind a reader-writer lock. A refused host stays refused for the life of
+// the process: one probe and one warning, however often the page asks for it. A probe that
+// reached nobody is not remembered as a pass: the host is probed again once reprobeInterval has
+// gone by, and let through meanwhile. The probe runs with no lock held, so two threads may probe
+// the same host at once; only one of them is told to warn.
 class WebHostGate {
  public:
-  using Probe = std::function<WebProbeResult(const std::wstring& host)>;
+  using Probe = std::function<WebProbeResult(const std::wstring& host, std::uint16_t port)>;
   using Lookup = std::function<std::optional<PinEntry>(const std::wstring& host)>;
-  WebHostGate(Probe probe, Lookup lookup);
-  WebGateAnswer Check(const std::wstring& host);
+  WebHostGate(Probe probe,
+              Lookup lookup,
+              std::chrono::milliseconds reprobeInterval = std::chrono::seconds(5));
+  WebGateAnswer Check(const std::wstring& host, std::uint16_t port);
 
  private:
-  void Remember(const std::wstring& host);
-
   Probe probe_;
   Lookup lookup_;
+  std::chrono::milliseconds reprobeInterval_;
   std::shared_mutex lock_;
-  std::set<std::wstring> verified_;  // exactly as passed (case-sensitive); only grows
+  std::set<std::wstring> verified_;  // "host:port"; only grows
   std::set<std::wstring> refused_;   // the same; only grows
+  std::map<std::wstring, std::chrono::steady_clock::time_point> unreachableSince_;
 };
 
-// The web view's probe for an HTTPS resource host (port 443), with the process-wide gate.
-WebGateAnswer PassWebHostGate(const std::wstring& host);
-// PassWebHostGate(host) == kAllow.
-bool CheckWebHostPins(const std::wstring& host);
+// The web view's probe for an HTTPS resource host and port, with the process-wide gate.
+WebGateAnswer PassWebHostGate(const std::wstring& host, std::uint16_t port);
 
 // "MITM_PIN_" + host (UTF-8), cut to its first 100 bytes.
 std::string BuildWebPinNoticeCode(const std::wstring& host);

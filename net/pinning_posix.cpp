@@ -74,10 +74,14 @@ std::string ReadLink(const std::string& path) {
 }
 
 // A chain from the server's certificate up to a certificate of `trust`, every signature on the
-// way verified; null when there is none. With `host` the chain must also be good for a TLS
-// server of that name (purpose, dates, name); without it only the signatures and the issuers'
-// CA marks count.
-base::UniqueX509Stack VerifiedChain(const PeerChain& sent, X509_STORE* trust, const std::wstring* host) {
+// way verified and good for a TLS server of `host`: the leaf's name or address is the host,
+// every certificate is within its dates, and the leaf may serve TLS (when it lists usages).
+// With `anyAnchor` any certificate of `trust` may end the chain (a pinned intermediate), not
+// only a root. Null when there is no such chain.
+base::UniqueX509Stack VerifiedChain(const PeerChain& sent,
+                                    X509_STORE* trust,
+                                    const std::wstring& host,
+                                    bool anyAnchor) {
   if (sent.empty() || trust == nullptr)
     return nullptr;
   base::UniqueX509Stack untrusted(sk_X509_new_null());
@@ -95,19 +99,17 @@ base::UniqueX509Stack VerifiedChain(const PeerChain& sent, X509_STORE* trust, co
   if (!context || X509_STORE_CTX_init(context.get(), trust, sent.front().get(), untrusted.get()) != 1)
     return nullptr;
   X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(context.get());
-  if (host == nullptr) {
-    X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_PARTIAL_CHAIN | X509_V_FLAG_NO_CHECK_TIME);
-  } else {
-    X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_SSL_SERVER);
-    std::string name = Utf16ToUtf8(*host);
-    if (name.size() > 2 && name.front() == '[' && name.back() == ']')
-      name = name.substr(1, name.size() - 2);
-    // An address literal is matched against the certificate's IP addresses, a name against its
-    // DNS names.
-    if (X509_VERIFY_PARAM_set1_ip_asc(param, name.c_str()) != 1 &&
-        X509_VERIFY_PARAM_set1_host(param, name.c_str(), name.size()) != 1) {
-      return nullptr;
-    }
+  if (anyAnchor)
+    X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_PARTIAL_CHAIN);
+  X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_SSL_SERVER);
+  std::string name = Utf16ToUtf8(NormalizePinHost(host));
+  if (name.size() > 2 && name.front() == '[' && name.back() == ']')
+    name = name.substr(1, name.size() - 2);
+  // An address literal is matched against the certificate's IP addresses, a name against its
+  // DNS names.
+  if (X509_VERIFY_PARAM_set1_ip_asc(param, name.c_str()) != 1 &&
+      X509_VERIFY_PARAM_set1_host(param, name.c_str(), name.size()) != 1) {
+    return nullptr;
   }
   if (X509_verify_cert(context.get()) != 1)
     return nullptr;
@@ -184,12 +186,14 @@ PresentedChain InspectPeerChainAgainst(const PeerChain& sent,
   presented.hasCertificate = !sent.empty();
   if (sent.empty())
     return presented;
-  const base::UniqueX509Stack trusted = VerifiedChain(sent, roots, &host);
+  const base::UniqueX509Stack trusted = VerifiedChain(sent, roots, host, false);
   presented.systemTrusted = trusted != nullptr;
   if (!pins.empty()) {
     // Chains that end in a sent certificate with a pinned key, and chains that end in the system
     // store; the pins of both count. A certificate that no verified chain reaches counts for
-    // nothing, whatever key it carries.
+    // nothing, whatever key it carries. A pin only stands in for the anchor: the leaf must still
+    // name the host, be within its dates and serve TLS, or a pinned CA's certificate for any
+    // other name would do.
     base::UniqueX509Store anchors(X509_STORE_new());
     bool anchored = false;
     for (const base::UniqueX509& certificate : sent) {
@@ -200,7 +204,7 @@ PresentedChain InspectPeerChainAgainst(const PeerChain& sent,
       }
     }
     for (X509_STORE* trust : {anchored ? anchors.get() : nullptr, roots}) {
-      if (const base::UniqueX509Stack chain = VerifiedChain(sent, trust, nullptr)) {
+      if (const base::UniqueX509Stack chain = VerifiedChain(sent, trust, host, true)) {
         presented.chainBuilt = true;
         AddPins(chain.get(), presented);
       }

@@ -25,9 +25,9 @@ X509_STORE* SystemTrustStore();
 // What the sent chain shows for `host`. Pins are read only off chains that OpenSSL builds from
 // the server's certificate with every signature verified, ending either in a sent certificate
 // that carries one of `pins` (a pinned intermediate may end it) or in a certificate of the system
-// store (which also supplies a root the server did not send); dates, key usages and the host name
-// do not matter there, as for the Windows client with its ignored certificate errors.
-// systemTrusted is the system store's full validation for `host`.
+// store (which also supplies a root the server did not send), and only when the chain passes the
+// ordinary checks but the anchor's: the leaf names the host, every certificate is within its
+// dates, the leaf may serve TLS. systemTrusted is the system store's full validation for `host`.
 PresentedChain InspectPeerChain(const PeerChain& sent,
                                 const std::wstring& host,
                                 const std::vector<std::string>& pins);

@@ -63,14 +63,18 @@ TEST(PinningPosixTest, PinsCountOnlyOnTheChainBuiltWithVerifiedSignatures) {
       // The pinned root is not sent: only a store that holds it completes the chain.
       {"chain-without-root.pem", kPinRootA, none.get(), false},
       {"chain-without-root.pem", kPinRootA, rootA.get(), true},
+      // Pins stand in for the anchor only; with the root in the store as well.
+      {"chain-wrong-name.pem", kPinInterA, rootA.get(), false},
+      {"chain-expired.pem", kPinInterA, rootA.get(), false},
+      {"chain-client-only.pem", kPinInterA, rootA.get(), false},
   };
   for (const Case& c : cases) {
     const PeerChain chain = ChainFromFile(c.file);
     ASSERT_GE(chain.size(), 2u) << c.file;
-    const PinEntry entry{L"pinned.test", {c.pin}};
-    const PresentedChain presented = InspectPeerChainAgainst(chain, L"pinned.test", entry.pins, c.roots);
+    const PinEntry entry{L"localhost", {c.pin}};
+    const PresentedChain presented = InspectPeerChainAgainst(chain, L"localhost", entry.pins, c.roots);
     EXPECT_TRUE(presented.hasCertificate);
-    EXPECT_EQ(JudgeServer(L"pinned.test", entry, presented, ServerTrust::kPinned, nullptr),
+    EXPECT_EQ(JudgeServer(L"localhost", entry, presented, ServerTrust::kPinned, nullptr),
               c.trusted ? PinCheck::kTrusted : PinCheck::kRefused)
         << c.file << " " << c.pin;
   }
@@ -78,11 +82,11 @@ TEST(PinningPosixTest, PinsCountOnlyOnTheChainBuiltWithVerifiedSignatures) {
   PeerChain pasted = ChainFromFile("chain-interceptor.pem");
   pasted.pop_back();
   pasted.push_back(std::move(ChainFromFile("root-a.pem").front()));
-  const PresentedChain presented = InspectPeerChainAgainst(pasted, L"pinned.test", {kPinRootA}, rootA.get());
-  EXPECT_EQ(JudgeServer(L"pinned.test", PinEntry{L"pinned.test", {kPinRootA}}, presented,
-                        ServerTrust::kPinned, nullptr),
+  const PresentedChain presented = InspectPeerChainAgainst(pasted, L"localhost", {kPinRootA}, rootA.get());
+  EXPECT_EQ(JudgeServer(L"localhost", PinEntry{L"localhost", {kPinRootA}}, presented, ServerTrust::kPinned,
+                        nullptr),
             PinCheck::kRefused);
-  EXPECT_FALSE(InspectPeerChain(PeerChain{}, L"pinned.test", {kPinRootA}).hasCertificate);
+  EXPECT_FALSE(InspectPeerChain(PeerChain{}, L"localhost", {kPinRootA}).hasCertificate);
   EXPECT_TRUE(CopyPeerChain(nullptr).empty());
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -73,7 +75,9 @@ TEST(PinningTest, PinIsBase64OfSha256OverTheSubjectPublicKeyInfo) {
 // The platform half reads pins only off the chain built from the server's certificate with
 // verified signatures, on both platforms. Catches a pin taken off a certificate that was merely
 // sent along: a forged leaf whose issuer name (but not signature) leads to the pinned
-// intermediate, or an interceptor's leaf followed by the pinned root.
+// intermediate, or an interceptor's leaf followed by the pinned root. A pin stands in for the
+// anchor only: a leaf of the pinned intermediate for another name, a lapsed one and one for
+// client authentication are refused.
 TEST(PinningTest, PinsOnlyCountOnTheVerifiedChain) {
   struct Case {
     std::vector<std::string> chain;
@@ -89,17 +93,28 @@ TEST(PinningTest, PinsOnlyCountOnTheVerifiedChain) {
       {ReadPkiCertificates("chain-spliced.pem"), kPinInterA, false},
       {ReadPkiCertificates("chain-spliced.pem"), kPinRootA, false},
       {pasted, kPinRootA, false},
+      {ReadPkiCertificates("chain-wrong-name.pem"), kPinInterA, false},
+      {ReadPkiCertificates("chain-expired.pem"), kPinInterA, false},
+      {ReadPkiCertificates("chain-client-only.pem"), kPinInterA, false},
   };
-  for (const Case& c : cases) {
-    ASSERT_GE(c.chain.size(), 2u);
-    const PinEntry entry{L"pinned.test", {c.pin}};
-    const PresentedChain presented = InspectServerChain(c.chain, L"pinned.test", entry.pins);
-    EXPECT_TRUE(presented.hasCertificate);
-    EXPECT_FALSE(presented.systemTrusted) << "no system trusts the test roots for this name";
-    EXPECT_EQ(JudgeServer(L"pinned.test", entry, presented, ServerTrust::kPinned, nullptr),
-              c.trusted ? PinCheck::kTrusted : PinCheck::kRefused)
-        << &c - cases << " " << c.pin;
+  for (const std::wstring host : {L"localhost", L"127.0.0.1"}) {
+    for (const Case& c : cases) {
+      ASSERT_GE(c.chain.size(), 2u);
+      const PinEntry entry{host, {c.pin}};
+      const PresentedChain presented = InspectServerChain(c.chain, host, entry.pins);
+      EXPECT_TRUE(presented.hasCertificate);
+      EXPECT_FALSE(presented.systemTrusted) << "no system trusts the test roots";
+      EXPECT_EQ(JudgeServer(host, entry, presented, ServerTrust::kPinned, nullptr) == PinCheck::kTrusted,
+                c.trusted)
+          << &c - cases << " " << c.pin;
+    }
   }
+  // The good chain names neither another host.
+  const PinEntry other{L"pinned.test", {kPinInterA}};
+  EXPECT_EQ(JudgeServer(L"pinned.test", other,
+                        InspectServerChain(ReadPkiCertificates("chain-main.pem"), L"pinned.test", other.pins),
+                        ServerTrust::kPinned, nullptr),
+            PinCheck::kRefused);
   EXPECT_FALSE(InspectServerChain({}, L"pinned.test", {kPinRootA}).hasCertificate);
   EXPECT_FALSE(InspectServerChain({"not a certificate"}, L"pinned.test", {kPinRootA}).hasCertificate);
 }
@@ -285,52 +300,106 @@ TEST(PinningTest, ProductRunsOnlyWhenANamedProcessPassesTheVendorTest) {
   }
 }
 
+// Catches a name check that takes a wildcard for more than one label, reads an IP address as a
+// name, or uses the common name beside alternative names.
+TEST(PinningTest, CertificateNamesTheHostByItsAlternativeNames) {
+  CertificateNames names;
+  names.hasAltNames = true;
+  names.dnsNames = {L"Platform.Test", L"*.cdn.platform.test"};
+  names.ipAddresses = {{127, 0, 0, 1}, std::vector<std::uint8_t>(15, 0)};
+  names.ipAddresses.back().push_back(1);  // ::1
+  names.commonName = L"other.test";
+  struct Case {
+    const wchar_t* host;
+    bool named;
+  };
+  const Case cases[] = {{L"platform.test", true},
+                        {L"PLATFORM.test.", true},
+                        {L"a.cdn.platform.test", true},
+                        {L"cdn.platform.test", false},
+                        {L"a.b.cdn.platform.test", false},
+                        {L"xplatform.test", false},
+                        {L"127.0.0.1", true},
+                        {L"0x7f.1", true},
+                        {L"[::1]", true},
+                        {L"127.0.0.2", false},
+                        {L"other.test", false},
+                        {L"", false}};
+  for (const Case& c : cases)
+    EXPECT_EQ(CertificateNamesHost(names, c.host), c.named) << Label(c.host);
+  names = CertificateNames{};
+  names.commonName = L"other.test";
+  EXPECT_TRUE(CertificateNamesHost(names, L"other.test"))
+      << "without alternative names the common name counts";
+}
+
 // Catches a gate that probes a refused host again or warns twice about it, probes unpinned
-// hosts, or forgets unreachable ones.
-TEST(PinningTest, WebHostGateRemembersPassedAndRefusedHosts) {
-  std::map<std::wstring, WebProbeResult> results = {{L"pinned.test", WebProbeResult::kTrusted},
-                                                    {L"intercepted.test", WebProbeResult::kRefused},
-                                                    {L"offline.test", WebProbeResult::kUnreachable},
-                                                    {L"broken.test", WebProbeResult::kNotOpened},
-                                                    {L"PINNED.test", WebProbeResult::kTrusted}};
+// hosts, takes an unreachable probe for a pass, ignores the port, or lets another spelling of a
+// host (case, trailing dot, IPv4 written as IPv6) past the lookup.
+TEST(PinningTest, WebHostGateRemembersPassedAndRefusedHostsPerPort) {
+  std::map<std::wstring, WebProbeResult> results = {
+      {L"pinned.test:443", WebProbeResult::kTrusted},      {L"pinned.test:8443", WebProbeResult::kRefused},
+      {L"intercepted.test:443", WebProbeResult::kRefused}, {L"127.0.0.1:443", WebProbeResult::kRefused},
+      {L"offline.test:443", WebProbeResult::kUnreachable}, {L"broken.test:443", WebProbeResult::kNotOpened}};
   std::map<std::wstring, int> probes;
-  int lookups = 0;
-  WebHostGate gate(
-      [&](const std::wstring& host) {
-        ++probes[host];
-        return results.at(host);
-      },
-      [&](const std::wstring& host) -> std::optional<PinEntry> {
-        ++lookups;
-        if (host == L"unpinned.test")
-          return std::nullopt;
-        if (host == L"empty.test")
-          return PinEntry{L"empty.test", {}};
-        return PinEntry{L"test", {"PIN"}};
-      });
+  std::vector<std::wstring> lookups;
+  auto probe = [&](const std::wstring& host, std::uint16_t port) {
+    const std::wstring key = host + L":" + std::to_wstring(port);
+    ++probes[key];
+    return results.at(key);
+  };
+  auto lookup = [&](const std::wstring& host) -> std::optional<PinEntry> {
+    lookups.push_back(host);
+    if (host == L"unpinned.test")
+      return std::nullopt;
+    if (host == L"empty.test")
+      return PinEntry{L"empty.test", {}};
+    return PinEntry{L"test", {"PIN"}};
+  };
+  WebHostGate gate(probe, lookup, std::chrono::hours(1));
   using A = WebGateAnswer;
   struct Case {
     const wchar_t* host;
+    std::uint16_t port;
     WebGateAnswer first, later;
   };
   const Case cases[] = {
-      {L"pinned.test", A::kAllow, A::kAllow},   {L"intercepted.test", A::kRefuseAndWarn, A::kRefuse},
-      {L"offline.test", A::kAllow, A::kAllow},  {L"broken.test", A::kAllow, A::kAllow},
-      {L"unpinned.test", A::kAllow, A::kAllow}, {L"empty.test", A::kAllow, A::kAllow},
-      {L"PINNED.test", A::kAllow, A::kAllow}};
+      {L"pinned.test", 443, A::kAllow, A::kAllow},
+      {L"PINNED.test.", 443, A::kAllow, A::kAllow},  // the same host
+      {L"pinned.test", 8443, A::kRefuseAndWarn, A::kRefuse},
+      {L"intercepted.test", 443, A::kRefuseAndWarn, A::kRefuse},
+      {L"127.0.0.1", 443, A::kRefuseAndWarn, A::kRefuse},
+      {L"[::ffff:127.0.0.1]", 443, A::kRefuse, A::kRefuse},  // the same server, refused already
+      {L"127.0.0.1.", 443, A::kRefuse, A::kRefuse},
+      {L"offline.test", 443, A::kAllow, A::kAllow},
+      {L"broken.test", 443, A::kAllow, A::kAllow},
+      {L"unpinned.test", 443, A::kAllow, A::kAllow},
+      {L"empty.test", 443, A::kAllow, A::kAllow}};
   for (int round = 0; round < 3; ++round) {
-    for (const Case& c : cases)
-      EXPECT_EQ(gate.Check(c.host), round == 0 ? c.first : c.later) << Label(c.host) << " round " << round;
+    for (const Case& c : cases) {
+      EXPECT_EQ(gate.Check(c.host, c.port), round == 0 ? c.first : c.later)
+          << Label(c.host) << ":" << c.port << " round " << round;
+    }
   }
-  EXPECT_EQ(probes[L"pinned.test"], 1);
-  EXPECT_EQ(probes[L"PINNED.test"], 1);  // remembered exactly as passed
-  EXPECT_EQ(probes[L"offline.test"], 1);
-  EXPECT_EQ(probes[L"intercepted.test"], 1) << "a refused host stays refused without a new probe";
-  EXPECT_EQ(probes[L"broken.test"], 3);
-  EXPECT_EQ(probes.count(L"unpinned.test"), 0u);
-  EXPECT_EQ(probes.count(L"empty.test"), 0u);
-  // Later rounds: only the host whose probe could not even be set up was looked up again.
-  EXPECT_EQ(lookups, 7 + 2);
+  EXPECT_EQ(probes[L"pinned.test:443"], 1);
+  EXPECT_EQ(probes[L"pinned.test:8443"], 1);
+  EXPECT_EQ(probes[L"127.0.0.1:443"], 1) << "a refused host stays refused without a new probe";
+  EXPECT_EQ(probes[L"offline.test:443"], 1) << "not probed again within the interval";
+  EXPECT_EQ(probes[L"broken.test:443"], 3);
+  EXPECT_EQ(probes.count(L"unpinned.test:443"), 0u);
+  EXPECT_EQ(probes.count(L"empty.test:443"), 0u);
+  EXPECT_EQ(std::count(lookups.begin(), lookups.end(), L"127.0.0.1"), 1) << "looked up by its normal form";
+
+  // Without the interval, an unreachable host is probed on every request: it was never passed.
+  WebHostGate eager(probe, lookup, std::chrono::milliseconds(0));
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(eager.Check(L"offline.test", 443), A::kAllow);
+  EXPECT_EQ(probes[L"offline.test:443"], 1 + 3);
+
+  EXPECT_EQ(NormalizePinHost(L"[::ffff:7f00:1]"), L"127.0.0.1");
+  EXPECT_EQ(NormalizePinHost(L"Platform.Test."), L"platform.test");
+  EXPECT_EQ(NormalizePinHost(L"0x7f.1"), L"127.0.0.1");
+  EXPECT_EQ(NormalizePinHost(L"[0::1]"), L"[::1]");
 }
 
 TEST(PinningTest, WebNoticeCodeIsCutToOneHundredBytes) {

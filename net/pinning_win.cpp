@@ -99,13 +99,71 @@ bool SystemAcceptsChain(PCCERT_CHAIN_CONTEXT chain, const std::wstring& host) {
          status.dwError == 0;
 }
 
+// The names the certificate is for: its subject alternative names and its common name.
+CertificateNames NamesOf(PCCERT_CONTEXT certificate) {
+  CertificateNames names;
+  const CERT_INFO* info = certificate->pCertInfo;
+  if (const CERT_EXTENSION* extension =
+          CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension)) {
+    CERT_ALT_NAME_INFO* decoded = nullptr;
+    DWORD size = 0;
+    if (CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                            extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded, &size) &&
+        decoded != nullptr) {
+      const base::UniqueLocalMemory owner(decoded);
+      names.hasAltNames = decoded->cAltEntry > 0;
+      for (DWORD i = 0; i < decoded->cAltEntry; ++i) {
+        const CERT_ALT_NAME_ENTRY& entry = decoded->rgAltEntry[i];
+        if (entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME && entry.pwszDNSName != nullptr) {
+          names.dnsNames.emplace_back(entry.pwszDNSName);
+        } else if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS) {
+          names.ipAddresses.emplace_back(entry.IPAddress.pbData,
+                                         entry.IPAddress.pbData + entry.IPAddress.cbData);
+        }
+      }
+    }
+  }
+  const DWORD length = CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0,
+                                          const_cast<char*>(szOID_COMMON_NAME), nullptr, 0);
+  if (length > 1) {
+    std::vector<wchar_t> name(length, L'\0');
+    CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), name.data(),
+                       length);
+    names.commonName.assign(name.data(), wcsnlen(name.data(), length));
+  }
+  return names;
+}
+
+// Whether a built chain passes the ordinary checks but the anchor's: the server certificate
+// names the host and may serve TLS, and every certificate is within its dates. A pin stands in
+// for the anchor only; without these checks a pinned CA's certificate for any other name would
+// do. The name is matched here rather than by the system's SSL policy, which not every
+// implementation applies to IP-address names (Wine's does not).
+bool ChainServesHost(PCCERT_CHAIN_CONTEXT chain, const std::wstring& host) {
+  if ((chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) != 0)
+    return false;
+  const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
+  if (simple->cElement == 0)
+    return false;
+  for (DWORD i = 0; i < simple->cElement; ++i) {
+    if ((simple->rgpElement[i]->TrustStatus.dwErrorStatus & CERT_TRUST_IS_NOT_TIME_VALID) != 0)
+      return false;
+  }
+  return CertificateNamesHost(NamesOf(simple->rgpElement[0]->pCertContext), host);
+}
+
 // What a server certificate shows: its chain as the system builds it (the certificates the
 // server sent are in the certificate's own store), and whether the system trusts it.
 PresentedChain InspectCertificate(PCCERT_CONTEXT certificate, const std::wstring& host) {
   PresentedChain chain;
   chain.hasCertificate = true;
+  // The usage asked for is a TLS server's, so that a certificate for other uses shows as such.
+  LPSTR serverAuth = const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH);
   CERT_CHAIN_PARA parameters{};
   parameters.cbSize = sizeof(parameters);
+  parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+  parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
+  parameters.RequestedUsage.Usage.rgpszUsageIdentifier = &serverAuth;
   PCCERT_CHAIN_CONTEXT rawChain = nullptr;
   base::UniqueCertChain built;
   if (CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &parameters, 0, nullptr,
@@ -119,8 +177,8 @@ PresentedChain InspectCertificate(PCCERT_CONTEXT certificate, const std::wstring
   const CERT_SIMPLE_CHAIN* simple = built.get()->rgpChain[0];
   // An element counts for the pins only while every certificate below it carries a valid
   // signature of the next one up: a sent certificate that the server's own does not chain to
-  // proves nothing, whatever key it carries.
-  bool verifiedSoFar = true;
+  // proves nothing, whatever key it carries. None counts when the chain does not serve the host.
+  bool verifiedSoFar = ChainServesHost(built.get(), host);
   for (DWORD i = 0; i < simple->cElement; ++i) {
     const CERT_CHAIN_ELEMENT* element = simple->rgpElement[i];
     chain.pins.push_back(verifiedSoFar ? PinOfCertificate(element->pCertContext) : std::string());

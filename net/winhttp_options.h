@@ -6,9 +6,13 @@
 #include <winhttp.h>
 
 // Redirects are never followed (a 3xx comes back as it is). With relaxCertificateChecks (for a
-// pinned host) the system's certificate errors are ignored and trust rests on the pin check
-// before the request goes out (SendingRequestGuard); without it (a host without pins) WinHTTP
-// refuses, in the TLS handshake, any server that the system's own validation does not accept.
+// pinned host) an issuer the system does not know is accepted, and trust in the anchor rests on
+// the pin check before the request goes out (SendingRequestGuard); the dates and the usage of
+// the certificate are still WinHTTP's to check. The host name is checked by the pin check
+// itself, before any byte of the request: not every WinHTTP matches an IP-address host against
+// the certificate's IP addresses (Wine's does not), and the platform may be reached by address.
+// Without relaxCertificateChecks (a host without pins) WinHTTP refuses, in the TLS handshake,
+// any server that the system's own validation does not accept.
 // The results are not checked; a request that cannot take an option still goes out with the
 // others.
 inline void ApplyPlayerRequestOptions(HINTERNET request,
@@ -21,8 +25,7 @@ inline void ApplyPlayerRequestOptions(HINTERNET request,
     WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
   }
   if (relaxCertificateChecks) {
-    DWORD security = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE |
-                     SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
+    DWORD security = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
     WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &security, sizeof(security));
   }
 }

@@ -103,7 +103,7 @@ class LinkResolveTest(unittest.TestCase):
              {"content kind": "iframe", "address": origin + "/demo/embed.html", "watermark": WATERMARK,
               "script number": "5", "page script length": "0", "platform domain": origin}),
             ((TOKEN, "lesson-zoom", origin),
-             {"content kind": "url_direct", "address": origin + "/demo/meeting.zoom.us/j/81234567890?pwd=demo",
+             {"content kind": "url_direct", "address": "https://us02web.zoom.us/j/81234567890?pwd=demo",
               "watermark": "", "script number": "1", "page script length": "0", "platform domain": origin}),
             # Wrapped record: the inner watermark is not the one shown.
             ((TOKEN, "lesson-wrapped", origin),

@@ -184,7 +184,7 @@ TEST_F(NetIntegrationTest, ContentRequestSendsEncodedFormAndReadsTheRecord) {
       {"lesson-encoded+1&2=3", "k+y&z=2026%25/ok", "video", "/demo/lesson.html", 3, true},
       {"lesson-pdf", kToken, "pdf", "/demo/lesson.pdf", 1, true},
       {"lesson-wrapped", kToken, "video", "/demo/lesson.html?wrapped=1", 4, true},
-      {"lesson-zoom", kToken, "meeting", "/demo/meeting.zoom.us/j/81234567890?pwd=demo", 1, false},
+      {"lesson-embed", kToken, "iframe", "/demo/embed.html", 5, true},
   };
   for (const Case& c : cases) {
     std::string error;
@@ -313,6 +313,31 @@ TEST_F(NetIntegrationTest, PinnedHostPresentingAnUnpinnedKeyNeverGetsTheRequest)
   if (RefusedRequestsStaySilent()) {
     EXPECT_TRUE(platform.Requests("HEAD", P().proxy).empty())
         << "the pins are checked before the pre-flight's HEAD";
+  }
+}
+
+// A pin stands in for the anchor of a chain, never for its other checks: leaves of the pinned
+// intermediate for another name, lapsed, or for client authentication only, get no request and
+// no secret.
+TEST_F(NetIntegrationTest, PinnedChainsStillNeedTheHostNameTheDatesAndTheServerUsage) {
+  ASSERT_TRUE(LoadDynamicPins());
+  for (const char* chain : {"wrong-name", "expired", "client-only"}) {
+    platform.Reset();
+    platform.Tls(P().rotated, {chain}, false);
+    std::string error;
+    EXPECT_FALSE(
+        GetContentData(HostPort(L"localhost", P().rotated), "lesson-page", kToken, error).has_value())
+        << chain;
+    EXPECT_FALSE(error.empty()) << chain;
+    const Json log = platform.Log();
+    for (const Json& request : log["requests"]) {
+      EXPECT_TRUE(HeaderValues(request, "X-Secret").empty()) << chain;
+      EXPECT_NE(request["method"], "PUT") << chain;
+      if (RefusedRequestsStaySilent()) {
+        EXPECT_NE(request["port"], P().rotated)
+            << chain << ": " << request["method"] << " reached the server";
+      }
+    }
   }
 }
 
@@ -592,16 +617,19 @@ TEST_F(NetIntegrationTest, WebHostProbeJudgesTheCertificateOfTheConnection) {
   }
 }
 
-// A refused host stays refused: requested three times, it is probed once, and only the first
-// refusal asks for the warning.
-TEST_F(NetIntegrationTest, RefusedWebHostIsProbedOnce) {
+// A refused host stays refused: requested three times (once with a trailing dot), it is probed
+// once, and only the first refusal asks for the warning. The probe goes to the request's own
+// port: the same host on the port of a pinned server passes.
+TEST_F(NetIntegrationTest, RefusedWebHostIsProbedOnceOnItsOwnPort) {
   ASSERT_TRUE(LoadDynamicPins());
   platform.Reset();
-  WebHostGate gate([](const std::wstring& host) { return ProbeWebHost(host, P().proxy); }, LookupPins);
-  EXPECT_EQ(gate.Check(L"localhost"), WebGateAnswer::kRefuseAndWarn);
-  EXPECT_EQ(gate.Check(L"localhost"), WebGateAnswer::kRefuse);
-  EXPECT_EQ(gate.Check(L"localhost"), WebGateAnswer::kRefuse);
+  WebHostGate gate(ProbeWebHost, LookupPins);
+  EXPECT_EQ(gate.Check(L"localhost", P().proxy), WebGateAnswer::kRefuseAndWarn);
+  EXPECT_EQ(gate.Check(L"localhost", P().proxy), WebGateAnswer::kRefuse);
+  EXPECT_EQ(gate.Check(L"LocalHost.", P().proxy), WebGateAnswer::kRefuse);
   EXPECT_EQ(platform.Connections(P().proxy), 1);
+  EXPECT_EQ(gate.Check(L"localhost", P().interOnly), WebGateAnswer::kAllow);
+  EXPECT_EQ(platform.Connections(P().interOnly), 1);
 }
 
 // The platform's own domain showing an unpinned key is an interception: the notice ends the

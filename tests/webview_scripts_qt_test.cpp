@@ -4,6 +4,7 @@
 // the browser, not the test, decides which clicks happen). The views draw off screen unless
 // QT_QPA_PLATFORM says otherwise (the suite runs under Xvfb, and passes with xcb too).
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -14,8 +15,11 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QByteArray>
+#include <QFile>
 #include <QHostAddress>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPoint>
@@ -28,6 +32,8 @@
 
 #include "base/app_state.h"
 #include "tests/qt_test_environment.h"
+#include "text/web_address.h"
+#include "webview/navigation_policy.h"
 #include "webview/page_messages.h"
 #include "webview/preparation.h"
 #include "webview/print_result.h"
@@ -666,6 +672,107 @@ TEST_F(ScriptsQtTest, PageMessagesComeFromTheTopDocumentOnly) {
       QStringLiteral("var m=String.fromCharCode(1);console.log(m+'corvel-web-message'+m+'requestPrint');"
                      "window.chrome.webview.postMessage('top-last');"));
   EXPECT_EQ(MessagesAfter(3, 300), (Messages{L"top-first", L"top-after-frames", L"top-last"}));
+}
+
+// The student's text and the player's controls stay in the lesson's top document: a frame of
+// another origin finds neither the watermark nor any trace of the scripts. Only lesson pages are
+// heard and granted permissions: a top-level page of another host posts in vain and is denied.
+TEST_F(ScriptsQtTest, OnlyTheLessonsTopDocumentGetsTheScriptsMessagesAndPermissions) {
+  const std::wstring content = server_.Url(QStringLiteral("/lesson"));
+  const std::wstring platform = server_.Url(QString());
+  web_->acceptsMessagesFrom = [&](const std::wstring& source, bool composed) {
+    return IsLessonPage(source, composed, content, platform);
+  };
+  web_->answerPermission = [&](PagePermission permission, const std::wstring& origin) {
+    return AnswerPagePermission(permission, origin, content, platform);
+  };
+  web_->AddDocumentScript(WatermarkScript(L"Student Name 0100 555 1234"));
+  web_->AddDocumentScript(PrintButtonScript());
+  web_->AddDocumentScript(LoaderScript());
+  const QString spy = QStringLiteral(
+      "<script>window.addEventListener('load',function(){"
+      "var found=[];var text=document.documentElement.outerHTML;"
+      "if(text.indexOf('Student'+' Name')>=0)found.push('text');"
+      "['kelmo-watermark','kelmo-print-btn','kelmo-full-loader'].forEach(function(id){"
+      "if(document.getElementById(id))found.push(id);});"
+      "['_kelmoWatermarkAdded','_kelmoPrintBtnAdded','_kelmoLoaderAdded'].forEach(function(f){"
+      "if(window[f])found.push(f);});"
+      "parent.postMessage('frame:'+(found.join('+')||'nothing'),'*');});</script>");
+  otherOrigin->Route(QStringLiteral("/spy"), Page(spy, QStringLiteral("<p>another site</p>")));
+  ASSERT_TRUE(Open(
+      QStringLiteral("/lesson"),
+      Page(QStringLiteral("<script>window.addEventListener('message',function(e){"
+                          "window.report=e.data;});</script>"),
+           QStringLiteral("<iframe src='%1'></iframe>").arg(Q(otherOrigin->Url(QStringLiteral("/spy")))))));
+  ASSERT_TRUE(WaitFor(QStringLiteral("typeof window.report === 'string'"), 10000));
+  EXPECT_EQ(EvalString(QStringLiteral("window.report")), QStringLiteral("frame:nothing"));
+  EXPECT_EQ(EvalString(QStringLiteral("document.getElementById('kelmo-watermark').textContent")),
+            QStringLiteral("Student Name 0100 555 1234"));
+  Eval(
+      QStringLiteral("Notification.requestPermission().then(function(p){window.permission=p;});"
+                     "window.chrome.webview.postMessage('from-the-lesson');"));
+  ASSERT_TRUE(WaitFor(QStringLiteral("typeof window.permission === 'string'")));
+  EXPECT_EQ(EvalString(QStringLiteral("window.permission")), QStringLiteral("granted"));
+
+  // The same page on another host ("localhost" is not the lesson's 127.0.0.1).
+  const QString elsewhere = Q(otherOrigin->Url(QStringLiteral("/elsewhere")))
+                                .replace(QStringLiteral("127.0.0.1"), QStringLiteral("localhost"));
+  otherOrigin->Route(QStringLiteral("/elsewhere"), Page(QString(), QStringLiteral("<p>off the list</p>")));
+  web_->Navigate(elsewhere.toStdWString());
+  ASSERT_TRUE(web_->WaitForLoad());
+  Eval(
+      QStringLiteral("Notification.requestPermission().then(function(p){window.permission=p;});"
+                     "window.chrome.webview.postMessage('toggleFullscreen');"));
+  ASSERT_TRUE(WaitFor(QStringLiteral("typeof window.permission === 'string'")));
+  EXPECT_EQ(EvalString(QStringLiteral("window.permission")), QStringLiteral("denied"));
+  EXPECT_EQ(MessagesAfter(1, 500), Messages{L"from-the-lesson"});
+}
+
+// The host the navigation policy judges is the host the engine loads: for every http(s) address
+// of the navigation fuzzer's seeds (the escape table among them), a host the policy reads is the
+// engine's own reading of the address, and an address the engine refuses has no host for the
+// policy either.
+TEST_F(ScriptsQtTest, ThePolicyReadsTheHostsTheEngineReads) {
+  std::vector<std::wstring> addresses;
+  for (const auto& entry : std::filesystem::directory_iterator(CORVEL_NAVIGATION_SEEDS)) {
+    QFile file(QString::fromStdString(entry.path().string()));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    for (QByteArray piece : file.readAll().replace('\0', '\n').split('\n')) {
+      const QString text = QString::fromUtf8(piece);
+      if (text.startsWith(QStringLiteral("http://"), Qt::CaseInsensitive) ||
+          text.startsWith(QStringLiteral("https://"), Qt::CaseInsensitive)) {
+        addresses.push_back(text.toStdWString());
+      }
+    }
+  }
+  ASSERT_GT(addresses.size(), 40u);
+  ASSERT_TRUE(Open(QStringLiteral("/hosts"), Page(QString(), QString())));
+  QJsonArray list;
+  for (const std::wstring& address : addresses)
+    list.append(Q(address));
+  // The engine's host and port ("" for the scheme's own), or null where it reads no address.
+  const QVariantList engine =
+      Eval(QStringLiteral("%1.map(function(a){try{var u=new URL(a);return [u.hostname,u.port];}"
+                          "catch(e){return null;}})")
+               .arg(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact))))
+          .toList();
+  ASSERT_EQ(engine.size(), static_cast<int>(addresses.size()));
+  for (std::size_t i = 0; i < addresses.size(); ++i) {
+    const std::string label = Q(addresses[i]).toStdString();
+    const std::optional<WebAddress> ours = ParseWebAddress(addresses[i]);
+    EXPECT_EQ(ExtractHost(addresses[i]), ours ? ours->host : std::wstring()) << label;
+    const QVariant theirs = engine[static_cast<int>(i)];
+    if (theirs.isNull()) {
+      EXPECT_FALSE(ours.has_value()) << label << ": the engine reads no address";
+    } else if (ours) {
+      const QVariantList hostAndPort = theirs.toList();
+      ASSERT_EQ(hostAndPort.size(), 2) << label;
+      EXPECT_EQ(Q(ours->host), hostAndPort[0].toString()) << label;
+      const int defaultPort = ours->scheme == L"https" ? 443 : 80;
+      EXPECT_EQ(ours->port, hostAndPort[1].toString().isEmpty() ? defaultPort : hostAndPort[1].toInt())
+          << label;
+    }
+  }
 }
 
 // A one-page PDF.

@@ -19,7 +19,7 @@ namespace {
 constexpr char kUsage[] =
     "usage: corvel-make-link [--key-hex HEX] [--no-mac] [--percent-encode] TOKEN CONTENT_LINK_ID DOMAIN\n"
     "  --key-hex HEX     envelope key in hex instead of the configured link key\n"
-    "  --no-mac          leave the integrity tag out of each envelope\n"
+    "  --no-mac          leave the integrity tag out (a link the player refuses)\n"
     "  --percent-encode  write every \":\" and \"+\" after the scheme as a browser might (%3A, %2B)\n";
 
 int Usage(const std::string& problem) {

@@ -43,19 +43,18 @@ type, address, watermark, script number, wrapped under content_wrapper_key or no
   lesson-pdf-url        pdf_url, /demo/handout.pdf, 1, plain
   lesson-embed          iframe, /demo/embed.html, 5, plain, video_stream null (composed page)
   lesson-youtube        video, videoUrl https://www.youtube.com/watch?v=M7lc1UVf-VE&t=42, 7
-  lesson-youtube-local  video, videoUrl /demo/youtube.com/embed/M7lc1UVf-VE (a local embed address
-                        that YouTube rules accept and that loads without the internet), 7
-  lesson-zoom           meeting, /demo/meeting.zoom.us/j/81234567890?pwd=demo, 1 (a Zoom address)
+  lesson-zoom           meeting, https://us02web.zoom.us/j/81234567890?pwd=demo, 1 (a Zoom address)
   lesson-wrapped        video, /demo/lesson.html?wrapped=1, 4, wrapped; the inner object also
                         carries a watermark that a client must ignore
   lesson-expired        404 with a message
-Addresses are absolute, on the origin (scheme, host and port) the request came in on.
+Local addresses are absolute, on the origin (scheme, host and port) the request came in on.
 
 Demo pages: /start and /home (init screen pages; they echo the init-screen headers and the
 identification header), /select-tenants, /demo/lesson.html (English and Arabic, links inside and
 outside the allowed domains), /demo/messages.html ("toggleFullscreen", print requests and the
 "printResult" answers), /demo/embed.html, /demo/blocked.html, /demo/lesson.pdf, /demo/handout.pdf,
-/demo/youtube.com/embed/<id>, /demo/meeting.zoom.us/j/<id>, /echo/headers (JSON of the request
+/demo/youtube.com/embed/<id>, /demo/meeting.zoom.us/j/<id> (pages whose paths merely name
+YouTube and Zoom), /echo/headers (JSON of the request
 headers), /redirected (target of the "redirect" switch).
 
 Control port (JSON over plain HTTP):
@@ -74,7 +73,9 @@ Control port (JSON over plain HTTP):
                 connections present these chains in turn (the last one stays), names from CHAINS
                 (main, interceptor, rotated, root-only, intermediate-only, product-root: a root named
                 like a security product, spliced: a forged leaf followed by the real Intermediate
-                A, without-root: chain-main without its root); with "close" every answer on the
+                A, without-root: chain-main without its root, wrong-name, expired, client-only:
+                leaves of Intermediate A for evil.example, lapsed in 2020, for clients only); with
+                "close" every answer on the
                 port closes its connection, so each request needs a new one. Until /reset.
   GET /log      {"requests": [{"seq", "port", "tls", "tls_version", "chain", "connection", "method", "path", "query",
                 "headers": [[name, value], ...], "body", "status", "switch"}], "connections":
@@ -124,6 +125,11 @@ CHAINS = {
     "product-root": ("chain-product-root.pem", "leaf-k.key"),
     "spliced": ("chain-spliced.pem", "leaf-f.key"),
     "without-root": ("chain-without-root.pem", "leaf-a.key"),
+    # Leaves Intermediate A signed that do not serve this server: another name, lapsed dates,
+    # client authentication only.
+    "wrong-name": ("chain-wrong-name.pem", "leaf-n.key"),
+    "expired": ("chain-expired.pem", "leaf-t.key"),
+    "client-only": ("chain-client-only.pem", "leaf-u.key"),
 }
 
 # (offset from the base, chain name, role)
@@ -169,10 +175,7 @@ CATALOG = {
     "lesson-youtube": {"type": "video", "url": "/demo/lesson.html",
                        "video": "https://www.youtube.com/watch?v=M7lc1UVf-VE&t=42",
                        "watermark": WATERMARK, "script_id": 7},
-    "lesson-youtube-local": {"type": "video", "url": "/demo/lesson.html",
-                             "video": "/demo/youtube.com/embed/M7lc1UVf-VE",
-                             "watermark": WATERMARK, "script_id": 7},
-    "lesson-zoom": {"type": "meeting", "url": "/demo/meeting.zoom.us/j/81234567890?pwd=demo",
+    "lesson-zoom": {"type": "meeting", "url": "https://us02web.zoom.us/j/81234567890?pwd=demo",
                     "watermark": "", "script_id": 1},
     "lesson-wrapped": {"type": "video", "url": "/demo/lesson.html?wrapped=1",
                        "watermark": WATERMARK, "script_id": 4, "wrapped": True,

@@ -24,8 +24,17 @@ class ComposedPageMark {
   // otherwise). Consumes the mark whatever the address.
   std::wstring AddressForPolicy(const std::wstring& uri);
 
+  // The navigation last judged by AddressForPolicy went ahead: from now on the view shows the
+  // host's own page exactly when that navigation was it.
+  void NavigationAllowed() { showing_ = lastWasComposed_; }
+
+  // The view's top document is the host's own page.
+  bool Showing() const { return showing_; }
+
  private:
   bool pending_ = false;
+  bool lastWasComposed_ = false;
+  bool showing_ = false;
 };
 
 #endif  // CORVEL_WEBVIEW_COMPOSED_PAGE_H_

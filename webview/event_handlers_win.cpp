@@ -59,12 +59,16 @@ void WebViewHost::SetupEventHandlers() {
               // Every start consumes the mark of the host's own page, which the runtime may
               // report as about:blank or as its data: address.
               const std::wstring uri = composedPage_.AddressForPolicy(TakeString(raw));
-              if (!onNavigationStarting || !hasUri)
+              if (!onNavigationStarting || !hasUri) {
+                composedPage_.NavigationAllowed();
                 return S_OK;
+              }
               bool cancel = false;
               onNavigationStarting(uri, cancel);
               if (cancel)
                 args->put_Cancel(TRUE);
+              else
+                composedPage_.NavigationAllowed();
             } catch (...) {
             }
             return S_OK;
@@ -79,8 +83,15 @@ void WebViewHost::SetupEventHandlers() {
             try {
               if (!onWebMessage || args == nullptr)
                 return S_OK;
-              // A posted string arrives as itself, anything else as its JSON text.
               LPWSTR raw = nullptr;
+              if (acceptsMessagesFrom) {
+                const std::wstring source =
+                    SUCCEEDED(args->get_Source(&raw)) ? TakeString(raw) : std::wstring();
+                raw = nullptr;
+                if (!acceptsMessagesFrom(source, composedPage_.Showing()))
+                  return S_OK;
+              }
+              // A posted string arrives as itself, anything else as its JSON text.
               std::wstring message;
               if (SUCCEEDED(args->TryGetWebMessageAsString(&raw)) && raw != nullptr) {
                 message = TakeString(raw);
@@ -122,11 +133,25 @@ void WebViewHost::SetupEventHandlers() {
 
   webView->add_PermissionRequested(
       base::ComCallback<ICoreWebView2PermissionRequestedEventHandler>(
-          [](ICoreWebView2*, ICoreWebView2PermissionRequestedEventArgs* args) noexcept {
-            COREWEBVIEW2_PERMISSION_KIND kind = COREWEBVIEW2_PERMISSION_KIND_UNKNOWN_PERMISSION;
-            if (args != nullptr && SUCCEEDED(args->get_PermissionKind(&kind)) &&
-                GrantsPagePermission(PermissionOf(kind)))
-              args->put_State(COREWEBVIEW2_PERMISSION_STATE_ALLOW);
+          [this](ICoreWebView2*, ICoreWebView2PermissionRequestedEventArgs* args) noexcept {
+            CallScope scope(*this);
+            try {
+              COREWEBVIEW2_PERMISSION_KIND kind = COREWEBVIEW2_PERMISSION_KIND_UNKNOWN_PERMISSION;
+              if (args == nullptr || FAILED(args->get_PermissionKind(&kind)))
+                return S_OK;
+              LPWSTR raw = nullptr;
+              const std::wstring origin = SUCCEEDED(args->get_Uri(&raw)) ? TakeString(raw) : std::wstring();
+              const PagePermission permission = PermissionOf(kind);
+              PermissionAnswer answer =
+                  permission == PagePermission::kOther ? PermissionAnswer::kDefault : PermissionAnswer::kDeny;
+              if (answerPermission)
+                answer = answerPermission(permission, origin);
+              if (answer == PermissionAnswer::kAllow)
+                args->put_State(COREWEBVIEW2_PERMISSION_STATE_ALLOW);
+              else if (answer == PermissionAnswer::kDeny)
+                args->put_State(COREWEBVIEW2_PERMISSION_STATE_DENY);
+            } catch (...) {
+            }
             return S_OK;
           })
           .Get(),
@@ -139,13 +164,17 @@ void WebViewHost::SetupEventHandlers() {
             try {
               if (args == nullptr)
                 return S_OK;
-              // No second window: the student stays in this one, and the policy judges the address.
+              // No second window: the student stays in this one, where the policy judges the
+              // address before the view goes there; a refused one is dropped.
               args->put_Handled(TRUE);
               LPWSTR raw = nullptr;
               if (FAILED(args->get_Uri(&raw)) || raw == nullptr)
                 return S_OK;
               const std::wstring uri = TakeString(raw);
-              if (webView)
+              bool cancel = false;
+              if (onNavigationStarting)
+                onNavigationStarting(uri, cancel);
+              if (!cancel && webView)
                 webView->Navigate(uri.c_str());
             } catch (...) {
             }
@@ -153,6 +182,24 @@ void WebViewHost::SetupEventHandlers() {
           })
           .Get(),
       &token);
+
+  // Nothing leaves as a download, whatever starts it (a link, a script, the PDF viewer): a
+  // lesson's files leave the player only as what the page shows, with its watermark, or through
+  // the player's own print path. Runtimes without the event have no way to refuse one.
+  ComPtr<ICoreWebView2_4> view4;
+  if (SUCCEEDED(webView.As(&view4))) {
+    view4->add_DownloadStarting(
+        base::ComCallback<ICoreWebView2DownloadStartingEventHandler>(
+            [](ICoreWebView2*, ICoreWebView2DownloadStartingEventArgs* args) noexcept {
+              if (args != nullptr) {
+                args->put_Cancel(TRUE);
+                args->put_Handled(TRUE);
+              }
+              return S_OK;
+            })
+            .Get(),
+        &token);
+  }
 
   // Every request of the view, workers' included where the runtime can say so.
   ComPtr<ICoreWebView2_22> view22;
@@ -185,11 +232,14 @@ void WebViewHost::SetupEventHandlers() {
               const std::wstring uri = TakeString(raw);
 
               // The pin gate: the browser never loads from a pinned host whose keys do not match
-              // (an intercepting proxy); the request is answered here and the user is warned.
-              if (const std::optional<std::wstring> host = PinGateHost(uri)) {
-                const PinGateAnswer answer =
-                    platform_.checkHostPins ? platform_.checkHostPins(*host) : PinGateAnswer::kAllow;
-                if (answer != PinGateAnswer::kAllow) {
+              // (an intercepting proxy); the request is answered here and the user is warned. An
+              // HTTPS address whose host cannot be read is blocked without a warning.
+              if (const std::optional<PinGateTarget> target = PinGateTargetOf(uri)) {
+                WebGateAnswer answer = WebGateAnswer::kRefuse;
+                if (!target->host.empty())
+                  answer = platform_.checkHostPins ? platform_.checkHostPins(target->host, target->port)
+                                                   : WebGateAnswer::kAllow;
+                if (answer != WebGateAnswer::kAllow) {
                   if (environment) {
                     ComPtr<ICoreWebView2WebResourceResponse> response;
                     if (SUCCEEDED(environment->CreateWebResourceResponse(
@@ -198,10 +248,10 @@ void WebViewHost::SetupEventHandlers() {
                       args->put_Response(response.Get());
                     }
                   }
-                  if (answer == PinGateAnswer::kBlockAndWarn && platform_.pinFailureNotice) {
+                  if (answer == WebGateAnswer::kRefuseAndWarn && platform_.pinFailureNotice) {
                     // Detached, so that the refused request is answered first; the warning
                     // ends the process. A host refused before has its warning on the way.
-                    std::thread(platform_.pinFailureNotice, *host).detach();
+                    std::thread(platform_.pinFailureNotice, target->host).detach();
                   }
                   return S_OK;
                 }

@@ -1,10 +1,10 @@
 #include "webview/navigation_policy.h"
 
-#include <string_view>
-
 #include "config/config.h"
 #include "link/content.h"
 #include "text/text.h"
+#include "text/web_address.h"
+#include "webview/public_suffix.h"
 
 namespace {
 
@@ -12,36 +12,8 @@ bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
   return text.rfind(prefix, 0) == 0;
 }
 
-bool EndsWith(const std::wstring& text, const std::wstring& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 bool Contains(const std::wstring& text, const std::wstring& part) {
   return text.find(part) != std::wstring::npos;
-}
-
-// The host inside an authority ("user:pass@host:port"): user-info dropped, port cut off.
-// Without this, "https://allowed.example:x@other.example/" would be judged as allowed.example.
-std::wstring HostOfAuthority(std::wstring authority) {
-  const size_t at = authority.rfind(L'@');
-  if (at != std::wstring::npos)
-    authority.erase(0, at + 1);
-  if (!authority.empty() && authority[0] == L'[') {  // IPv6 literal
-    const size_t close = authority.find(L']');
-    return close == std::wstring::npos ? authority : authority.substr(0, close + 1);
-  }
-  const size_t colon = authority.find(L':');
-  if (colon != std::wstring::npos)
-    authority.resize(colon);
-  return authority;
-}
-
-// The authority runs to the first "/", "?", "#" or "\" (browsers read "\" as "/" in web
-// addresses), so a query such as "?x=.allowed.example" is never taken for part of the host.
-std::wstring AuthorityAfter(const std::wstring& url, size_t start) {
-  const size_t end = url.find_first_of(L"/?#\\", start);
-  return url.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
 }
 
 std::wstring CutQueryAndFragment(const std::wstring& url) {
@@ -49,70 +21,36 @@ std::wstring CutQueryAndFragment(const std::wstring& url) {
   return end == std::wstring::npos ? url : url.substr(0, end);
 }
 
-// The host is the domain or one of its subdomains: a match on a label boundary, so
-// "b-cdn.net.attacker.example" and "notb-cdn.net" are not under "b-cdn.net".
-bool IsOrIsUnder(const std::wstring& host, const std::wstring& domain) {
-  return host == domain || EndsWith(host, L"." + domain);
-}
-
 bool IsUnderAny(const std::wstring& host, const std::vector<std::wstring>& domains) {
   for (const std::wstring& domain : domains) {
-    if (IsOrIsUnder(host, domain))
+    if (HostIsOrIsUnder(host, domain))
       return true;
   }
   return false;
 }
 
-bool IsHexDigit(wchar_t c) {
-  return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
-}
-
-// An IP address written as a host: an IPv6 literal in brackets, or a host whose last label is a
-// number, which browsers read as an IPv4 address ("10.9.0.1", also "127.1" or "0x7f.1"). The
-// labels of an address say nothing about who runs it, so such hosts are never matched by their
-// last labels or as subdomains.
-bool IsIpLiteral(const std::wstring& host) {
-  if (!host.empty() && host.front() == L'[')
-    return true;
-  std::wstring_view view = host;
-  if (view.size() > 1 && view.back() == L'.')
-    view.remove_suffix(1);
-  const size_t dot = view.rfind(L'.');
-  const std::wstring_view last = dot == std::wstring_view::npos ? view : view.substr(dot + 1);
-  if (last.empty())
-    return false;
-  if (last.size() >= 2 && last[0] == L'0' && (last[1] == L'x' || last[1] == L'X')) {
-    for (wchar_t c : last.substr(2)) {
-      if (!IsHexDigit(c))
-        return false;
-    }
-    return true;
-  }
-  for (wchar_t c : last) {
-    if (c < L'0' || c > L'9')
-      return false;
-  }
-  return true;
+// The web address an address stands for: itself, or the origin inside a "blob:" address.
+std::optional<WebAddress> WebAddressOf(const std::wstring& url) {
+  if (ToLowerCopy(url.substr(0, 5)) == L"blob:")
+    return ParseWebAddress(url.substr(5));
+  return ParseWebAddress(url);
 }
 
 }  // namespace
 
 std::wstring ExtractHost(const std::wstring& url) {
-  std::wstring text = url;
-  if (text.size() > 4 && StartsWith(text, L"blob:"))
-    text.erase(0, 5);
-  const size_t scheme = text.find(L"://");
-  if (scheme == std::wstring::npos)
-    return std::wstring();
-  return ToLowerCopy(HostOfAuthority(AuthorityAfter(text, scheme + 3)));
+  const std::optional<WebAddress> address = WebAddressOf(url);
+  return address ? address->host : std::wstring();
 }
 
-std::wstring LastTwoLabels(const std::wstring& host) {
-  const size_t last = host.rfind(L'.');
-  if (last == std::wstring::npos || last == 0)
-    return host;
-  const size_t secondLast = host.rfind(L'.', last - 1);
-  return secondLast == std::wstring::npos ? host : host.substr(secondLast + 1);
+std::wstring PlatformHost(const std::wstring& platformDomain) {
+  if (Contains(platformDomain, L"://"))
+    return ExtractHost(platformDomain);
+  return ExtractHost(L"https://" + platformDomain);
+}
+
+bool IsWebTarget(const std::wstring& uri) {
+  return WebAddressOf(uri).has_value();
 }
 
 bool IsSameSite(const std::wstring& known, const std::wstring& candidate) {
@@ -120,13 +58,10 @@ bool IsSameSite(const std::wstring& known, const std::wstring& candidate) {
     return false;
   if (known == candidate)
     return true;
-  if (IsIpLiteral(known) || IsIpLiteral(candidate))
+  if (IsIpAddressHost(known) || IsIpAddressHost(candidate))
     return false;
-  const std::wstring& longer = known.size() >= candidate.size() ? known : candidate;
-  const std::wstring& shorter = known.size() >= candidate.size() ? candidate : known;
-  if (EndsWith(longer, L"." + shorter))
-    return true;
-  return LastTwoLabels(known) == LastTwoLabels(candidate);
+  const std::wstring site = RegistrableDomain(known);
+  return !site.empty() && site == RegistrableDomain(candidate);
 }
 
 bool IsAllowedHost(const std::wstring& host) {
@@ -140,6 +75,10 @@ bool PlayerAllowsNavigation(const std::wstring& uri,
                             const std::wstring& contentKind) {
   if (uri == L"about:blank")
     return true;
+  // Nothing but web pages: no data:, file:, javascript:, view-source: or other scheme, whatever
+  // host it names.
+  if (!IsWebTarget(uri))
+    return false;
 
   const std::wstring contentBase = CutQueryAndFragment(contentUrl);
   const std::wstring targetBase = CutQueryAndFragment(uri);
@@ -148,14 +87,13 @@ bool PlayerAllowsNavigation(const std::wstring& uri,
 
   const std::wstring contentHost = ExtractHost(contentUrl);
   const std::wstring targetHost = ExtractHost(uri);
-  const std::wstring platformHost = ExtractHost(platformDomain);
   if (IsZoomUrl(contentBase) && IsZoomUrl(targetBase))
     return true;
   if (IsYouTubeUrl(contentBase) && IsYouTubeUrl(targetBase))
     return true;
-  if (IsSameSite(platformHost, targetHost) || IsSameSite(contentHost, targetHost))
+  if (IsSameSite(PlatformHost(platformDomain), targetHost) || IsSameSite(contentHost, targetHost))
     return true;
-  if (StartsWith(targetBase, contentBase + L"/"))
+  if (!contentBase.empty() && StartsWith(targetBase, contentBase + L"/"))
     return true;
   if (IsAllowedHost(targetHost))
     return true;
@@ -206,26 +144,50 @@ std::vector<std::pair<std::wstring, std::wstring>> InitScreenRequestHeaders() {
   return headers;
 }
 
-std::optional<std::wstring> PinGateHost(const std::wstring& uri) {
+std::optional<PinGateTarget> PinGateTargetOf(const std::wstring& uri) {
   const std::wstring lower = ToLowerCopy(uri);
-  if (!StartsWith(lower, L"https://"))
+  if (!StartsWith(lower, L"https:"))
     return std::nullopt;
-  // User-info is not part of the host: "https://user@host/" is checked as "host", so a page
-  // cannot slip past the check by adding it to an address.
-  return HostOfAuthority(AuthorityAfter(lower, 8));
+  PinGateTarget target;
+  // User-info is not part of the host, and the port is the request's own: a page cannot slip
+  // past the check by adding either to an address.
+  if (const std::optional<WebAddress> address = ParseWebAddress(uri)) {
+    target.host = address->host;
+    target.port = address->port;
+  }
+  return target;
 }
 
-bool GrantsPagePermission(PagePermission permission) {
+bool IsLessonPage(const std::wstring& pageUrl,
+                  bool composedPage,
+                  const std::wstring& contentUrl,
+                  const std::wstring& platformDomain) {
+  if (composedPage)
+    return true;
+  const std::optional<WebAddress> page = ParseWebAddress(pageUrl);
+  if (!page)
+    return false;
+  const std::wstring contentHost = ExtractHost(contentUrl);
+  return (!contentHost.empty() && page->host == contentHost) ||
+         IsSameSite(PlatformHost(platformDomain), page->host);
+}
+
+PermissionAnswer AnswerPagePermission(PagePermission permission,
+                                      const std::wstring& origin,
+                                      const std::wstring& contentUrl,
+                                      const std::wstring& platformDomain) {
   switch (permission) {
     case PagePermission::kMicrophone:
     case PagePermission::kCamera:
     case PagePermission::kMicrophoneAndCamera:
     case PagePermission::kNotifications:
-      return true;
+      return IsLessonPage(origin, false, contentUrl, platformDomain) || IsZoomUrl(origin)
+                 ? PermissionAnswer::kAllow
+                 : PermissionAnswer::kDeny;
     case PagePermission::kOther:
       break;
   }
-  return false;
+  return PermissionAnswer::kDefault;
 }
 
 bool WantsIdentificationHeader(const std::wstring& url) {

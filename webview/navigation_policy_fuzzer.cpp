@@ -3,10 +3,12 @@
 //  - ExtractHost: lower case, no path, query, user-info or port left in it, and the host of
 //    "https://<host>/" and "blob:https://<host>" is the host again; the pin gate checks exactly
 //    that host for every HTTPS address and nothing else.
-//  - IsSameSite is symmetric, and an IP address matches only itself.
+//  - IsSameSite is symmetric, an IP address matches only itself, and two different hosts of one
+//    site share a registrable domain.
 //  - IsAllowedHost holds exactly when the host is an entry or ends with "." and an entry.
 //  - PlayerAllowsNavigation agrees with a model of the policy in which every host test is a
-//    match on a label boundary; "url_direct" allows at least what any other kind allows.
+//    match on a label boundary and only web addresses pass; "url_direct" allows at least what
+//    any other kind allows.
 //  - TrackPlatformSite hands back an origin that the address begins with.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -19,6 +21,7 @@
 #include "link/content.h"
 #include "text/text.h"
 #include "webview/navigation_policy.h"
+#include "webview/public_suffix.h"
 
 namespace {
 
@@ -36,8 +39,10 @@ bool EndsWith(const std::wstring& text, const std::wstring& suffix) {
   return text.size() >= suffix.size() &&
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
-bool OnLabelBoundary(const std::wstring& host, const std::wstring& domain) {
-  return host == domain || EndsWith(host, L"." + domain);
+bool OnLabelBoundary(std::wstring host, const std::wstring& domain) {
+  if (host.size() > 1 && host.back() == L'.')
+    host.pop_back();  // one trailing dot names the same host
+  return host == domain || (host.size() > domain.size() + 1 && EndsWith(host, L"." + domain));
 }
 bool UnderAny(const std::wstring& host, const std::vector<std::wstring>& domains) {
   for (const std::wstring& domain : domains) {
@@ -146,17 +151,10 @@ void CheckHost(const std::wstring& url) {
     Check(ExtractHost(L"https://" + host + L"/p") == host);
     Check(ExtractHost(L"blob:https://" + host) == host);
   }
-  const auto gate = PinGateHost(url);
-  Check(gate.has_value() == StartsWith(ToLowerCopy(url), L"https://"));
-  if (gate)
-    Check(*gate == host);
-
-  const std::wstring lastTwo = LastTwoLabels(host);
-  Check(EndsWith(host, lastTwo));
-  std::size_t dots = 0;
-  for (wchar_t c : lastTwo)
-    dots += c == L'.';
-  Check(dots <= 1 || lastTwo == host);
+  const auto gate = PinGateTargetOf(url);
+  Check(gate.has_value() == StartsWith(ToLowerCopy(url), L"https:"));
+  if (gate && !gate->host.empty())
+    Check(gate->host == host);
 
   static const std::vector<std::wstring> allowed = config::AllowedDomains();
   const bool isAllowed = IsAllowedHost(host);
@@ -173,6 +171,8 @@ void CheckSameSite(const std::wstring& a, const std::wstring& b) {
     Check(!same);
   if (a.empty() || b.empty())
     Check(!same);
+  if (same && a != b)
+    Check(!RegistrableDomain(a).empty() && RegistrableDomain(a) == RegistrableDomain(b));
 }
 
 // The policy as a list of reasons to let a navigation through; every host test on a label
@@ -186,6 +186,8 @@ bool ModelAllows(const std::wstring& uri,
   static const std::vector<std::wstring> familyB = config::CdnFamilyB();
   if (uri == L"about:blank")
     return true;
+  if (!IsWebTarget(uri))
+    return false;
   const std::wstring contentBase = CutQueryAndFragment(content), targetBase = CutQueryAndFragment(uri);
   if (contentBase == targetBase)
     return true;
@@ -194,9 +196,9 @@ bool ModelAllows(const std::wstring& uri,
     return true;
   if (IsYouTubeUrl(contentBase) && IsYouTubeUrl(targetBase))
     return true;
-  if (IsSameSite(ExtractHost(platform), target) || IsSameSite(contentHost, target))
+  if (IsSameSite(PlatformHost(platform), target) || IsSameSite(contentHost, target))
     return true;
-  if (StartsWith(targetBase, contentBase + L"/"))
+  if (!contentBase.empty() && StartsWith(targetBase, contentBase + L"/"))
     return true;
   if (UnderAny(target, allowed))
     return true;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "config/config.h"
@@ -19,22 +21,34 @@ TEST(NavigationPolicyTest, HostsAreExtractedWithoutUserInfoPortOrQuery) {
       {L"https://evil.example?x=.youtube.com", L"evil.example"},
       {L"https://evil.example#.youtube.com", L"evil.example"},
       {L"https://[::1]:8443/", L"[::1]"},
+      {L"blob:file:///x", L""},
+      {L"ftp://example.com/", L""},
       {L"about:blank", L""},
       {L"example.com/path", L""},
   };
   for (const Case& c : cases) EXPECT_EQ(ExtractHost(c.url), c.host) << c.host;
+  EXPECT_EQ(PlatformHost(L"Lms.Platform.com.eg:8443"), L"lms.platform.com.eg");
+  EXPECT_EQ(PlatformHost(L"https://lms.platform.com.eg"), L"lms.platform.com.eg");
 }
 
-TEST(NavigationPolicyTest, SiteAndAllowListMatchingNeedsALabelBoundary) {
-  EXPECT_EQ(LastTwoLabels(L"a.b.example.com"), L"example.com");
-  EXPECT_EQ(LastTwoLabels(L"example.com"), L"example.com");
-  EXPECT_EQ(LastTwoLabels(L"localhost"), L"localhost");
-
-  EXPECT_TRUE(IsSameSite(L"school.example", L"cdn.school.example"));
-  EXPECT_TRUE(IsSameSite(L"a.school.example", L"b.school.example"));  // same last two labels
-  EXPECT_FALSE(IsSameSite(L"school.example", L"otherschool.example.net"));
-  EXPECT_FALSE(IsSameSite(L"", L""));
-  EXPECT_FALSE(IsSameSite(L"school.example", L""));
+TEST(NavigationPolicyTest, SitesAreRegistrableDomainsAndAllowListMatchingNeedsALabelBoundary) {
+  struct Case { std::wstring known, candidate; bool same; };
+  const Case cases[] = {
+      {L"school.example", L"cdn.school.example", true},
+      {L"a.school.example", L"b.school.example", true},
+      {L"lms.platform.com.eg", L"cdn.platform.com.eg", true},
+      {L"lms.platform.com.eg", L"evil.com.eg", false},  // com.eg is a public suffix
+      {L"teacher.github.io", L"other.github.io", false},
+      {L"teacher.github.io", L"github.io", false},
+      {L"school.example", L"otherschool.example.net", false},
+      {L"localhost", L"localhost", true},
+      {L"", L"", false},
+      {L"school.example", L"", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsSameSite(c.known, c.candidate), c.same) << c.known << L" " << c.candidate;
+    EXPECT_EQ(IsSameSite(c.candidate, c.known), c.same) << c.known << L" " << c.candidate;
+  }
 
   EXPECT_TRUE(IsAllowedHost(L"youtube.com"));
   EXPECT_TRUE(IsAllowedHost(L"www.youtube.com"));
@@ -42,6 +56,41 @@ TEST(NavigationPolicyTest, SiteAndAllowListMatchingNeedsALabelBoundary) {
   EXPECT_FALSE(IsAllowedHost(L"notyoutube.com"));      // letters only, no dot before them
   EXPECT_FALSE(IsAllowedHost(L"youtube.com.evil.example"));
   EXPECT_FALSE(IsAllowedHost(L""));
+}
+
+// Every address of the escape table (the navigation fuzzer's seed "escapes") is refused, whatever
+// the lesson: a YouTube or a Zoom lesson, a teacher's page on a shared host, a PDF on the
+// platform; hosts named only in a path, a query, user-info or a fragment, look-alike hosts,
+// another site under the same public suffix, and addresses of other schemes.
+TEST(NavigationPolicyTest, TheEscapeTableIsRefusedForEveryLesson) {
+  std::ifstream table(CORVEL_NAVIGATION_ESCAPES);
+  ASSERT_TRUE(table.is_open());
+  struct Lesson { std::wstring platform, content, kind; };
+  const Lesson lessons[] = {
+      {L"https://lms.platform.com.eg", L"https://www.youtube.com/embed/abc", L"url_direct"},
+      {L"https://lms.platform.com.eg", L"https://us02web.zoom.us/j/123?pwd=x", L"url_direct"},
+      {L"https://lms.platform.com.eg", L"https://teacher.github.io/lesson.pdf", L"pdf"},
+      {L"https://127.0.0.1:47443", L"https://127.0.0.1:47443/demo/lesson.html", L"url_direct"},
+  };
+  int count = 0;
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty())
+      continue;
+    ++count;
+    const std::wstring address(line.begin(), line.end());
+    for (const Lesson& l : lessons)
+      EXPECT_FALSE(PlayerAllowsNavigation(address, l.content, l.platform, l.kind)) << line << " / " << l.content;
+  }
+  EXPECT_GT(count, 30);
+  // The lessons themselves still reach what they need.
+  EXPECT_TRUE(PlayerAllowsNavigation(L"https://www.youtube.com/watch?v=1", lessons[0].content,
+                                     lessons[0].platform, L"url_direct"));
+  EXPECT_TRUE(PlayerAllowsNavigation(L"https://zoom.us/wc/123/join", lessons[1].content, lessons[1].platform,
+                                     L"url_direct"));
+  EXPECT_TRUE(PlayerAllowsNavigation(L"https://cdn.platform.com.eg/x", lessons[2].content, lessons[2].platform,
+                                     L"pdf"));
+  EXPECT_TRUE(PlayerAllowsNavigation(L"blob:https://teacher.github.io/1", lessons[2].content,
+                                     lessons[2].platform, L"pdf"));
 }
 
 TEST(NavigationPolicyTest, PlayerKeepsTheStudentOnContentPlatformAndAllowedDomains) {
@@ -103,9 +152,7 @@ TEST(NavigationPolicyTest, IpAddressesAreTheSameSiteOnlyAsThemselves) {
       {L"127.0.0.1", L"x.0.0.1", false},           // a name against an address
       {L"x.0.0.1", L"127.0.0.1", false},
       {L"127.0.0.1", L"www.127.0.0.1", false},     // no subdomains of an address
-      {L"127.1", L"10.1", false},                   // short and hexadecimal forms are addresses too
-      {L"0x7f.0.0.1", L"0x0a.0.0.1", false},
-      {L"[::ffff:127.0.0.1]", L"[::ffff:10.0.0.1]", false},
+      {L"[::ffff:7f00:1]", L"[::ffff:a00:1]", false},
       {L"[::1]", L"[::1]", true},
       {L"a.school.example", L"b.school.example", true},  // names keep their rules
       {L"1.school.example", L"2.school.example", true},
@@ -137,10 +184,46 @@ TEST(NavigationPolicyTest, RefererTrackerHeadersAndPinGate) {
   EXPECT_NE(headers[0].first, headers[1].first);
   EXPECT_EQ(headers[0].second, headers[1].second);
 
-  EXPECT_EQ(PinGateHost(L"HTTPS://User@Pinned.Example:443/x"), std::optional<std::wstring>(L"pinned.example"));
-  EXPECT_EQ(PinGateHost(L"https://a:b@pinned.example/"), std::optional<std::wstring>(L"pinned.example"));
-  EXPECT_EQ(PinGateHost(L"http://pinned.example/"), std::nullopt);
-  EXPECT_EQ(PinGateHost(L"https://pinned.example"), std::optional<std::wstring>(L"pinned.example"));
+  struct Gate { std::wstring uri; std::optional<std::wstring> host; int port; };
+  const Gate gates[] = {
+      {L"HTTPS://User@Pinned.Example:443/x", L"pinned.example", 443},
+      {L"https://a:b@pinned.example:8443/", L"pinned.example", 8443},  // the request's own port
+      {L"https://pinned.example./", L"pinned.example.", 443},
+      {L"https://0x7f.1/", L"127.0.0.1", 443},
+      {L"https://pinned%2eexample/", L"", 443},  // unreadable: blocked by the caller
+      {L"http://pinned.example/", std::nullopt, 0},
+  };
+  for (const Gate& g : gates) {
+    const std::optional<PinGateTarget> target = PinGateTargetOf(g.uri);
+    ASSERT_EQ(target.has_value(), g.host.has_value()) << g.uri;
+    if (target) {
+      EXPECT_EQ(target->host, *g.host) << g.uri;
+      EXPECT_EQ(target->port, g.port) << g.uri;
+    }
+  }
+}
+
+// Lesson pages may post messages and use the microphone, camera and notifications; any other
+// origin is heard from not at all and denied those permissions.
+TEST(NavigationPolicyTest, OnlyLessonPagesArePostedFromOrGrantedPermissions) {
+  const std::wstring content = L"https://lessons.school.example/course/7";
+  const std::wstring platform = L"https://school.example";
+  EXPECT_TRUE(IsLessonPage(L"about:blank", true, content, platform));
+  EXPECT_TRUE(IsLessonPage(L"https://lessons.school.example/other", false, content, platform));
+  EXPECT_TRUE(IsLessonPage(L"https://portal.school.example/", false, content, platform));
+  EXPECT_FALSE(IsLessonPage(L"about:blank", false, content, platform));
+  EXPECT_FALSE(IsLessonPage(L"https://www.youtube.com/embed/x", false, content, platform));
+  EXPECT_FALSE(IsLessonPage(L"data:text/html,x", false, content, platform));
+
+  using P = PagePermission;
+  using A = PermissionAnswer;
+  EXPECT_EQ(AnswerPagePermission(P::kCamera, L"https://lessons.school.example", content, platform), A::kAllow);
+  EXPECT_EQ(AnswerPagePermission(P::kMicrophoneAndCamera, L"https://us02web.zoom.us", content, platform),
+            A::kAllow);
+  EXPECT_EQ(AnswerPagePermission(P::kNotifications, L"https://school.example", content, platform), A::kAllow);
+  EXPECT_EQ(AnswerPagePermission(P::kMicrophone, L"https://www.youtube.com", content, platform), A::kDeny);
+  EXPECT_EQ(AnswerPagePermission(P::kCamera, L"https://evil.example", content, platform), A::kDeny);
+  EXPECT_EQ(AnswerPagePermission(P::kOther, L"https://lessons.school.example", content, platform), A::kDefault);
 }
 
 }  // namespace

@@ -218,12 +218,25 @@ QtWebView::QtWebView(QWidget* parent, const QString& storagePath) {
   QObject::connect(page_.get(), &QWebEnginePage::loadFinished, [this](bool ok) { LoadFinished(ok); });
 
   QWebEnginePage* page = page_.get();
-  QObject::connect(page, &QWebEnginePage::featurePermissionRequested,
-                   [page](const QUrl& origin, QWebEnginePage::Feature feature) {
-                     if (GrantsPagePermission(PermissionOf(feature))) {
-                       page->setFeaturePermission(origin, feature, QWebEnginePage::PermissionGrantedByUser);
-                     }
-                   });
+  QObject::connect(
+      page, &QWebEnginePage::featurePermissionRequested,
+      [this, page](const QUrl& origin, QWebEnginePage::Feature feature) {
+        const PagePermission permission = PermissionOf(feature);
+        PermissionAnswer answer =
+            permission == PagePermission::kOther ? PermissionAnswer::kDefault : PermissionAnswer::kDeny;
+        try {
+          if (answerPermission) {
+            answer = answerPermission(permission, origin.toString(QUrl::FullyEncoded).toStdWString());
+          }
+        } catch (...) {
+          answer = PermissionAnswer::kDeny;
+        }
+        if (answer == PermissionAnswer::kAllow) {
+          page->setFeaturePermission(origin, feature, QWebEnginePage::PermissionGrantedByUser);
+        } else if (answer == PermissionAnswer::kDeny) {
+          page->setFeaturePermission(origin, feature, QWebEnginePage::PermissionDeniedByUser);
+        }
+      });
   QObject::connect(page, &QWebEnginePage::certificateError, [this](const QWebEngineCertificateError& error) {
     bool accept = false;
     try {
@@ -248,6 +261,12 @@ QtWebView::QtWebView(QWidget* parent, const QString& storagePath) {
       answer.rejectCertificate();
     }
   });
+
+  // A local document (the composed page, a file: address that got through) may neither read
+  // the student's files nor fetch from the network with the rights of a local page.
+  QWebEngineSettings* settings = page_->settings();
+  settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+  settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
 
   view_ = new QWebEngineView(parent);
   view_->setPage(page_.get());
@@ -401,6 +420,10 @@ bool QtWebView::WaitUntil(const std::function<bool()>& condition, int timeoutMs)
 // Both are entered from Qt's event dispatch: nothing may escape them.
 void QtWebView::MessageFromPage(const QString& text) noexcept {
   try {
+    if (acceptsMessagesFrom && !acceptsMessagesFrom(page_->url().toString(QUrl::FullyEncoded).toStdWString(),
+                                                    composedPage_.Showing())) {
+      return;
+    }
     if (onWebMessage) {
       onWebMessage(text.toStdWString());
     }
@@ -413,10 +436,14 @@ bool QtWebView::NavigationStarting(const QUrl& url) noexcept {
     // setHtml loads its document from a data: address; every start consumes the mark.
     const std::wstring uri = composedPage_.AddressForPolicy(url.toString(QUrl::FullyEncoded).toStdWString());
     if (!onNavigationStarting) {
+      composedPage_.NavigationAllowed();
       return true;
     }
     bool cancel = false;
     onNavigationStarting(uri, cancel);
+    if (!cancel) {
+      composedPage_.NavigationAllowed();
+    }
     return !cancel;
   } catch (...) {
     return false;

@@ -6,8 +6,11 @@
 // - every request carries the identification header, then passes `requestGate` (the player's
 //   pin gate); a refused request is blocked and the owner's request callback never sees it;
 // - new windows are folded into this view (the navigation policy still applies to them);
-// - microphone, camera and notifications are granted; other permissions keep the engine's
-//   default (Qt shows no prompt, so they stay unanswered);
+// - permission requests are answered by `answerPermission` (unset: microphone, camera and
+//   notifications denied); other kinds keep the engine's default (Qt shows no prompt, so they
+//   stay unanswered);
+// - messages of a top document that `acceptsMessagesFrom` refuses are dropped;
+// - local documents may read neither local files nor remote addresses;
 // - a certificate the engine does not trust is accepted only when `acceptCertificate` says so.
 //
 // Everything runs on the GUI thread, the request callbacks included (Qt 6 calls a page's
@@ -39,6 +42,7 @@
 #include <QVariant>
 
 #include "webview/composed_page.h"
+#include "webview/navigation_policy.h"
 #include "webview/preparation.h"
 #include "webview/print_requests.h"
 
@@ -87,6 +91,11 @@ class QtWebView {
   std::function<bool(const std::wstring& uri)> requestGate;
   // Every request that passed the gate; the owner may set further headers on `request`.
   std::function<void(const std::wstring& uri, QWebEngineUrlRequestInfo& request)> onWebResourceRequested;
+  // Which top documents may post messages: the document's address and whether it is the
+  // owner's composed page. Unset: every top document is heard.
+  std::function<bool(const std::wstring& source, bool composedPage)> acceptsMessagesFrom;
+  // The answer to a page's permission request, given the requesting origin.
+  std::function<PermissionAnswer(PagePermission permission, const std::wstring& origin)> answerPermission;
   // A server certificate the engine does not trust by its own roots: the host and the chain
   // it presented (DER, server certificate first); true lets the load go on. Unset: refused.
   std::function<bool(const std::wstring& host, const std::vector<std::string>& derChain)> acceptCertificate;

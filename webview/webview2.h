@@ -184,6 +184,8 @@ struct ICoreWebView2Controller4;
 struct ICoreWebView2CreateCoreWebView2ControllerCompletedHandler;
 struct ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler;
 struct ICoreWebView2Deferral;
+struct ICoreWebView2DownloadStartingEventArgs;
+struct ICoreWebView2DownloadStartingEventHandler;
 struct ICoreWebView2Environment;
 struct ICoreWebView2Environment2;
 struct ICoreWebView2Environment3;
@@ -255,7 +257,7 @@ struct ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler;
 struct ICoreWebView2DOMContentLoadedEventHandler;
 struct ICoreWebView2DevToolsProtocolEventReceiver;
 struct ICoreWebView2DocumentTitleChangedEventHandler;
-struct ICoreWebView2DownloadStartingEventHandler;
+struct ICoreWebView2DownloadOperation;
 struct ICoreWebView2ExecuteScriptWithResultCompletedHandler;
 struct ICoreWebView2FaviconChangedEventHandler;
 struct ICoreWebView2FocusChangedEventHandler;
@@ -1207,6 +1209,30 @@ struct ICoreWebView2Deferral : public IUnknown {
 };
 __CRT_UUID_DECL(ICoreWebView2Deferral,
                 0xc10e7f7b, 0xb585, 0x46f0, 0xa6, 0x23, 0x8b, 0xef, 0xbf, 0x3e, 0x4e, 0xe0)
+
+// {e99bbe21-43e9-4544-a732-282764eafa60}; slots 3..10.
+struct ICoreWebView2DownloadStartingEventArgs : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE get_DownloadOperation(
+      ICoreWebView2DownloadOperation** downloadOperation) = 0;  // 3
+  virtual HRESULT STDMETHODCALLTYPE get_Cancel(BOOL* cancel) = 0;  // 4
+  virtual HRESULT STDMETHODCALLTYPE put_Cancel(BOOL cancel) = 0;  // 5
+  virtual HRESULT STDMETHODCALLTYPE get_ResultFilePath(LPWSTR* resultFilePath) = 0;  // 6
+  virtual HRESULT STDMETHODCALLTYPE put_ResultFilePath(LPCWSTR resultFilePath) = 0;  // 7
+  virtual HRESULT STDMETHODCALLTYPE get_Handled(BOOL* handled) = 0;  // 8
+  virtual HRESULT STDMETHODCALLTYPE put_Handled(BOOL handled) = 0;  // 9
+  virtual HRESULT STDMETHODCALLTYPE GetDeferral(ICoreWebView2Deferral** deferral) = 0;  // 10
+};
+__CRT_UUID_DECL(ICoreWebView2DownloadStartingEventArgs,
+                0xe99bbe21, 0x43e9, 0x4544, 0xa7, 0x32, 0x28, 0x27, 0x64, 0xea, 0xfa, 0x60)
+
+// {efedc989-c396-41ca-83f7-07f845a55724}; slot 3.
+struct ICoreWebView2DownloadStartingEventHandler : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE Invoke(
+      ICoreWebView2* sender,
+      ICoreWebView2DownloadStartingEventArgs* args) = 0;  // 3
+};
+__CRT_UUID_DECL(ICoreWebView2DownloadStartingEventHandler,
+                0xefedc989, 0xc396, 0x41ca, 0x83, 0xf7, 0x07, 0xf8, 0x45, 0xa5, 0x57, 0x24)
 
 #endif  // CORVEL_WEBVIEW_WEBVIEW2_H_
 // clang-format on

@@ -19,12 +19,15 @@
 
 #include <wrl/client.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "base/unique_handle.h"
+#include "net/pinning.h"
 #include "webview/composed_page.h"
+#include "webview/navigation_policy.h"
 #include "webview/print_requests.h"
 #include "webview/webview2.h"
 
@@ -33,13 +36,6 @@ namespace WebView {
 // Posted by a host's ShowSystemPrintDialog to its parent window; the window procedure answers it
 // with the host's RunPrintRequest(), from the ordinary message loop.
 constexpr UINT WM_APP_PRINT_REQUEST = WM_APP + 102;
-
-// The certificate-pin gate's answer for an HTTPS host.
-enum class PinGateAnswer {
-  kAllow,
-  kBlockAndWarn,  // the host's first refusal: the host starts pinFailureNotice for it
-  kBlock,         // refused before: blocked without another warning
-};
 
 // What the host needs from outside: the WebView2 loader, the certificate-pin gate and the
 // printer dialog. DefaultHostPlatform() gives the real ones; tests replace single members.
@@ -53,8 +49,9 @@ struct HostPlatform {
                         const wchar_t* userDataFolder,
                         ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler)>
       createEnvironment;
-  // Whether the browser may load from this HTTPS host (blocks the UI thread for the probe).
-  std::function<PinGateAnswer(const std::wstring& host)> checkHostPins;
+  // Whether the browser may load from this HTTPS host and port (blocks the UI thread for the
+  // probe). On kRefuseAndWarn the host starts pinFailureNotice for it.
+  std::function<WebGateAnswer(const std::wstring& host, std::uint16_t port)> checkHostPins;
   // The warning for a refused host, once per host; the host runs it on a detached thread of its
   // own.
   std::function<void(const std::wstring& host)> pinFailureNotice;
@@ -81,6 +78,15 @@ class WebViewHost {
   std::function<void(const std::wstring& message)> onWebMessage;
   std::function<void(bool success, HRESULT result)> onInitialized;
   std::function<void(bool success, COREWEBVIEW2_WEB_ERROR_STATUS status)> onNavigationCompleted;
+
+  // Which pages the host listens to and what they may use, decided by the owner; both are
+  // asked from the view's events on the UI thread. Messages of a top document for which
+  // acceptsMessagesFrom (its address; whether it is the host's own composed page) is false are
+  // dropped; unset, every top document is heard. answerPermission gets the requesting origin;
+  // unset, microphone, camera and notifications are denied and other kinds keep the browser's
+  // handling.
+  std::function<bool(const std::wstring& source, bool composedPage)> acceptsMessagesFrom;
+  std::function<PermissionAnswer(PagePermission permission, const std::wstring& origin)> answerPermission;
 
   HWND parentWindow = nullptr;
   Microsoft::WRL::ComPtr<ICoreWebView2Environment> environment;

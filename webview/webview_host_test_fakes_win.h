@@ -214,11 +214,13 @@ struct FakeNavigationStartingArgs {
 struct FakeWebMessageArgs {
   std::optional<std::wstring> asString;  // nullopt: the message is not a string
   std::wstring json;
+  std::wstring source = L"https://school.example/lesson";  // the posting document's address
   FakeCom com{SlotOf(&ICoreWebView2WebMessageReceivedEventArgs::TryGetWebMessageAsString) + 1, this};
 
   FakeWebMessageArgs(std::optional<std::wstring> string, std::wstring jsonText)
       : asString(std::move(string)), json(std::move(jsonText)) {
     com.Answer(__uuidof(ICoreWebView2WebMessageReceivedEventArgs));
+    com.Implement(&ICoreWebView2WebMessageReceivedEventArgs::get_Source, &GetSource);
     com.Implement(&ICoreWebView2WebMessageReceivedEventArgs::get_WebMessageAsJson, &GetJson);
     com.Implement(&ICoreWebView2WebMessageReceivedEventArgs::TryGetWebMessageAsString, &TryGetString);
   }
@@ -227,6 +229,10 @@ struct FakeWebMessageArgs {
   }
   static HRESULT STDMETHODCALLTYPE GetJson(FakeCom* self, LPWSTR* out) {
     *out = CoTaskCopy(self->context<FakeWebMessageArgs>().json);
+    return S_OK;
+  }
+  static HRESULT STDMETHODCALLTYPE GetSource(FakeCom* self, LPWSTR* out) {
+    *out = CoTaskCopy(self->context<FakeWebMessageArgs>().source);
     return S_OK;
   }
   static HRESULT STDMETHODCALLTYPE TryGetString(FakeCom* self, LPWSTR* out) {
@@ -264,11 +270,14 @@ struct FakeNavigationCompletedArgs {
 
 struct FakePermissionArgs {
   COREWEBVIEW2_PERMISSION_KIND kind;
+  std::wstring origin;
   std::vector<COREWEBVIEW2_PERMISSION_STATE> states;
   FakeCom com{SlotOf(&ICoreWebView2PermissionRequestedEventArgs::GetDeferral) + 1, this};
 
-  explicit FakePermissionArgs(COREWEBVIEW2_PERMISSION_KIND k) : kind(k) {
+  explicit FakePermissionArgs(COREWEBVIEW2_PERMISSION_KIND k, std::wstring o = L"https://school.example/")
+      : kind(k), origin(std::move(o)) {
     com.Answer(__uuidof(ICoreWebView2PermissionRequestedEventArgs));
+    com.Implement(&ICoreWebView2PermissionRequestedEventArgs::get_Uri, &GetUri);
     com.Implement(&ICoreWebView2PermissionRequestedEventArgs::get_PermissionKind, &GetKind);
     com.Implement(&ICoreWebView2PermissionRequestedEventArgs::put_State, &PutState);
   }
@@ -277,6 +286,10 @@ struct FakePermissionArgs {
   }
   static HRESULT STDMETHODCALLTYPE GetKind(FakeCom* self, COREWEBVIEW2_PERMISSION_KIND* out) {
     *out = self->context<FakePermissionArgs>().kind;
+    return S_OK;
+  }
+  static HRESULT STDMETHODCALLTYPE GetUri(FakeCom* self, LPWSTR* out) {
+    *out = CoTaskCopy(self->context<FakePermissionArgs>().origin);
     return S_OK;
   }
   static HRESULT STDMETHODCALLTYPE PutState(FakeCom* self, COREWEBVIEW2_PERMISSION_STATE state) {
@@ -309,6 +322,26 @@ struct FakeNewWindowArgs {
   }
 };
 
+struct FakeDownloadArgs {
+  std::vector<BOOL> cancelCalls, handledCalls;
+  FakeCom com{SlotOf(&ICoreWebView2DownloadStartingEventArgs::GetDeferral) + 1, this};
+
+  FakeDownloadArgs() {
+    com.Answer(__uuidof(ICoreWebView2DownloadStartingEventArgs));
+    com.Implement(&ICoreWebView2DownloadStartingEventArgs::put_Cancel, &PutCancel);
+    com.Implement(&ICoreWebView2DownloadStartingEventArgs::put_Handled, &PutHandled);
+  }
+  ICoreWebView2DownloadStartingEventArgs* get() { return com.As<ICoreWebView2DownloadStartingEventArgs>(); }
+  static HRESULT STDMETHODCALLTYPE PutCancel(FakeCom* self, BOOL cancel) {
+    self->context<FakeDownloadArgs>().cancelCalls.push_back(cancel);
+    return S_OK;
+  }
+  static HRESULT STDMETHODCALLTYPE PutHandled(FakeCom* self, BOOL handled) {
+    self->context<FakeDownloadArgs>().handledCalls.push_back(handled);
+    return S_OK;
+  }
+};
+
 // ---- Environment, controller, view and settings ------------------------------------------
 
 struct FakeRuntime {
@@ -328,6 +361,7 @@ struct FakeRuntime {
   bool offerController2 = true;
   bool offerController4 = true;
   bool offerView2 = true;
+  bool offerView4 = true;
   bool offerView22 = true;
   bool offerSettings3 = true;
   bool offerSettings7 = true;
@@ -355,6 +389,7 @@ struct FakeRuntime {
   ComPtr<ICoreWebView2PermissionRequestedEventHandler> permissionRequested;
   ComPtr<ICoreWebView2NewWindowRequestedEventHandler> newWindowRequested;
   ComPtr<ICoreWebView2WebResourceRequestedEventHandler> resourceRequested;
+  ComPtr<ICoreWebView2DownloadStartingEventHandler> downloadStarting;
   ComPtr<ICoreWebView2BrowserProcessExitedEventHandler> browserExited;
   std::optional<std::wstring> responseReason;
   std::optional<std::wstring> responseHeaders;
@@ -402,6 +437,8 @@ struct FakeRuntime {
     view.Answer(__uuidof(ICoreWebView2));
     if (offerView2)
       view.Answer(__uuidof(ICoreWebView2_2));
+    if (offerView4)
+      view.Answer(__uuidof(ICoreWebView2_4));
     if (offerView22)
       view.Answer(__uuidof(ICoreWebView2_22));
     view.Implement(&ICoreWebView2::get_Settings, &GetSettings);
@@ -421,6 +458,7 @@ struct FakeRuntime {
     view.Implement(&ICoreWebView2::add_WebResourceRequested, &AddResourceRequested);
     view.Implement(&ICoreWebView2::AddWebResourceRequestedFilter, &AddFilter);
     view.Implement(&ICoreWebView2_2::NavigateWithWebResourceRequest, &NavigateWithRequest);
+    view.Implement(&ICoreWebView2_4::add_DownloadStarting, &AddDownloadStarting);
     view.Implement(&ICoreWebView2_22::AddWebResourceRequestedFilterWithRequestSourceKinds,
                    &AddFilterWithKinds);
 
@@ -466,7 +504,7 @@ struct FakeRuntime {
       });
       return S_OK;
     };
-    platform.checkHostPins = [](const std::wstring&) { return WebView::PinGateAnswer::kAllow; };
+    platform.checkHostPins = [](const std::wstring&, std::uint16_t) { return WebGateAnswer::kAllow; };
     platform.pinFailureNotice = [](const std::wstring&) {};
     platform.printPage = [this](HWND, ICoreWebView2Environment*, ICoreWebView2*) {
       calls.push_back("print");
@@ -502,6 +540,9 @@ struct FakeRuntime {
   }
   HRESULT RaiseResourceRequested(FakeResourceRequestedArgs& args) {
     return Raise([this, &args] { return resourceRequested->Invoke(view.As<ICoreWebView2>(), args.get()); });
+  }
+  HRESULT RaiseDownload(FakeDownloadArgs& args) {
+    return Raise([this, &args] { return downloadStarting->Invoke(view.As<ICoreWebView2>(), args.get()); });
   }
 
   // True while one of the runtime's callbacks (an event handler or a completion) is running.
@@ -755,6 +796,11 @@ struct FakeRuntime {
                                                 ICoreWebView2NewWindowRequestedEventHandler* h,
                                                 EventRegistrationToken* token) {
     return Keep(self, "add_NewWindowRequested", &FakeRuntime::newWindowRequested, h, token);
+  }
+  static HRESULT STDMETHODCALLTYPE AddDownloadStarting(FakeCom* self,
+                                                       ICoreWebView2DownloadStartingEventHandler* h,
+                                                       EventRegistrationToken* token) {
+    return Keep(self, "add_DownloadStarting", &FakeRuntime::downloadStarting, h, token);
   }
   static HRESULT STDMETHODCALLTYPE AddResourceRequested(FakeCom* self,
                                                         ICoreWebView2WebResourceRequestedEventHandler* h,

@@ -138,17 +138,7 @@ HostPlatform DefaultHostPlatform() {
                                   ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
     return CreateEnvironment(browserFolder, userDataFolder, handler);
   };
-  platform.checkHostPins = [](const std::wstring& host) {
-    switch (PassWebHostGate(host)) {
-      case WebGateAnswer::kAllow:
-        return PinGateAnswer::kAllow;
-      case WebGateAnswer::kRefuseAndWarn:
-        return PinGateAnswer::kBlockAndWarn;
-      case WebGateAnswer::kRefuse:
-        break;
-    }
-    return PinGateAnswer::kBlock;
-  };
+  platform.checkHostPins = PassWebHostGate;
   platform.pinFailureNotice = [](const std::wstring& host) { ShowWebPinFailureNotice(host); };
   platform.printPage = [](HWND owner, ICoreWebView2Environment* env, ICoreWebView2* view) {
     ::ShowSystemPrintDialog(owner, env, view);

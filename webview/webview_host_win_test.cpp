@@ -22,6 +22,7 @@
 namespace {
 
 using host_test::ComPtr;
+using host_test::FakeDownloadArgs;
 using host_test::FakeNavigationCompletedArgs;
 using host_test::FakeNavigationStartingArgs;
 using host_test::FakeNewWindowArgs;
@@ -235,7 +236,7 @@ TEST(WebViewHostInitializeTest, ReadyViewIsSetUpAndReported) {
   EXPECT_EQ(CallsStartingWith(h.runtime, {"view.add_", "view.AddWebResourceRequestedFilter"}),
             (std::vector<std::string>{
                 "view.add_NavigationStarting", "view.add_WebMessageReceived", "view.add_NavigationCompleted",
-                "view.add_PermissionRequested", "view.add_NewWindowRequested",
+                "view.add_PermissionRequested", "view.add_NewWindowRequested", "view.add_DownloadStarting",
                 "view.AddWebResourceRequestedFilterWithRequestSourceKinds * 0 4294967295",
                 "view.add_WebResourceRequested"}));
   EXPECT_EQ(Environment(L"WEBVIEW2_USER_DATA_FOLDER"), std::optional<std::wstring>(folder));
@@ -887,37 +888,86 @@ TEST(WebViewHostEventsTest, NavigationMessagesAndCompletionReachTheOwner) {
   EXPECT_EQ(r.runtime.unexpectedCalls(), 0);
 }
 
-TEST(WebViewHostEventsTest, PermissionsAndNewWindows) {
+// Catches a view that grants the microphone, camera or notifications to every origin, hears
+// messages of any page, follows a new window the policy refuses, or lets a download start.
+TEST(WebViewHostEventsTest, PermissionsMessagesNewWindowsAndDownloadsFollowTheOwnersRules) {
   ReadyHost r;
+  const auto answer = [](FakeRuntime& runtime, COREWEBVIEW2_PERMISSION_KIND kind, const wchar_t* origin) {
+    FakePermissionArgs args(kind, origin);
+    runtime.RaisePermission(args);
+    return args.states;
+  };
+  using States = std::vector<COREWEBVIEW2_PERMISSION_STATE>;
+  const States allow{COREWEBVIEW2_PERMISSION_STATE_ALLOW}, deny{COREWEBVIEW2_PERMISSION_STATE_DENY}, none;
+  // Without a rule of the owner's, the three lesson permissions are denied; others keep the
+  // browser's handling.
+  EXPECT_EQ(answer(r.runtime, COREWEBVIEW2_PERMISSION_KIND_CAMERA, L"https://school.example/"), deny);
+  EXPECT_EQ(answer(r.runtime, COREWEBVIEW2_PERMISSION_KIND_GEOLOCATION, L"https://school.example/"), none);
+
+  std::vector<std::wstring> origins;
+  r.host->answerPermission = [&origins](PagePermission permission, const std::wstring& origin) {
+    origins.push_back(origin);
+    return AnswerPagePermission(permission, origin, L"https://school.example/lesson",
+                                L"https://school.example");
+  };
   struct Case {
     COREWEBVIEW2_PERMISSION_KIND kind;
-    bool allowed;
+    const wchar_t* origin;
+    States states;
   };
   const Case cases[] = {
-      {COREWEBVIEW2_PERMISSION_KIND_MICROPHONE, true},
-      {COREWEBVIEW2_PERMISSION_KIND_CAMERA, true},
-      {COREWEBVIEW2_PERMISSION_KIND_NOTIFICATIONS, true},
-      {COREWEBVIEW2_PERMISSION_KIND_GEOLOCATION, false},
-      {COREWEBVIEW2_PERMISSION_KIND_CLIPBOARD_READ, false},
-      {COREWEBVIEW2_PERMISSION_KIND_UNKNOWN_PERMISSION, false},
-      {static_cast<COREWEBVIEW2_PERMISSION_KIND>(99), false},
+      {COREWEBVIEW2_PERMISSION_KIND_MICROPHONE, L"https://school.example/", allow},
+      {COREWEBVIEW2_PERMISSION_KIND_CAMERA, L"https://us02web.zoom.us/", allow},
+      {COREWEBVIEW2_PERMISSION_KIND_NOTIFICATIONS, L"https://cdn.school.example/", allow},
+      {COREWEBVIEW2_PERMISSION_KIND_MICROPHONE, L"https://evil.example/", deny},
+      {COREWEBVIEW2_PERMISSION_KIND_CAMERA, L"https://www.youtube.com/", deny},
+      {COREWEBVIEW2_PERMISSION_KIND_GEOLOCATION, L"https://school.example/", none},
+      {COREWEBVIEW2_PERMISSION_KIND_CLIPBOARD_READ, L"https://school.example/", none},
+      {static_cast<COREWEBVIEW2_PERMISSION_KIND>(99), L"https://school.example/", none},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.kind));
-    FakePermissionArgs args(c.kind);
-    r.runtime.RaisePermission(args);
-    EXPECT_EQ(args.states,
-              c.allowed ? std::vector<COREWEBVIEW2_PERMISSION_STATE>{COREWEBVIEW2_PERMISSION_STATE_ALLOW}
-                        : std::vector<COREWEBVIEW2_PERMISSION_STATE>{});
-  }
+  for (const Case& c : cases)
+    EXPECT_EQ(answer(r.runtime, c.kind, c.origin), c.states) << static_cast<int>(c.kind) << " " << c.origin;
+  EXPECT_EQ(origins.size(), std::size(cases)) << "the rule sees each requesting origin";
 
+  std::vector<std::wstring> heard;
+  std::vector<std::pair<std::wstring, bool>> sources;
+  r.host->onWebMessage = [&heard](const std::wstring& message) { heard.push_back(message); };
+  r.host->acceptsMessagesFrom = [&sources](const std::wstring& source, bool composed) {
+    sources.emplace_back(source, composed);
+    return IsLessonPage(source, composed, L"https://school.example/lesson", L"https://school.example");
+  };
+  FakeWebMessageArgs lesson(L"toggleFullscreen", L"\"toggleFullscreen\"");
+  FakeWebMessageArgs offList(L"toggleFullscreen", L"\"toggleFullscreen\"");
+  offList.source = L"https://evil.example/";
+  r.runtime.RaiseWebMessage(lesson);
+  r.runtime.RaiseWebMessage(offList);
+  EXPECT_EQ(heard, std::vector<std::wstring>{L"toggleFullscreen"});
+  EXPECT_EQ(sources, (std::vector<std::pair<std::wstring, bool>>{{L"https://school.example/lesson", false},
+                                                                 {L"https://evil.example/", false}}));
+
+  // A new window passes the owner's policy before the view goes there; a refused one is dropped.
+  std::vector<std::wstring> judged;
+  r.host->onNavigationStarting = [&judged](const std::wstring& uri, bool& cancel) {
+    judged.push_back(uri);
+    cancel = uri.find(L"evil") != std::wstring::npos;
+  };
   FakeNewWindowArgs popup(L"https://school.example/Other?x=1");
+  FakeNewWindowArgs refused(L"https://evil.example/phish");
   FakeNewWindowArgs noUri(std::nullopt);
   r.runtime.RaiseNewWindow(popup);
+  r.runtime.RaiseNewWindow(refused);
   r.runtime.RaiseNewWindow(noUri);
   EXPECT_EQ(popup.handledCalls, std::vector<BOOL>{TRUE});
+  EXPECT_EQ(refused.handledCalls, std::vector<BOOL>{TRUE}) << "no window opens for it either";
   EXPECT_EQ(noUri.handledCalls, std::vector<BOOL>{TRUE}) << "no window opens even without an address";
+  EXPECT_EQ(judged,
+            (std::vector<std::wstring>{L"https://school.example/Other?x=1", L"https://evil.example/phish"}));
   EXPECT_EQ(r.runtime.calls, std::vector<std::string>{"view.Navigate https://school.example/Other?x=1"});
+
+  FakeDownloadArgs download;
+  r.runtime.RaiseDownload(download);
+  EXPECT_EQ(download.cancelCalls, std::vector<BOOL>{TRUE});
+  EXPECT_EQ(download.handledCalls, std::vector<BOOL>{TRUE}) << "the runtime shows no download bar either";
   EXPECT_EQ(r.runtime.unexpectedCalls(), 0);
 }
 
@@ -1005,12 +1055,11 @@ struct PinGate {
     noticeThread = 0;
     notices = 0;
     noticeShown = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    platform.checkHostPins = [](const std::wstring& host) {
-      checked.push_back(host);
+    platform.checkHostPins = [](const std::wstring& host, std::uint16_t port) {
+      checked.push_back(host + L":" + std::to_wstring(port));
       if (host.rfind(L"blocked", 0) != 0)
-        return WebView::PinGateAnswer::kAllow;
-      return refused.insert(host).second ? WebView::PinGateAnswer::kBlockAndWarn
-                                         : WebView::PinGateAnswer::kBlock;
+        return WebGateAnswer::kAllow;
+      return refused.insert(host).second ? WebGateAnswer::kRefuseAndWarn : WebGateAnswer::kRefuse;
     };
     platform.pinFailureNotice = [](const std::wstring& host) {
       noticeHost = host;
@@ -1045,7 +1094,7 @@ TEST(WebViewHostEventsTest, EveryRequestCarriesTheIdentificationHeaderAndPassesT
   EXPECT_EQ(seen, (std::vector<std::wstring>{L"https://Cdn.School.example/Video.mp4",
                                              L"http://blocked.example/a", L"data:text/plain,hi"}))
       << "the owner sees the address as received";
-  EXPECT_EQ(PinGate::checked, std::vector<std::wstring>{L"cdn.school.example"})
+  EXPECT_EQ(PinGate::checked, std::vector<std::wstring>{L"cdn.school.example:443"})
       << "only HTTPS is pin-checked";
 
   // A refused host: 403 from the host itself, the warning on a thread of its own, no owner call.
@@ -1053,7 +1102,7 @@ TEST(WebViewHostEventsTest, EveryRequestCarriesTheIdentificationHeaderAndPassesT
   FakeResourceRequestedArgs refused(L"HTTPS://user@Blocked.Example:8443/x");
   EXPECT_EQ(r.runtime.RaiseResourceRequested(refused), S_OK);
   EXPECT_TRUE(seen.empty());
-  EXPECT_EQ(PinGate::checked.back(), L"blocked.example");
+  EXPECT_EQ(PinGate::checked.back(), L"blocked.example:8443") << "the request's own port";
   EXPECT_EQ(refused.response, r.runtime.response.As<ICoreWebView2WebResourceResponse>());
   EXPECT_EQ(r.runtime.responseStatus, std::optional<int>(403));
   EXPECT_EQ(r.runtime.responseReason, std::optional<std::wstring>(L"Blocked"));

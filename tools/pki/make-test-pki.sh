@@ -51,6 +51,25 @@ selfsigned inter-f "Corvel Test Intermediate A"
 issue leaf-f leaf-f "127.0.0.1 forged" inter-f inter-f "$bare_leaf_ext"
 key backup
 
+# Leaves that Intermediate A signed but that must not serve 127.0.0.1 or localhost: one for
+# another name, one that lapsed in 2020, one for client authentication only. A pin stands in for
+# the anchor of a chain, never for these checks.
+printf 'basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\nsubjectAltName=DNS:evil.example\nauthorityKeyIdentifier=keyid\n' > "$bare_leaf_ext"
+issue leaf-n leaf-n "evil.example" inter-a inter-a "$bare_leaf_ext"
+printf 'basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature,keyEncipherment\nextendedKeyUsage=clientAuth\nsubjectAltName=IP:127.0.0.1,DNS:localhost\nauthorityKeyIdentifier=keyid\n' > "$bare_leaf_ext"
+issue leaf-u leaf-u "127.0.0.1 client only" inter-a inter-a "$bare_leaf_ext"
+# openssl x509 cannot date a certificate in the past; openssl ca can.
+ca_dir=$(mktemp -d)
+trap 'rm -rf "$ca_dir"; rm -f "$ca_ext" "$leaf_ext" "$bare_leaf_ext" *.csr *.srl' EXIT
+touch "$ca_dir/index.txt"
+printf '[ca]\ndefault_ca=test\n[test]\ndatabase=%s/index.txt\nnew_certs_dir=%s\nserial=%s/serial\ndefault_md=sha256\npolicy=any\ncopy_extensions=none\n[any]\norganizationName=optional\ncommonName=supplied\n' \
+  "$ca_dir" "$ca_dir" "$ca_dir" > "$ca_dir/ca.cnf"
+echo 01 > "$ca_dir/serial"
+key leaf-t
+openssl req -new -key leaf-t.key -subj "$(subj "127.0.0.1 expired")" -out leaf-t.csr
+openssl ca -batch -config "$ca_dir/ca.cnf" -cert inter-a.pem -keyfile inter-a.key -in leaf-t.csr \
+  -startdate 20190101000000Z -enddate 20200101000000Z -extfile "$leaf_ext" -notext -out leaf-t.pem 2>/dev/null
+
 # Chains as a server presents them: leaf first, root last.
 cat leaf-a.pem inter-a.pem root-a.pem > chain-main.pem
 cat leaf-b.pem inter-a.pem root-a.pem > chain-rotated-leaf.pem
@@ -60,3 +79,6 @@ cat leaf-x.pem root-x.pem > chain-interceptor.pem
 cat leaf-k.pem root-k.pem > chain-product-root.pem
 cat leaf-f.pem inter-a.pem root-a.pem > chain-spliced.pem
 cat leaf-a.pem inter-a.pem > chain-without-root.pem
+cat leaf-n.pem inter-a.pem root-a.pem > chain-wrong-name.pem
+cat leaf-t.pem inter-a.pem root-a.pem > chain-expired.pem
+cat leaf-u.pem inter-a.pem root-a.pem > chain-client-only.pem

@@ -1,6 +1,11 @@
 // Loading overlay shown over every document until it has loaded.
 // Added at document creation; the page's own scripts run after it.
 (function () {
+  // Only the top document: a frame inside it is another site's page, which must not see the
+  // student's text or the player's controls.
+  if (window.top !== window) {
+    return;
+  }
   if (window._kelmoLoaderAdded) {
     return;
   }

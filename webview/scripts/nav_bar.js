@@ -2,6 +2,11 @@
 // position kept in the page's local storage. Also shows a light loading overlay while the next
 // page loads.
 (function () {
+  // Only the top document: a frame inside it is another site's page, which must not see the
+  // student's text or the player's controls.
+  if (window.top !== window) {
+    return;
+  }
   if (window._kelmoNavAdded) {
     return;
   }

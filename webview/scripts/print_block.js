@@ -1,5 +1,7 @@
 // Routes every print request of a page to the host's own printer dialog and keeps the browser's
-// print, save and open shortcuts away from the page.
+// print, save and open shortcuts away from the page. Unlike the other scripts it also works in
+// frames: it reads nothing of the student's, and a frame's own print() would otherwise open the
+// browser's print preview of the lesson without its watermark.
 (function () {
   if (window._kelmoPrintBlockAdded) {
     return;

@@ -1,5 +1,10 @@
 // Round print button for PDF documents; a click asks the host to print.
 (function () {
+  // Only the top document: a frame inside it is another site's page, which must not see the
+  // student's text or the player's controls.
+  if (window.top !== window) {
+    return;
+  }
   if (window._kelmoPrintBtnAdded) {
     return;
   }

@@ -1,5 +1,10 @@
 // Watermark laid over a PDF document. The host fills in the text, escaped as a script string.
 (function () {
+  // Only the top document: a frame inside it is another site's page, which must not see the
+  // student's text or the player's controls.
+  if (window.top !== window) {
+    return;
+  }
   if (window._kelmoWatermarkAdded) {
     return;
   }
