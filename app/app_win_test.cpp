@@ -9,7 +9,7 @@
 #include "app/identity.h"
 #include "app/startup.h"
 #include "app/url_scheme.h"
-#include "base/unique_handle.h"
+#include "base/unique_handle_win.h"
 #include "text/text.h"
 
 namespace {
@@ -24,19 +24,22 @@ struct RegValue {
 
 std::optional<RegValue> Read(HKEY hive, const std::wstring& key, const wchar_t* name) {
   base::UniqueHKey handle;
-  if (RegOpenKeyExW(hive, key.c_str(), 0, KEY_READ, handle.put()) != ERROR_SUCCESS) return std::nullopt;
+  if (RegOpenKeyExW(hive, key.c_str(), 0, KEY_READ, handle.put()) != ERROR_SUCCESS)
+    return std::nullopt;
   RegValue value;
   wchar_t buffer[1024] = {};
   value.bytes = sizeof(buffer);
-  if (RegQueryValueExW(handle.get(), name, nullptr, &value.type, reinterpret_cast<BYTE*>(buffer), &value.bytes) !=
-      ERROR_SUCCESS) {
+  if (RegQueryValueExW(handle.get(), name, nullptr, &value.type, reinterpret_cast<BYTE*>(buffer),
+                       &value.bytes) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   value.text = buffer;
   return value;
 }
 
-void DeleteScheme(HKEY hive) { RegDeleteTreeW(hive, (L"Software\\Classes\\" + kScheme).c_str()); }
+void DeleteScheme(HKEY hive) {
+  RegDeleteTreeW(hive, (L"Software\\Classes\\" + kScheme).c_str());
+}
 
 // The probe program beside this test: runs with a command line of our choosing.
 std::wstring ProbePath() {
@@ -58,7 +61,8 @@ std::pair<DWORD, std::string> RunProbe(const std::wstring& arguments) {
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   std::wstring line = L"\"" + ProbePath() + L"\" " + arguments;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &process)) {
     ADD_FAILURE() << "probe did not start";
     return {~0u, ""};
   }
@@ -67,7 +71,8 @@ std::pair<DWORD, std::string> RunProbe(const std::wstring& arguments) {
   std::string output;
   char chunk[512];
   DWORD got = 0;
-  while (ReadFile(reader.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) output.append(chunk, got);
+  while (ReadFile(reader.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0)
+    output.append(chunk, got);
   WaitForSingleObject(processHandle.get(), 10000);
   DWORD code = 0;
   GetExitCodeProcess(processHandle.get(), &code);
@@ -78,7 +83,11 @@ TEST(AppWinTest, UrlSchemeValuesReadBackWithTheirTypesAndSizes) {
   const std::wstring exe = L"C:\\Program Files\\Corvel App\\corvel.exe";  // blanks: stored quoted
   ASSERT_TRUE(RegisterUrlProtocol(kScheme, L"Kelmo Desktop Player", exe));
   const std::wstring key = L"Software\\Classes\\" + kScheme;
-  struct Expect { std::wstring key; const wchar_t* name; std::wstring text; };
+  struct Expect {
+    std::wstring key;
+    const wchar_t* name;
+    std::wstring text;
+  };
   const Expect values[] = {
       {key, nullptr, L"Kelmo Desktop Player"},
       {key, L"URL Protocol", L""},
@@ -103,8 +112,8 @@ TEST(AppWinTest, SchemeKeyFallsBackToTheMachineHiveWhileSubkeysStayWithTheUser) 
   // the user's hive refuses the scheme key and every subkey.
   const std::wstring volatileName = L"Software\\CorvelVolatile" + std::to_wstring(GetCurrentProcessId());
   base::UniqueHKey volatileKey;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, volatileName.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
-                            nullptr, volatileKey.put(), nullptr),
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, volatileName.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, volatileKey.put(), nullptr),
             ERROR_SUCCESS);
   ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, volatileKey.get()), ERROR_SUCCESS);
   const bool registered = RegisterUrlProtocol(kScheme, L"Kelmo Desktop Player", L"C:\\A\\corvel.exe");
@@ -122,12 +131,15 @@ TEST(AppWinTest, SchemeKeyFallsBackToTheMachineHiveWhileSubkeysStayWithTheUser) 
 }
 
 TEST(AppWinTest, ArgumentSelectionFromRealCommandLines) {
-  struct Case { std::wstring arguments; std::string selected; };
+  struct Case {
+    std::wstring arguments;
+    std::string selected;
+  };
   const Case cases[] = {
-      {L"\"corvel://abc:def:ghi/\"", "corvel://abc:def:ghi/"},      // quotes removed
-      {L"corvel:one corvel:two", "corvel:one"},                     // only the first argument
-      {L"\"\" corvel:raw", "\"\" corvel:raw"},                     // empty argument: the raw line
-      {L"\"\" CORVEL:raw", ""},                                     // the raw-line test is case-sensitive
+      {L"\"corvel://abc:def:ghi/\"", "corvel://abc:def:ghi/"},  // quotes removed
+      {L"corvel:one corvel:two", "corvel:one"},                 // only the first argument
+      {L"\"\" corvel:raw", "\"\" corvel:raw"},                  // empty argument: the raw line
+      {L"\"\" CORVEL:raw", ""},                                 // the raw-line test is case-sensitive
       {L"", ""},
   };
   for (const Case& c : cases) {

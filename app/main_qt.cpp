@@ -12,6 +12,7 @@
 #include "app/test_commands_qt.h"
 #include "app/windows_qt.h"
 #include "text/text.h"
+#include "webview/test_hooks_qt.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // The test build runs the player with the sanitizers; the browser engine is not built for them:
@@ -34,6 +35,10 @@ int main(int argc, char** argv) {
   // The windows end the event loop themselves; closing a message box or the splash must not.
   QApplication::setQuitOnLastWindowClosed(false);
   StartTestCommands();
+  // The test hooks' event lines: what the views and the windows do.
+  if (WebView::TestHooksEnabled() || WebView::TestAnswer()) {
+    WebView::SetEventObserver(WebView::TestEvent);
+  }
 
   int exitCode = 1;
   try {

@@ -11,11 +11,11 @@
 #include <utility>
 
 #include "app/identity.h"
-#include "app/runtime_bootstrap.h"
-#include "app/splash.h"
+#include "app/runtime_bootstrap_win.h"
+#include "app/splash_win.h"
 #include "app/startup.h"
 #include "app/windows_win.h"
-#include "base/unique_handle.h"
+#include "base/unique_handle_win.h"
 
 namespace {
 
@@ -27,27 +27,27 @@ void LogStep(const std::string& text) {
 UINT MessageBoxFlags(const MessageBoxRequest& request) {
   UINT flags = MB_SETFOREGROUND | MB_TOPMOST;
   switch (request.icon) {
-    case MessageIcon::Information:
+    case MessageIcon::kInformation:
       flags |= MB_ICONINFORMATION;
       break;
-    case MessageIcon::Error:
+    case MessageIcon::kError:
       flags |= MB_ICONERROR;
       break;
-    case MessageIcon::Warning:
+    case MessageIcon::kWarning:
       flags |= MB_ICONWARNING;
       break;
-    case MessageIcon::Question:
+    case MessageIcon::kQuestion:
       flags |= MB_ICONQUESTION;
       break;
   }
   switch (request.buttons) {
-    case MessageButtons::Ok:
+    case MessageButtons::kOk:
       flags |= MB_OK;
       break;
-    case MessageButtons::OkCancel:
+    case MessageButtons::kOkCancel:
       flags |= MB_OKCANCEL;
       break;
-    case MessageButtons::YesNo:
+    case MessageButtons::kYesNo:
       flags |= MB_YESNO;
       break;
   }
@@ -70,8 +70,8 @@ class WindowsStartupPlatform : public StartupPlatform {
     const DWORD error = GetLastError();
     mutex_.reset(mutex);
     if (!mutex_)
-      return InstanceLock::Failed;
-    return error == ERROR_ALREADY_EXISTS ? InstanceLock::AlreadyRunning : InstanceLock::Acquired;
+      return InstanceLock::kFailed;
+    return error == ERROR_ALREADY_EXISTS ? InstanceLock::kAlreadyRunning : InstanceLock::kAcquired;
   }
   void ReleaseInstanceLock() override { mutex_.reset(); }
 
@@ -93,7 +93,9 @@ class WindowsStartupPlatform : public StartupPlatform {
       UpdateWindow(frame_);
     return frame_ != nullptr;
   }
-  bool CreatePlayerWindow() override { return ::CreatePlayerWindow(instance_, frame_); }
+  bool CreatePlayerWindow(const LinkContent& content) override {
+    return ::CreatePlayerWindow(instance_, frame_, content);
+  }
   int RunMessageLoop() override {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -113,15 +115,15 @@ class WindowsStartupPlatform : public StartupPlatform {
   MessageAnswer ShowMessage(const MessageBoxRequest& request) override {
     switch (MessageBoxW(nullptr, request.text.c_str(), request.caption.c_str(), MessageBoxFlags(request))) {
       case IDOK:
-        return MessageAnswer::Ok;
+        return MessageAnswer::kOk;
       case IDCANCEL:
-        return MessageAnswer::Cancel;
+        return MessageAnswer::kCancel;
       case IDYES:
-        return MessageAnswer::Yes;
+        return MessageAnswer::kYes;
       case IDNO:
-        return MessageAnswer::No;
+        return MessageAnswer::kNo;
       default:
-        return MessageAnswer::Other;
+        return MessageAnswer::kOther;
     }
   }
   void OpenInBrowser(const std::wstring& link) override {

@@ -1,8 +1,11 @@
 #include "app/main_windows.h"
 
 #include "base/app_state.h"
+#include "config/config.h"
+#include "text/text.h"
 #include "webview/navigation_policy.h"
 #include "webview/page_messages.h"
+#include "webview/preparation.h"
 
 std::wstring MainWindowTitle() {
   const AppState& state = GetAppState();
@@ -13,16 +16,16 @@ PlayerWindowAction PlayerPageMessageAction(const PlayerWindowFlags& state,
                                            bool hasWindow,
                                            const std::wstring& message) {
   switch (DispatchPlayerMessage(message)) {
-    case PlayerMessageAction::Print:
+    case PageRequest::kPrint:
       return PlayerWindowAction::kPrint;
-    case PlayerMessageAction::ToggleFullscreen:
+    case PageRequest::kToggleFullscreen:
       if (!hasWindow)
         return PlayerWindowAction::kNone;
       return state.fullscreen ? PlayerWindowAction::kLeaveFullscreen : PlayerWindowAction::kEnterFullscreen;
-    case PlayerMessageAction::PageLoaded:
+    case PageRequest::kPageLoaded:
       // Once revealed, the window stays as the preparation (or an earlier message) left it.
       return hasWindow && !state.revealed ? PlayerWindowAction::kShow : PlayerWindowAction::kNone;
-    case PlayerMessageAction::None:
+    default:
       break;
   }
   return PlayerWindowAction::kNone;
@@ -52,17 +55,17 @@ void RecordPlayerAction(PlayerWindowFlags& state, PlayerWindowAction applied) {
 
 InitScreenAction InitPageMessageAction(const InitScreenFlags& state, const std::wstring& message) {
   switch (DispatchInitMessage(message)) {
-    case InitMessageAction::Print:
+    case PageRequest::kPrint:
       return InitScreenAction::kPrint;
-    case InitMessageAction::Home:
+    case PageRequest::kHome:
       return InitScreenAction::kHome;
-    case InitMessageAction::Back:
+    case PageRequest::kBack:
       return InitScreenAction::kBack;
-    case InitMessageAction::Reload:
+    case PageRequest::kReload:
       return InitScreenAction::kReload;
-    case InitMessageAction::ToggleFullscreen:
+    case PageRequest::kToggleFullscreen:
       return state.fullscreen ? InitScreenAction::kLeaveFullscreen : InitScreenAction::kEnterFullscreen;
-    case InitMessageAction::None:
+    default:
       break;
   }
   return InitScreenAction::kNone;
@@ -107,4 +110,151 @@ PermissionAnswer PlayerPermission(PagePermission permission, const std::wstring&
 
 PermissionAnswer InitScreenPermission(PagePermission permission, const std::wstring& origin) {
   return AnswerPagePermission(permission, origin, std::wstring(), GetAppState().platformDomain);
+}
+
+namespace {
+
+std::string Narrow(const std::wstring& text, std::size_t limit = 300) {
+  return Utf16ToUtf8(text).substr(0, limit);
+}
+
+// Applies the player's action to its view and window; records it once applied.
+void ApplyPlayerAction(WebView::BrowserView& view,
+                       WindowShell& window,
+                       PlayerWindowFlags& state,
+                       PlayerWindowAction action) {
+  bool applied = false;
+  switch (action) {
+    case PlayerWindowAction::kNone:
+      return;
+    case PlayerWindowAction::kPrint:
+      view.Print();
+      return;
+    case PlayerWindowAction::kEnterFullscreen:
+    case PlayerWindowAction::kLeaveFullscreen:
+      applied = window.SetFullscreen(action == PlayerWindowAction::kEnterFullscreen);
+      break;
+    case PlayerWindowAction::kShow:
+      window.Show();
+      applied = true;
+      break;
+    case PlayerWindowAction::kReveal:
+      window.Reveal();
+      applied = true;
+      break;
+  }
+  if (!applied)
+    return;
+  RecordPlayerAction(state, action);
+  if (action == PlayerWindowAction::kShow)
+    WebView::ReportEvent("revealed by page");
+  else if (action == PlayerWindowAction::kReveal)
+    WebView::ReportEvent("revealed");
+  else
+    WebView::ReportEvent(std::string("fullscreen ") + (state.fullscreen ? "1" : "0"));
+}
+
+void ApplyInitAction(WebView::BrowserView& view,
+                     WindowShell& window,
+                     InitScreenFlags& state,
+                     InitScreenAction action) {
+  switch (action) {
+    case InitScreenAction::kNone:
+      return;
+    case InitScreenAction::kPrint:
+      view.Print();
+      return;
+    case InitScreenAction::kHome:
+      view.Navigate(config::InitHomeUrl());
+      return;
+    case InitScreenAction::kBack:
+      view.GoBack();
+      return;
+    case InitScreenAction::kReload:
+      view.Reload();
+      return;
+    case InitScreenAction::kEnterFullscreen:
+    case InitScreenAction::kLeaveFullscreen:
+      if (!window.SetFullscreen(action == InitScreenAction::kEnterFullscreen))
+        return;
+      RecordInitAction(state, action);
+      WebView::ReportEvent(std::string("fullscreen ") + (state.fullscreen ? "1" : "0"));
+      return;
+  }
+}
+
+}  // namespace
+
+WebView::ViewEvents PlayerViewEvents(WebView::BrowserView& view,
+                                     WindowShell& window,
+                                     PlayerWindowFlags& state,
+                                     const LinkContent& content) {
+  WebView::ViewEvents events;
+  events.navigationStarting = [](const std::wstring& uri) {
+    const bool cancel = PlayerCancelsNavigation(uri);
+    WebView::ReportEvent(std::string("navigation ") + (cancel ? "blocked " : "allowed ") + Narrow(uri));
+    return !cancel;
+  };
+  events.request = [](const std::wstring& uri) {
+    RequestHeaders headers = PlayerRequestHeaders(uri);
+    for (const auto& [name, value] : headers)
+      WebView::ReportEvent("request header " + Narrow(name) + " " + Narrow(value) + " " + Narrow(uri, 200));
+    return headers;
+  };
+  events.hearsMessagesFrom = [](const std::wstring& source, bool composedPage) {
+    const bool heard = PlayerHearsMessagesFrom(source, composedPage);
+    if (!heard)
+      WebView::ReportEvent("web-message ignored from " + Narrow(source, 200));
+    return heard;
+  };
+  events.pageMessage = [&view, &window, &state](const std::wstring& message) {
+    WebView::ReportEvent("web-message " + Narrow(message, std::string::npos));
+    ApplyPlayerAction(view, window, state, PlayerPageMessageAction(state, window.Exists(), message));
+  };
+  events.permission = [](PagePermission permission, const std::wstring& origin) {
+    const PermissionAnswer answer = PlayerPermission(permission, origin);
+    WebView::ReportEvent(std::string("permission ") +
+                         (answer == PermissionAnswer::kAllow  ? "granted "
+                          : answer == PermissionAnswer::kDeny ? "denied "
+                                                              : "default ") +
+                         Narrow(origin, 200));
+    return answer;
+  };
+  events.ready = [&view, &window, &state, plan = PlanPlayerPreparation(content)](bool success) {
+    if (!success)
+      return;  // whoever started the view reports the failure
+    ApplyPreparation(view, plan,
+                     [&] { ApplyPlayerAction(view, window, state, PlayerWindowAction::kReveal); });
+  };
+  return events;
+}
+
+WebView::ViewEvents InitScreenViewEvents(WebView::BrowserView& view,
+                                         WindowShell& window,
+                                         InitScreenFlags& state) {
+  WebView::ViewEvents events;
+  events.navigationStarting = [](const std::wstring& uri) {
+    if (const std::optional<std::wstring> domain = FollowPlatformSite(uri))
+      WebView::ReportEvent("platform-domain " + Narrow(*domain));
+    WebView::ReportEvent("navigation allowed " + Narrow(uri));
+    return true;
+  };
+  events.request = [](const std::wstring&) { return InitScreenRequestHeaders(); };
+  events.pageMessage = [&view, &window, &state](const std::wstring& message) {
+    WebView::ReportEvent("web-message " + Narrow(message, std::string::npos));
+    ApplyInitAction(view, window, state, InitPageMessageAction(state, message));
+  };
+  events.permission = InitScreenPermission;
+  events.loaded = [&window](bool) {
+    window.Reveal();
+    WebView::ReportEvent("init shown");
+  };
+  events.ready = [&view, &window](bool success) {
+    if (!success) {
+      window.DismissSplash();
+      return;
+    }
+    ApplyPreparation(view, PlanInitPreparation(), nullptr);
+  };
+  return events;
 }

@@ -9,12 +9,15 @@
 #ifndef CORVEL_APP_MAIN_WINDOWS_H_
 #define CORVEL_APP_MAIN_WINDOWS_H_
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "link/launch_link.h"
 #include "webview/navigation_policy.h"
+#include "webview/web_view.h"
 
 struct WindowSize {
   int width;
@@ -89,7 +92,7 @@ void RecordInitAction(InitScreenFlags& state, InitScreenAction applied);
 
 // ---- View events, against the identity record ---------------------------------------------------
 
-using RequestHeaders = std::vector<std::pair<std::wstring, std::wstring>>;
+using WebView::RequestHeaders;
 
 // The player's navigation policy for the content and platform of the identity record: true
 // cancels the navigation.
@@ -109,5 +112,43 @@ PermissionAnswer InitScreenPermission(PagePermission permission, const std::wstr
 // The init screen follows the platform site the student browses: when this navigation changes
 // it, the new platform domain is stored in the identity record and returned.
 std::optional<std::wstring> FollowPlatformSite(const std::wstring& uri);
+
+// ---- A window and its view, wired once for both platforms ----------------------------------
+
+// The native half of a main window: what the wiring below asks of it (windows_win.cpp and
+// windows_qt.cpp implement it). UI thread only; must outlive the view it is wired to.
+class WindowShell {
+ public:
+  virtual ~WindowShell() = default;
+  // The window still exists (it may have been closed while its view works).
+  virtual bool Exists() const = 0;
+  // Full screen on or off; false when the window cannot be placed, and then nothing changed.
+  // The player leaves full screen at kPlayerWindowSize, the init screen at its kept placement.
+  virtual bool SetFullscreen(bool on) = 0;
+  // Shows the window and repaints it, nothing more.
+  virtual void Show() = 0;
+  // The content is on screen: the splash goes, the window is shown and brought to the front.
+  virtual void Reveal() = 0;
+  // The splash goes (a view that could not start).
+  virtual void DismissSplash() = 0;
+};
+
+// The wiring reports what the windows do through WebView::ReportEvent (web_view.h).
+
+// The player window's view events: the navigation policy and the request headers of the identity
+// record, only lesson pages heard and granted permissions, page messages (print, full screen, the
+// page's own reveal), and once the view is ready the preparation for `content` and the reveal.
+// `state` and `window` must outlive the view.
+WebView::ViewEvents PlayerViewEvents(WebView::BrowserView& view,
+                                     WindowShell& window,
+                                     PlayerWindowFlags& state,
+                                     const LinkContent& content);
+
+// The init screen's view events: it follows the platform site the student browses, sets its two
+// fixed headers, answers its navigation bar, is brought to the front after every load, and once
+// ready opens the start page (or, when the view cannot start, just removes the splash).
+WebView::ViewEvents InitScreenViewEvents(WebView::BrowserView& view,
+                                         WindowShell& window,
+                                         InitScreenFlags& state);
 
 #endif  // CORVEL_APP_MAIN_WINDOWS_H_

@@ -1,4 +1,4 @@
-#include "app/runtime_bootstrap.h"
+#include "app/runtime_bootstrap_win.h"
 
 #include <objbase.h>
 #include <shellapi.h>
@@ -8,9 +8,9 @@
 
 #include <string>
 
-#include "base/module_path.h"
+#include "base/module_path_win.h"
 #include "base/stable_names.h"
-#include "base/unique_handle.h"
+#include "base/unique_handle_win.h"
 #include "config/config.h"
 #include "webview/webview2_loader.h"
 

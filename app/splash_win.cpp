@@ -1,4 +1,4 @@
-#include "app/splash.h"
+#include "app/splash_win.h"
 
 #include <objbase.h>
 #include <objidl.h>
@@ -12,7 +12,7 @@
 
 #include "app/splash_geometry.h"
 #include "base/stable_names.h"
-#include "base/unique_handle.h"
+#include "base/unique_handle_win.h"
 
 namespace {
 

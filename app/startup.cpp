@@ -16,35 +16,35 @@ namespace {
 
 MessageBoxRequest AlreadyRunning() {
   return {L"The application is already running.\n\nالبرنامج يعمل بالفعل.", GetAppState().displayName,
-          MessageIcon::Information, MessageButtons::Ok};
+          MessageIcon::kInformation, MessageButtons::kOk};
 }
 
 MessageBoxRequest UnsupportedOs() {
   return {L"This application requires Windows 10 or later.\nهذا التطبيق يتطلب ويندوز 10 أو أحدث.",
-          L"Unsupported OS", MessageIcon::Error, MessageButtons::Ok};
+          L"Unsupported OS", MessageIcon::kError, MessageButtons::kOk};
 }
 
 MessageBoxRequest WindowFailed() {
-  return {L"Failed to create the application window.", L"Corvel - Startup Error", MessageIcon::Error,
-          MessageButtons::Ok};
+  return {L"Failed to create the application window.", L"Corvel - Startup Error", MessageIcon::kError,
+          MessageButtons::kOk};
 }
 
 MessageBoxRequest ServerMessage(const std::wstring& text) {
-  return {text, L"Corvel - خطأ", MessageIcon::Warning, MessageButtons::Ok, true};
+  return {text, L"Corvel - خطأ", MessageIcon::kWarning, MessageButtons::kOk, true};
 }
 
 MessageBoxRequest MandatoryUpdate() {
   return {
       L"A mandatory update is available. You must download the new version to continue.\n"
       L"تحديث إجباري متاح. يجب عليك تحميل الإصدار الجديد للمتابعة.",
-      L"Corvel - Update Required", MessageIcon::Warning, MessageButtons::OkCancel};
+      L"Corvel - Update Required", MessageIcon::kWarning, MessageButtons::kOkCancel};
 }
 
 MessageBoxRequest OptionalUpdate() {
   return {
       L"A new version of the app is available. Would you like to update now?\n"
       L"يوجد تحديث جديد للتطبيق. هل ترغب في التحديث الآن؟",
-      L"Corvel - Update Available", MessageIcon::Information, MessageButtons::YesNo};
+      L"Corvel - Update Available", MessageIcon::kInformation, MessageButtons::kYesNo};
 }
 
 // The address the update prompt opens. The link comes from a server answer (the platform of a
@@ -98,11 +98,11 @@ bool UpdateEndsStartup(StartupPlatform& platform,
     return false;
   const std::wstring link = UpdateLinkToOpen(update.link);
   if (update.isRequired) {
-    if (platform.ShowMessage(MandatoryUpdate()) == MessageAnswer::Ok)
+    if (platform.ShowMessage(MandatoryUpdate()) == MessageAnswer::kOk)
       platform.OpenInBrowser(link);
     return true;
   }
-  if (platform.ShowMessage(OptionalUpdate()) == MessageAnswer::Yes) {
+  if (platform.ShowMessage(OptionalUpdate()) == MessageAnswer::kYes) {
     platform.OpenInBrowser(link);
     return true;
   }
@@ -158,23 +158,25 @@ std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
 
   if (platform.CreatePlayerFrame())
     platform.DrainMessages();
-  std::string errorCode;
-  if (!services.parseLink(argument, errorCode)) {
-    if (errorCode.size() >= 7 && errorCode.compare(0, 7, "server:") == 0) {
-      platform.ShowMessage(ServerMessage(Utf8ToUtf16(errorCode.substr(7))));
+  const LinkOutcome outcome = services.resolveLink(argument);
+  switch (outcome.kind) {
+    case LinkOutcome::Kind::kServerMessage:
+      platform.ShowMessage(ServerMessage(Utf8ToUtf16(outcome.serverMessage)));
       return 1;
-    }
-    services.showFatalDiagnostic(
-        L"Link Error - خطأ في الرابط",
-        L"Failed to process the content link.\nIf the problem persists, send the diagnostic code below to "
-        L"support.",
-        L"فشل في معالجة رابط المحتوى.\nإذا استمرت المشكلة، يرجى إرسال الكود التشخيصي أدناه للدعم الفني.",
-        BuildLinkErrorCode(errorCode));
-    return 0;  // the dialog ends the process; reached only with a platform that comes back
+    case LinkOutcome::Kind::kFailure:
+      services.showFatalDiagnostic(
+          L"Link Error - خطأ في الرابط",
+          L"Failed to process the content link.\nIf the problem persists, send the diagnostic code below to "
+          L"support.",
+          L"فشل في معالجة رابط المحتوى.\nإذا استمرت المشكلة، يرجى إرسال الكود التشخيصي أدناه للدعم الفني.",
+          BuildLinkErrorCode(outcome.failureCode));
+      return 0;  // the dialog ends the process; reached only with a platform that comes back
+    case LinkOutcome::Kind::kContent:
+      break;
   }
-  if (UpdateEndsStartup(platform, services, GetAppState().platformDomain, false))
+  if (UpdateEndsStartup(platform, services, outcome.content.platformDomain, false))
     return 0;
-  if (!platform.CreatePlayerWindow())
+  if (!platform.CreatePlayerWindow(outcome.content))
     return 1;
   return std::nullopt;
 }
@@ -240,15 +242,15 @@ int RunStartup(StartupPlatform& platform,
   const AppState& state = GetAppState();
   const std::wstring role = rawCommandLine.empty() ? L"|init" : L"|player";
   switch (platform.AcquireInstanceLock(BuildInstanceMutexName(state.displayName + role))) {
-    case InstanceLock::Failed:
+    case InstanceLock::kFailed:
       platform.UninitializeMainThread();
       return 1;
-    case InstanceLock::AlreadyRunning:
+    case InstanceLock::kAlreadyRunning:
       platform.ShowMessage(AlreadyRunning());
       platform.ReleaseInstanceLock();
       platform.UninitializeMainThread();
       return 0;
-    case InstanceLock::Acquired:
+    case InstanceLock::kAcquired:
       break;
   }
 

@@ -14,22 +14,23 @@
 #include <vector>
 
 #include "base/shutdown_hook.h"
+#include "link/launch_link.h"
 #include "net/version_check.h"
 
-enum class MessageIcon { Information, Error, Warning, Question };
-enum class MessageButtons { Ok, OkCancel, YesNo };
-enum class MessageAnswer { Ok, Cancel, Yes, No, Other };
+enum class MessageIcon { kInformation, kError, kWarning, kQuestion };
+enum class MessageButtons { kOk, kOkCancel, kYesNo };
+enum class MessageAnswer { kOk, kCancel, kYes, kNo, kOther };
 
 // A message box without an owner window, always in the foreground and topmost.
 struct MessageBoxRequest {
   std::wstring text;
   std::wstring caption;
-  MessageIcon icon = MessageIcon::Information;
-  MessageButtons buttons = MessageButtons::Ok;
+  MessageIcon icon = MessageIcon::kInformation;
+  MessageButtons buttons = MessageButtons::kOk;
   bool rightToLeft = false;  // right-aligned, right-to-left reading (server texts in Arabic)
 };
 
-enum class InstanceLock { Acquired, AlreadyRunning, Failed };
+enum class InstanceLock { kAcquired, kAlreadyRunning, kFailed };
 
 // What differs per platform. Called on the main thread, in the order of the sequence, except
 // RunOnMainThread, which the shutdown hook calls from other threads. None of the calls may throw.
@@ -51,10 +52,12 @@ class StartupPlatform {
   virtual bool IsSystemSupported() = 0;     // the operating system can run the player
   virtual bool EnsureWebViewRuntime() = 0;  // shows its own messages when it returns false
   virtual bool CreateInitScreen() = 0;
-  virtual bool InitHostExists() = 0;      // the init screen's web view host was created
-  virtual bool CreatePlayerFrame() = 0;   // true when the (visible, updated) window exists
-  virtual bool CreatePlayerWindow() = 0;  // shows its own messages when it returns false
-  virtual int RunMessageLoop() = 0;       // the quit message's exit code
+  virtual bool InitHostExists() = 0;     // the init screen's web view host was created
+  virtual bool CreatePlayerFrame() = 0;  // true when the (visible, updated) window exists
+  // The web view in the player frame, prepared for the link's content; shows its own messages
+  // when it returns false.
+  virtual bool CreatePlayerWindow(const LinkContent& content) = 0;
+  virtual int RunMessageLoop() = 0;  // the quit message's exit code
   virtual void ShutdownWebViewHosts() = 0;
   // From a thread other than the main one: runs `task` on the main thread and waits until it
   // has run or timeoutMs have passed. False when it could not be handed over or did not finish
@@ -79,7 +82,9 @@ struct StartupServices {
   std::function<std::wstring()> modulePath;
   // The argument that may hold the link (SelectLinkCandidate over the process's command line).
   std::function<std::wstring(const std::wstring& rawCommandLine)> selectLinkArgument;
-  std::function<bool(const std::wstring& argument, std::string& errorCode)> parseLink;
+  // Resolves the link (ResolveLaunchLink) and, when it gives content, writes it into the
+  // identity record (which the rest of the process reads).
+  std::function<LinkOutcome(const std::wstring& argument)> resolveLink;
   // Ends the process in the product (exit code 0); a fake may come back.
   std::function<void(const std::wstring& title,
                      const std::wstring& english,

@@ -29,13 +29,13 @@ QString Q(const std::wstring& text) {
 
 const char* IconName(MessageIcon icon) {
   switch (icon) {
-    case MessageIcon::Information:
+    case MessageIcon::kInformation:
       return "information";
-    case MessageIcon::Error:
+    case MessageIcon::kError:
       return "error";
-    case MessageIcon::Warning:
+    case MessageIcon::kWarning:
       return "warning";
-    case MessageIcon::Question:
+    case MessageIcon::kQuestion:
       return "question";
   }
   return "none";
@@ -43,11 +43,11 @@ const char* IconName(MessageIcon icon) {
 
 const char* ButtonsName(MessageButtons buttons) {
   switch (buttons) {
-    case MessageButtons::Ok:
+    case MessageButtons::kOk:
       return "ok";
-    case MessageButtons::OkCancel:
+    case MessageButtons::kOkCancel:
       return "ok-cancel";
-    case MessageButtons::YesNo:
+    case MessageButtons::kYesNo:
       return "yes-no";
   }
   return "none";
@@ -72,7 +72,7 @@ QtStartupPlatform::~QtStartupPlatform() = default;
 InstanceLock QtStartupPlatform::AcquireInstanceLock(const std::wstring& mutexName) {
   const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
   if (folder.isEmpty()) {
-    return InstanceLock::Failed;
+    return InstanceLock::kFailed;
   }
   lock_ = std::make_unique<QLockFile>(folder + QLatin1Char('/') + Q(InstanceLockFileName(mutexName)));
   // A lock is taken over only when its holder has gone, never for its age: the default would
@@ -80,9 +80,9 @@ InstanceLock QtStartupPlatform::AcquireInstanceLock(const std::wstring& mutexNam
   lock_->setStaleLockTime(0);
   if (lock_->tryLock(0)) {
     WebView::TestEvent("instance lock " + lock_->fileName().toStdString());
-    return InstanceLock::Acquired;
+    return InstanceLock::kAcquired;
   }
-  return lock_->error() == QLockFile::LockFailedError ? InstanceLock::AlreadyRunning : InstanceLock::Failed;
+  return lock_->error() == QLockFile::LockFailedError ? InstanceLock::kAlreadyRunning : InstanceLock::kFailed;
 }
 
 void QtStartupPlatform::ReleaseInstanceLock() {
@@ -110,8 +110,8 @@ bool QtStartupPlatform::CreatePlayerFrame() {
   return frame_ != nullptr;
 }
 
-bool QtStartupPlatform::CreatePlayerWindow() {
-  return ::CreatePlayerWindow(frame_);
+bool QtStartupPlatform::CreatePlayerWindow(const LinkContent& content) {
+  return ::CreatePlayerWindow(frame_, content);
 }
 
 int QtStartupPlatform::RunMessageLoop() {
@@ -175,28 +175,28 @@ MessageAnswer QtStartupPlatform::ShowMessage(const MessageBoxRequest& request) {
   box.setTextFormat(Qt::PlainText);
   box.setWindowFlag(Qt::WindowStaysOnTopHint);
   switch (request.icon) {
-    case MessageIcon::Information:
+    case MessageIcon::kInformation:
       box.setIcon(QMessageBox::Information);
       break;
-    case MessageIcon::Error:
+    case MessageIcon::kError:
       box.setIcon(QMessageBox::Critical);
       break;
-    case MessageIcon::Warning:
+    case MessageIcon::kWarning:
       box.setIcon(QMessageBox::Warning);
       break;
-    case MessageIcon::Question:
+    case MessageIcon::kQuestion:
       box.setIcon(QMessageBox::Question);
       break;
   }
   switch (request.buttons) {
-    case MessageButtons::Ok:
+    case MessageButtons::kOk:
       box.setStandardButtons(QMessageBox::Ok);
       break;
-    case MessageButtons::OkCancel:
+    case MessageButtons::kOkCancel:
       box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
       box.setDefaultButton(QMessageBox::Ok);
       break;
-    case MessageButtons::YesNo:
+    case MessageButtons::kYesNo:
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
       box.setDefaultButton(QMessageBox::Yes);
       break;
@@ -224,9 +224,9 @@ MessageAnswer QtStartupPlatform::ShowMessage(const MessageBoxRequest& request) {
       wanted = QMessageBox::No;
     QAbstractButton* button = box.button(wanted);
     if (button == nullptr) {
-      button = box.button(request.buttons == MessageButtons::YesNo      ? QMessageBox::No
-                          : request.buttons == MessageButtons::OkCancel ? QMessageBox::Cancel
-                                                                        : QMessageBox::Ok);
+      button = box.button(request.buttons == MessageButtons::kYesNo      ? QMessageBox::No
+                          : request.buttons == MessageButtons::kOkCancel ? QMessageBox::Cancel
+                                                                         : QMessageBox::Ok);
     }
     if (button != nullptr) {
       button->click();
@@ -234,15 +234,15 @@ MessageAnswer QtStartupPlatform::ShowMessage(const MessageBoxRequest& request) {
   });
   switch (box.exec()) {
     case QMessageBox::Ok:
-      return MessageAnswer::Ok;
+      return MessageAnswer::kOk;
     case QMessageBox::Cancel:
-      return MessageAnswer::Cancel;
+      return MessageAnswer::kCancel;
     case QMessageBox::Yes:
-      return MessageAnswer::Yes;
+      return MessageAnswer::kYes;
     case QMessageBox::No:
-      return MessageAnswer::No;
+      return MessageAnswer::kNo;
     default:
-      return MessageAnswer::Other;
+      return MessageAnswer::kOther;
   }
 }
 

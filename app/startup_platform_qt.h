@@ -36,7 +36,7 @@ class QtStartupPlatform : public StartupPlatform {
   bool CreateInitScreen() override;
   bool InitHostExists() override;
   bool CreatePlayerFrame() override;
-  bool CreatePlayerWindow() override;
+  bool CreatePlayerWindow(const LinkContent& content) override;
   int RunMessageLoop() override;
   void ShutdownWebViewHosts() override;
   bool RunOnMainThread(std::function<void()> task, unsigned timeoutMs) override;

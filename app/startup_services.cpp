@@ -26,8 +26,11 @@ StartupServices DefaultStartupServices() {
   services.selectLinkArgument = [](const std::wstring& rawCommandLine) {
     return SelectLinkCandidate(SplitProcessCommandLine(), rawCommandLine, GetAppState().schemeName);
   };
-  services.parseLink = [](const std::wstring& argument, std::string& errorCode) {
-    return ParseSchemeArgs(argument, errorCode, NetContentSource());
+  services.resolveLink = [](const std::wstring& argument) {
+    LinkOutcome outcome = ResolveLaunchLink(argument, NetContentSource());
+    if (outcome.kind == LinkOutcome::Kind::kContent)
+      WriteLinkContent(outcome.content, GetAppState());
+    return outcome;
   };
   services.showFatalDiagnostic = ShowFatalDiagnosticDialog;
   return services;

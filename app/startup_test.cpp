@@ -16,15 +16,24 @@
 
 namespace {
 
+LinkOutcome SchoolContent() {
+  LinkOutcome outcome;
+  outcome.kind = LinkOutcome::Kind::kContent;
+  outcome.content.platformDomain = L"https://school.example";
+  return outcome;
+}
+
 // Plays the platform and the services: records every call as a line and answers from its fields.
 class FakePlatform : public StartupPlatform {
  public:
-  InstanceLock lock = InstanceLock::Acquired;
+  InstanceLock lock = InstanceLock::kAcquired;
   bool gdiplus = true, splash = true, runtime = true, initScreen = true, initHost = true, frame = true;
-  bool playerWindow = true, parseOk = true, pinsThrow = false;
+  bool playerWindow = true, pinsThrow = false;
   int windowsVersion = 10, loopExit = 0;
-  std::string parseError;
-  std::vector<UpdateInfo> updates;  // answers of the update checks, in order
+  // What resolving the link ends in: content on the school's platform unless a test says else.
+  LinkOutcome outcome = SchoolContent();
+  std::wstring playerContentDomain;  // the platform of the content the player window was given
+  std::vector<UpdateInfo> updates;   // answers of the update checks, in order
   std::vector<MessageAnswer> answers;
   std::wstring selected;
   std::vector<std::string> calls, logs;
@@ -69,8 +78,9 @@ class FakePlatform : public StartupPlatform {
     calls.push_back("frame");
     return frame;
   }
-  bool CreatePlayerWindow() override {
+  bool CreatePlayerWindow(const LinkContent& content) override {
     calls.push_back("player");
+    playerContentDomain = content.platformDomain;
     return playerWindow;
   }
   int RunMessageLoop() override {
@@ -87,7 +97,7 @@ class FakePlatform : public StartupPlatform {
     calls.push_back("message");
     messages.push_back(request);
     if (answers.empty())
-      return MessageAnswer::Ok;
+      return MessageAnswer::kOk;
     MessageAnswer a = answers.front();
     answers.erase(answers.begin());
     return a;
@@ -122,13 +132,10 @@ class FakePlatform : public StartupPlatform {
     };
     s.modulePath = [] { return std::wstring(L"C:\\Apps\\corvel.exe"); };
     s.selectLinkArgument = [this](const std::wstring&) { return selected; };
-    s.parseLink = [this](const std::wstring& argument, std::string& error) {
+    s.resolveLink = [this](const std::wstring& argument) {
       calls.push_back("parse");
       parsedArguments.push_back(argument);
-      error = parseError;
-      if (parseOk)
-        GetAppState().platformDomain = L"https://school.example";
-      return parseOk;
+      return outcome;
     };
     s.showFatalDiagnostic = [this](const std::wstring& title, const std::wstring&, const std::wstring&,
                                    const std::string& code) {
@@ -185,17 +192,17 @@ TEST_F(StartupTest, ACommandLineWithoutALinkTakesThePlayerRoleButOpensTheInitScr
 }
 
 TEST_F(StartupTest, InstanceLockOutcomes) {
-  p.lock = InstanceLock::AlreadyRunning;
+  p.lock = InstanceLock::kAlreadyRunning;
   EXPECT_EQ(RunStartup(p, L"corvel:x"), 0);
   EXPECT_EQ(p.calls,
             (std::vector<std::string>{"com", "hook", "gdiplus", "lock", "message", "unlock", "uncom"}));
   ASSERT_EQ(p.messages.size(), 1u);
   EXPECT_EQ(p.messages[0].text, L"The application is already running.\n\nالبرنامج يعمل بالفعل.");
   EXPECT_EQ(p.messages[0].caption, L"Corvel");
-  EXPECT_EQ(p.messages[0].icon, MessageIcon::Information);
+  EXPECT_EQ(p.messages[0].icon, MessageIcon::kInformation);
 
   FakePlatform q;
-  q.lock = InstanceLock::Failed;
+  q.lock = InstanceLock::kFailed;
   EXPECT_EQ(RunStartup(q, L""), 1);
   EXPECT_EQ(q.calls, (std::vector<std::string>{"com", "hook", "gdiplus", "lock", "uncom"}));
   EXPECT_TRUE(q.messages.empty());
@@ -207,7 +214,7 @@ TEST_F(StartupTest, SplashOperatingSystemAndRuntimeGates) {
   EXPECT_EQ(RunStartup(p, L""), 1);
   EXPECT_EQ(Tail(p.calls, 4), (std::vector<std::string>{"os", "message"}));  // no splash without GDI+
   EXPECT_EQ(p.messages[0].caption, L"Unsupported OS");
-  EXPECT_EQ(p.messages[0].icon, MessageIcon::Error);
+  EXPECT_EQ(p.messages[0].icon, MessageIcon::kError);
 
   FakePlatform q;
   q.splash = false;
@@ -254,24 +261,25 @@ TEST_F(StartupTest, ServerMessagesAreShownOtherLinkErrorsGoToTheDiagnosticDialog
     std::wstring text;
   };
   const Case cases[] = {
-      {"server:Link expired \xd8\xa7\xd9\x86\xd8\xaa\xd9\x87\xd9\x89", true,
+      {"Link expired \xd8\xa7\xd9\x86\xd8\xaa\xd9\x87\xd9\x89", true,
        L"Link expired \u0627\u0646\u062a\u0647\u0649"},
-      {"server:", true, L""},
+      {"", true, L""},
       {"server", false, L""},
       {"split_failed_parts_2", false, L""},
   };
   for (const Case& c : cases) {
     FakePlatform f;
     f.selected = L"corvel:x";
-    f.parseOk = false;
-    f.parseError = c.code;
+    f.outcome = LinkOutcome{};
+    f.outcome.kind = c.toUser ? LinkOutcome::Kind::kServerMessage : LinkOutcome::Kind::kFailure;
+    (c.toUser ? f.outcome.serverMessage : f.outcome.failureCode) = c.code;
     const int exit = RunStartup(f, L"corvel:x");
     if (c.toUser) {
       EXPECT_EQ(exit, 1);
       ASSERT_EQ(f.messages.size(), 1u);
       EXPECT_EQ(f.messages[0].text, c.text);
       EXPECT_EQ(f.messages[0].caption, L"Corvel - خطأ");
-      EXPECT_EQ(f.messages[0].icon, MessageIcon::Warning);
+      EXPECT_EQ(f.messages[0].icon, MessageIcon::kWarning);
       EXPECT_TRUE(f.messages[0].rightToLeft);
     } else {
       EXPECT_EQ(exit, 0);
@@ -294,18 +302,18 @@ TEST_F(StartupTest, UpdatePromptsOpenTheLinkOrTheFallback) {
   const std::wstring fallback = config::FallbackDownloadUrl();
   const Case cases[] = {
       {{true, true, L"https://downloads.corvel.test/new.exe"},
-       MessageAnswer::Ok,
+       MessageAnswer::kOk,
        true,
        {L"https://downloads.corvel.test/new.exe"},
        L"Corvel - Update Required"},
       {{true, true, L""},
-       MessageAnswer::Cancel,
+       MessageAnswer::kCancel,
        true,
        {},
        L"Corvel - Update Required"},  // declined: ends, opens nothing
-      {{true, true, L""}, MessageAnswer::Ok, true, {fallback}, L"Corvel - Update Required"},
-      {{true, false, L""}, MessageAnswer::Yes, true, {fallback}, L"Corvel - Update Available"},
-      {{true, false, L"https://dl.example/x"}, MessageAnswer::No, false, {}, L"Corvel - Update Available"},
+      {{true, true, L""}, MessageAnswer::kOk, true, {fallback}, L"Corvel - Update Required"},
+      {{true, false, L""}, MessageAnswer::kYes, true, {fallback}, L"Corvel - Update Available"},
+      {{true, false, L"https://dl.example/x"}, MessageAnswer::kNo, false, {}, L"Corvel - Update Available"},
   };
   for (const Case& c : cases) {
     FakePlatform f;
@@ -324,7 +332,7 @@ TEST_F(StartupTest, UpdatePromptsOpenTheLinkOrTheFallback) {
   FakePlatform g;
   g.selected = L"corvel:x";
   g.updates = {UpdateInfo{}, UpdateInfo{true, false, L"https://downloads.corvel.test/dl"}};
-  g.answers = {MessageAnswer::Yes};
+  g.answers = {MessageAnswer::kYes};
   EXPECT_EQ(RunStartup(g, L"corvel:x"), 0);
   EXPECT_EQ(g.opened, std::vector<std::wstring>{L"https://downloads.corvel.test/dl"});
   EXPECT_EQ(g.calls.back(), "message");  // no player window
@@ -364,7 +372,7 @@ TEST_F(StartupTest, OnlyAnHttpsLinkOnTheDownloadHostsIsOpenedAnythingElseOpensTh
     FakePlatform optional;
     optional.selected = L"corvel:x";
     optional.updates = {UpdateInfo{}, UpdateInfo{true, false, c.link}};
-    optional.answers = {MessageAnswer::Yes};
+    optional.answers = {MessageAnswer::kYes};
     EXPECT_EQ(RunStartup(optional, L"corvel:x"), 0);
     EXPECT_EQ(optional.opened, std::vector<std::wstring>{c.opened}) << c.link;
   }

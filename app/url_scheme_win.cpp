@@ -4,8 +4,8 @@
 
 #include <shellapi.h>
 
-#include "base/module_path.h"
-#include "base/unique_handle.h"
+#include "base/module_path_win.h"
+#include "base/unique_handle_win.h"
 
 namespace {
 

@@ -1,8 +1,7 @@
 // The two main windows on Linux: the player window (with a link) and the init screen (without
 // one). Each is a top-level window with a black background that paints a bilingual loading line
-// until its web view covers it, and holds one QtWebView whose callbacks apply the same decisions
-// as on Windows: the portable half of the windows (app/main_windows.h), the preparation plans,
-// the request headers and the pin gate.
+// until its web view covers it, and holds one QtWebView wired to it by the portable half of the
+// windows (app/main_windows.h); this file does only the native window work.
 //
 // GUI thread only. Closing either window closes both web views and ends the event loop with
 // exit code 0.
@@ -35,14 +34,15 @@ PlayerWindowState& GetPlayerWindowState();
 // shown before the link is processed. Null when it cannot be made.
 QWidget* CreatePlayerFrame();
 
-// Puts the player's web view into `window` and prepares it for the content of GetAppState().
-// False when `window` is null.
-bool CreatePlayerWindow(QWidget* window);
+// Puts the player's web view into `window` (made by CreatePlayerFrame) and prepares it for
+// `content`. False when `window` is null or was closed meanwhile.
+bool CreatePlayerWindow(QWidget* window, const LinkContent& content);
 
 // The init screen (1024 × 768) with its web view on the start page.
 bool CreateInitScreen();
 
-// Closes the player's web view, then the init screen's; a missing one is skipped.
+// Closes the player's web view, then the init screen's, and frees them (a view whose own event
+// is still running once that event has returned); a missing one is skipped.
 void ShutdownWebViewHosts();
 
 // The web view of the window on screen (the player's, else the init screen's), or null.

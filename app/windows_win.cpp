@@ -8,13 +8,12 @@
 #include <utility>
 #include <vector>
 
-#include "app/splash.h"
+#include "app/splash_win.h"
 #include "base/app_state.h"
 #include "base/stable_names.h"
-#include "base/unique_handle.h"
+#include "base/unique_handle_win.h"
+#include "base/window_messages.h"
 #include "config/config.h"
-#include "webview/navigation_policy.h"
-#include "webview/preparation.h"
 
 std::atomic<HWND> g_mainWindow{nullptr};
 std::unique_ptr<WebView::WebViewHost> g_playerHost;
@@ -28,7 +27,7 @@ constexpr WORD kIconResource = 101;
 constexpr unsigned kHostShutdownWaitMs = 5000;
 
 // What other threads have handed to the main thread (RunOnWindowThread), run when
-// WM_APP_SHUTDOWN_HOSTS with kRunHandedOverTasks arrives.
+// WM_APP_RUN_HANDED_OVER arrives.
 std::mutex g_handedOverLock;
 std::vector<std::shared_ptr<std::function<void()>>> g_handedOver;
 
@@ -81,18 +80,6 @@ void BringToFront(HWND window) {
   SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   UpdateWindow(window);
-}
-
-void SetRequestHeader(ICoreWebView2WebResourceRequestedEventArgs* args,
-                      const std::wstring& name,
-                      const std::wstring& value) {
-  if (args == nullptr)
-    return;
-  Microsoft::WRL::ComPtr<ICoreWebView2WebResourceRequest> request;
-  Microsoft::WRL::ComPtr<ICoreWebView2HttpRequestHeaders> headers;
-  if (SUCCEEDED(args->get_Request(&request)) && request && SUCCEEDED(request->get_Headers(&headers)) &&
-      headers)
-    headers->SetHeader(name.c_str(), value.c_str());
 }
 
 void ShowStartFailure(const MainWindowServices& services, HWND owner, const WebViewHost& host) {
@@ -224,16 +211,10 @@ LRESULT HandleMainWindowMessage(HWND window, UINT message, WPARAM wparam, LPARAM
       }
       break;
     case WM_APP_SHUTDOWN_HOSTS:
-      if (wparam == kRunHandedOverTasks)
-        RunHandedOverTasks();
-      else
-        ShutdownWebViewHosts();
+      ShutdownWebViewHosts();
       return 0;
-    case WebView::WM_APP_PRINT_REQUEST:
-      // A page's print request, posted by the host from its message handler: the printer
-      // dialog runs here, in the window's own message loop.
-      if (host != nullptr)
-        host->RunPrintRequest();
+    case WM_APP_RUN_HANDED_OVER:
+      RunHandedOverTasks();
       return 0;
     default:
       break;
@@ -257,114 +238,54 @@ LRESULT CALLBACK InitWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
   }
 }
 
-// ---- Callbacks -----------------------------------------------------------------------------
-// Each host owns its callbacks and runs them only while it is alive, so they may keep a plain
-// pointer to it.
+// ---- What the wiring asks of a window (WindowShell) --------------------------------------------
 
-// Applies what the portable rules decided for the player window; false when it could not be
-// applied (the state then stays as it is).
-bool ApplyPlayerAction(WebViewHost& host, PlayerWindowAction action) {
-  HWND window = GetPlayerWindowState().window;
-  switch (action) {
-    case PlayerWindowAction::kPrint:
-      host.ShowSystemPrintDialog();
-      return true;
-    case PlayerWindowAction::kEnterFullscreen:
-      return SetPlayerFullscreen(window, true);
-    case PlayerWindowAction::kLeaveFullscreen:
-      return SetPlayerFullscreen(window, false);
-    case PlayerWindowAction::kShow:
-      ShowWindow(window, SW_SHOW);
-      UpdateWindow(window);
-      return true;
-    case PlayerWindowAction::kReveal:
-      DestroySplash();
-      if (window != nullptr)
-        BringToFront(window);
-      return true;
-    case PlayerWindowAction::kNone:
-      break;
+class PlayerWindowShell final : public WindowShell {
+ public:
+  bool Exists() const override { return GetPlayerWindowState().window != nullptr; }
+  bool SetFullscreen(bool on) override { return SetPlayerFullscreen(GetPlayerWindowState().window, on); }
+  void Show() override {
+    const HWND window = GetPlayerWindowState().window;
+    ShowWindow(window, SW_SHOW);
+    UpdateWindow(window);
   }
-  return false;
-}
-
-void ApplyAndRecord(WebViewHost& host, PlayerWindowAction action) {
-  if (action != PlayerWindowAction::kNone && ApplyPlayerAction(host, action))
-    RecordPlayerAction(GetPlayerWindowState(), action);
-}
-
-void InstallPlayerCallbacks(WebViewHost* host) {
-  host->onWebMessage = [host](const std::wstring& message) {
-    const PlayerWindowState& state = GetPlayerWindowState();
-    ApplyAndRecord(*host, PlayerPageMessageAction(state, state.window != nullptr, message));
-  };
-  host->acceptsMessagesFrom = PlayerHearsMessagesFrom;
-  host->answerPermission = PlayerPermission;
-  host->onWebResourceRequested = [](const std::wstring& uri,
-                                    ICoreWebView2WebResourceRequestedEventArgs* args) {
-    for (const auto& [name, value] : PlayerRequestHeaders(uri))
-      SetRequestHeader(args, name, value);
-  };
-  host->onNavigationStarting = [](const std::wstring& uri, bool& cancel) {
-    if (PlayerCancelsNavigation(uri))
-      cancel = true;
-  };
-  host->onInitialized = [host](bool success, HRESULT) {
-    if (!success)
-      return;  // the creator reports the failure
-    ApplyPreparation(*host, PlanPlayerPreparation(GetAppState()),
-                     [host] { ApplyAndRecord(*host, PlayerWindowAction::kReveal); });
-  };
-}
-
-bool ApplyInitAction(WebViewHost& host, HWND window, InitScreenAction action) {
-  switch (action) {
-    case InitScreenAction::kPrint:
-      host.ShowSystemPrintDialog();
-      return true;
-    case InitScreenAction::kHome:
-      host.Navigate(config::InitHomeUrl());
-      return true;
-    case InitScreenAction::kBack:
-      host.GoBack();
-      return true;
-    case InitScreenAction::kReload:
-      host.Reload();
-      return true;
-    case InitScreenAction::kEnterFullscreen:
-      return SetInitFullscreen(window, true);
-    case InitScreenAction::kLeaveFullscreen:
-      return SetInitFullscreen(window, false);
-    case InitScreenAction::kNone:
-      break;
-  }
-  return false;
-}
-
-void InstallInitCallbacks(WebViewHost* host, HWND window) {
-  host->onWebMessage = [host, window](const std::wstring& message) {
-    InitScreenState& state = GetInitScreenState();
-    const InitScreenAction action = InitPageMessageAction(state, message);
-    if (action != InitScreenAction::kNone && ApplyInitAction(*host, window, action))
-      RecordInitAction(state, action);
-  };
-  host->answerPermission = InitScreenPermission;
-  host->onNavigationStarting = [](const std::wstring& uri, bool&) { FollowPlatformSite(uri); };
-  host->onNavigationCompleted = [window](bool, COREWEBVIEW2_WEB_ERROR_STATUS) {
+  void Reveal() override {
     DestroySplash();
-    BringToFront(window);
-  };
-  host->onWebResourceRequested = [](const std::wstring&, ICoreWebView2WebResourceRequestedEventArgs* args) {
-    for (const auto& [name, value] : InitScreenRequestHeaders())
-      SetRequestHeader(args, name, value);
-  };
-  host->onInitialized = [host](bool success, HRESULT) {
-    if (!success) {
-      DestroySplash();
-      return;
-    }
-    ApplyPreparation(*host, PlanInitPreparation(), [] {});
-  };
+    if (const HWND window = GetPlayerWindowState().window)
+      BringToFront(window);
+  }
+  void DismissSplash() override { DestroySplash(); }
+};
+
+class InitScreenShell final : public WindowShell {
+ public:
+  explicit InitScreenShell(HWND window) : window_(window) {}
+  bool Exists() const override { return IsWindow(window_) != FALSE; }
+  bool SetFullscreen(bool on) override { return SetInitFullscreen(window_, on); }
+  void Show() override {
+    ShowWindow(window_, SW_SHOW);
+    UpdateWindow(window_);
+  }
+  void Reveal() override {
+    DestroySplash();
+    BringToFront(window_);
+  }
+  void DismissSplash() override { DestroySplash(); }
+
+ private:
+  HWND window_;
+};
+
+// The shells live for the process: a host's events may still come while its window goes.
+PlayerWindowShell& PlayerShell() {
+  static PlayerWindowShell shell;
+  return shell;
+}
+
+InitScreenShell& InitShell(HWND window) {
+  static InitScreenShell shell(nullptr);
+  shell = InitScreenShell(window);
+  return shell;
 }
 
 }  // namespace
@@ -401,8 +322,8 @@ bool RunOnWindowThread(HWND window, std::function<void()> task, unsigned timeout
     return false;  // out of memory: nothing was handed over
   }
   DWORD_PTR ignored = 0;
-  if (SendMessageTimeoutW(window, WM_APP_SHUTDOWN_HOSTS, kRunHandedOverTasks, 0,
-                          SMTO_BLOCK | SMTO_ABORTIFHUNG, timeoutMs, &ignored) != 0)
+  if (SendMessageTimeoutW(window, WM_APP_RUN_HANDED_OVER, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, timeoutMs,
+                          &ignored) != 0)
     return true;
   // Not answered in time: a task the window has not taken yet must not run at some later,
   // unexpected moment.
@@ -442,11 +363,14 @@ HWND CreatePlayerFrame(HINSTANCE instance) {
   }
 }
 
-bool CreatePlayerWindow(HINSTANCE instance, HWND window) {
-  return CreatePlayerWindow(instance, window, DefaultMainWindowServices());
+bool CreatePlayerWindow(HINSTANCE instance, HWND window, const LinkContent& content) {
+  return CreatePlayerWindow(instance, window, content, DefaultMainWindowServices());
 }
 
-bool CreatePlayerWindow(HINSTANCE, HWND window, const MainWindowServices& services) {
+bool CreatePlayerWindow(HINSTANCE,
+                        HWND window,
+                        const LinkContent& content,
+                        const MainWindowServices& services) {
   if (window == nullptr)
     return false;
   try {
@@ -460,7 +384,7 @@ bool CreatePlayerWindow(HINSTANCE, HWND window, const MainWindowServices& servic
     WebViewHost* host = g_playerHost.get();
     if (host == nullptr)
       return false;
-    InstallPlayerCallbacks(host);
+    host->Connect(PlayerViewEvents(*host, PlayerShell(), state, content));
 
     // The pump inside Initialize may destroy the window and free the host; keep it for the
     // failure message below.
@@ -491,7 +415,7 @@ bool CreateInitScreen(HINSTANCE instance, const MainWindowServices& services) {
     WebViewHost* host = g_initHost.get();
     if (host == nullptr)
       return false;
-    InstallInitCallbacks(host, window);
+    host->Connect(InitScreenViewEvents(*host, InitShell(window), GetInitScreenState()));
 
     RECT client{};
     GetClientRect(window, &client);

@@ -16,17 +16,16 @@
 #include <string>
 
 #include "app/main_windows.h"
-#include "webview/webview_host.h"
+#include "base/window_messages.h"
+#include "webview/webview_host_win.h"
 
-// Both window procedures answer it by closing the web views (ShutdownWebViewHosts), or, when
-// wParam is kRunHandedOverTasks, by running the tasks other threads have handed over with
-// RunOnWindowThread (the shutdown hook's closing of the web views). They answer
-// WebView::WM_APP_PRINT_REQUEST (posted by their own host) with the host's RunPrintRequest.
-constexpr UINT WM_APP_SHUTDOWN_HOSTS = WM_APP + 101;
-constexpr WPARAM kRunHandedOverTasks = 1;
+// Both window procedures answer WM_APP_SHUTDOWN_HOSTS by closing the web views
+// (ShutdownWebViewHosts) and WM_APP_RUN_HANDED_OVER by running the tasks other threads handed
+// over with RunOnWindowThread (base/window_messages.h).
 
 // From a thread other than the window's: hands `task` to the thread of `window` (a main window)
-// and waits until it has run or timeoutMs have passed (SendMessageTimeoutW, abort if hung). False
+// and waits until it has run or timeoutMs have passed (WM_APP_RUN_HANDED_OVER through
+// SendMessageTimeoutW, abort if hung). False
 // when the window did not answer in time; a task the window has not started by then is taken
 // back and never runs. The task is kept in this process, never passed through the message.
 bool RunOnWindowThread(HWND window, std::function<void()> task, unsigned timeoutMs);
@@ -66,11 +65,14 @@ MainWindowServices DefaultMainWindowServices();
 // null when the window cannot be made.
 HWND CreatePlayerFrame(HINSTANCE instance);
 
-// Puts the web view into the player window and starts it; true when the view is ready. On a
-// failed start the splash is removed and the "WebView2 Error" box is shown; false without a
-// message when `window` is null.
-bool CreatePlayerWindow(HINSTANCE instance, HWND window);
-bool CreatePlayerWindow(HINSTANCE instance, HWND window, const MainWindowServices& services);
+// Puts the web view into the player window and starts it, prepared for `content`; true when
+// the view is ready. On a failed start the splash is removed and the "WebView2 Error" box is
+// shown; false without a message when `window` is null.
+bool CreatePlayerWindow(HINSTANCE instance, HWND window, const LinkContent& content);
+bool CreatePlayerWindow(HINSTANCE instance,
+                        HWND window,
+                        const LinkContent& content,
+                        const MainWindowServices& services);
 
 // Registers "KelmoInitWindow", creates the init screen (1024 × 768) and starts its web view.
 // False with g_initHost null when the window cannot be made; false after the "WebView2 Error"

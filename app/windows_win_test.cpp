@@ -17,9 +17,22 @@
 #include "webview/navigation_policy.h"
 #include "webview/preparation.h"
 #include "webview/printing_win.h"
-#include "webview/webview_host_test_fakes_win.h"
+#include "webview/test/fake_webview2_win.h"
 
 namespace {
+
+// The content the identity record holds, as the start-up hands it to the player window.
+LinkContent AppContent() {
+  const AppState& state = GetAppState();
+  LinkContent content;
+  content.platformDomain = state.platformDomain;
+  content.contentUrl = state.contentUrl;
+  content.contentKind = state.contentKind;
+  content.watermarkText = state.watermarkText;
+  content.scriptId = state.scriptId;
+  content.pageScript = state.pageScript;
+  return content;
+}
 
 using host_test::FakeNavigationCompletedArgs;
 using host_test::FakeNavigationStartingArgs;
@@ -144,7 +157,7 @@ std::vector<std::string> ExpectedCalls(const std::vector<ViewStep>& steps) {
   std::vector<std::string> calls;
   for (const ViewStep& step : steps) {
     switch (step.kind) {
-      case ViewStep::Kind::ConfigureSettings:
+      case ViewStep::Kind::kConfigureSettings:
         for (const char* setting :
              {"settings.AreDevToolsEnabled 0", "settings.AreDefaultContextMenusEnabled 0",
               "settings.IsStatusBarEnabled 0", "settings.IsZoomControlEnabled 0",
@@ -155,10 +168,10 @@ std::vector<std::string> ExpectedCalls(const std::vector<ViewStep>& steps) {
                                                         COREWEBVIEW2_PDF_TOOLBAR_ITEMS_SAVE_AS |
                                                         COREWEBVIEW2_PDF_TOOLBAR_ITEMS_PRINT)));
         break;
-      case ViewStep::Kind::AddDocumentScript:
+      case ViewStep::Kind::kAddDocumentScript:
         calls.push_back("view.AddScriptToExecuteOnDocumentCreated " + Utf16ToUtf8(step.text));
         break;
-      case ViewStep::Kind::Navigate:
+      case ViewStep::Kind::kNavigate:
         if (WantsIdentificationHeader(step.text)) {
           calls.push_back("env.CreateWebResourceRequest " + Utf16ToUtf8(step.text) + " GET");
           calls.push_back("view.NavigateWithWebResourceRequest");
@@ -166,10 +179,10 @@ std::vector<std::string> ExpectedCalls(const std::vector<ViewStep>& steps) {
           calls.push_back("view.Navigate " + Utf16ToUtf8(step.text));
         }
         break;
-      case ViewStep::Kind::NavigateToString:
+      case ViewStep::Kind::kNavigateToString:
         calls.push_back("view.NavigateToString " + Utf16ToUtf8(step.text));
         break;
-      case ViewStep::Kind::Reveal:
+      case ViewStep::Kind::kReveal:
         break;
     }
   }
@@ -261,7 +274,7 @@ TEST_F(MainWindowsTest, ShutdownMessageAndDestroyCloseBothHosts) {
   player.Build();
   init.Build();
   HWND frame = Track(CreatePlayerFrame(Instance()));
-  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, player.services));
+  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, AppContent(), player.services));
   g_initHost = init.services.makeHost();  // as if an init screen had run in this process
   EXPECT_EQ(SendMessageW(frame, WM_APP_SHUTDOWN_HOSTS, 0, 0), 0);
   EXPECT_EQ(g_playerHost, nullptr);
@@ -271,7 +284,7 @@ TEST_F(MainWindowsTest, ShutdownMessageAndDestroyCloseBothHosts) {
   EXPECT_EQ(g_mainWindow.load(), frame);
 
   // Destroying the window closes whatever host exists, forgets the window and ends the loop.
-  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, player.services));
+  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, AppContent(), player.services));
   DrainQuit();
   DestroyWindow(frame);
   EXPECT_EQ(g_playerHost, nullptr);
@@ -320,7 +333,7 @@ TEST_F(MainWindowsTest, AnotherThreadsTaskRunsOnTheWindowsThreadAndTheWaitIsBoun
   EXPECT_EQ(ranOn.load(), 0u) << "the task never runs on the waiting thread";
   PumpUntil([&ranOn] { return ranOn.load() != 0; }, 500);
   EXPECT_EQ(ranOn.load(), 0u) << "a task taken back runs neither late";
-  EXPECT_EQ(SendMessageW(frame, WM_APP_SHUTDOWN_HOSTS, kRunHandedOverTasks, 0), 0);
+  EXPECT_EQ(SendMessageW(frame, WM_APP_RUN_HANDED_OVER, 0, 0), 0);
   EXPECT_EQ(ranOn.load(), 0u) << "...nor with the next hand-over";
 
   // The window still serves the next hand-over.
@@ -346,7 +359,7 @@ TEST_F(MainWindowsTest, PlayerWindowPreparesTheContentAndRevealsTheWindow) {
   ShowWindow(frame, SW_HIDE);
   RECT client{};
   GetClientRect(frame, &client);
-  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, s.services));
+  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, AppContent(), s.services));
 
   EXPECT_EQ(g_mainWindow.load(), frame);
   EXPECT_EQ(GetPlayerWindowState().window, frame);
@@ -354,7 +367,7 @@ TEST_F(MainWindowsTest, PlayerWindowPreparesTheContentAndRevealsTheWindow) {
   EXPECT_TRUE(IsWindowVisible(frame));
   EXPECT_TRUE(s.messages.empty());
   ASSERT_NE(g_playerHost, nullptr);
-  EXPECT_EQ(ViewCalls(s.runtime), ExpectedCalls(PlanPlayerPreparation(GetAppState())));
+  EXPECT_EQ(ViewCalls(s.runtime), ExpectedCalls(PlanPlayerPreparation(AppContent())));
   ASSERT_FALSE(s.runtime.bounds.empty());
   EXPECT_TRUE(EqualRect(&s.runtime.bounds.front(), &client));
   EXPECT_NE(WebViewUserDataRoot().find(L"\\Corvel\\WebView2Data"), std::wstring::npos);
@@ -369,7 +382,7 @@ TEST_F(MainWindowsTest, PlayerWindowAnswersPageMessagesAndAppliesThePolicy) {
   FakeServices s;
   s.Build();
   HWND frame = Track(CreatePlayerFrame(Instance()));
-  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, s.services));
+  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, AppContent(), s.services));
   s.runtime.calls.clear();
 
   {
@@ -474,12 +487,12 @@ TEST_F(MainWindowsTest, ThePrinterDialogRunsFromTheWindowsLoopAndASecondRequestI
   s.services.makeHost = [&] {
     WebView::HostPlatform platform = s.runtime.Platform();
     platform.printPage = [&choose](HWND owner, ICoreWebView2Environment* environment, ICoreWebView2* view) {
-      ::ShowSystemPrintDialog(owner, environment, view, choose);
+      PrintViewPage(owner, environment, view, choose);
     };
     return std::make_unique<WebViewHost>(std::move(platform));
   };
   HWND frame = Track(CreatePlayerFrame(Instance()));
-  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, s.services));
+  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, AppContent(), s.services));
 
   FakeWebMessageArgs first(L"requestPrint", L"\"requestPrint\"");
   EXPECT_EQ(s.runtime.RaiseWebMessage(first), S_OK);
@@ -514,7 +527,7 @@ TEST_F(MainWindowsTest, TheComposedPageIsAllowedUnderEitherAddressAndAPagesOwnDa
   FakeServices s;
   s.Build();
   HWND frame = Track(CreatePlayerFrame(Instance()));
-  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, s.services));
+  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, AppContent(), s.services));
   ASSERT_EQ(
       std::count_if(s.runtime.calls.begin(), s.runtime.calls.end(),
                     [](const std::string& call) { return call.rfind("view.NavigateToString ", 0) == 0; }),
@@ -543,7 +556,7 @@ TEST_F(MainWindowsTest, WindowMessagesDriveTheViewLayout) {
   FakeServices s;
   s.Build();
   HWND frame = Track(CreatePlayerFrame(Instance()));
-  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, s.services));
+  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, AppContent(), s.services));
   s.runtime.bounds.clear();
   s.runtime.visibility.clear();
   s.runtime.calls.clear();
@@ -588,12 +601,12 @@ TEST_F(MainWindowsTest, PlayerWindowFailuresShowTheErrorBox) {
   FakeServices s;
   s.runtime.createEnvironmentCall = E_ACCESSDENIED;
   s.Build();
-  EXPECT_FALSE(CreatePlayerWindow(Instance(), nullptr, s.services));
+  EXPECT_FALSE(CreatePlayerWindow(Instance(), nullptr, AppContent(), s.services));
   EXPECT_TRUE(s.messages.empty()) << "no window, no message";
   EXPECT_EQ(g_playerHost, nullptr);
 
   HWND frame = Track(CreatePlayerFrame(Instance()));
-  EXPECT_FALSE(CreatePlayerWindow(Instance(), frame, s.services));
+  EXPECT_FALSE(CreatePlayerWindow(Instance(), frame, AppContent(), s.services));
   ASSERT_NE(g_playerHost, nullptr) << "the host stays for the tear-down";
   ASSERT_EQ(s.messages.size(), 1u);
   EXPECT_EQ(s.messages[0].owner, frame);
@@ -650,7 +663,7 @@ TEST_F(MainWindowsTest, DefaultServicesShowTheRealErrorBox) {
   // finds none, and the real host fails at once.
   HWND frame = Track(CreatePlayerFrame(Instance()));
   ErrorBoxCloser closer;
-  EXPECT_FALSE(CreatePlayerWindow(Instance(), frame));
+  EXPECT_FALSE(CreatePlayerWindow(Instance(), frame, AppContent()));
   const std::wstring texts = closer.Finish();
   EXPECT_NE(texts.find(L"Failed to initialize WebView2."), std::wstring::npos) << Utf16ToUtf8(texts);
   EXPECT_NE(texts.find(L"First=0x80070002 at CreateEnvironmentCall"), std::wstring::npos)
@@ -715,7 +728,8 @@ TEST_F(MainWindowsTest, InitScreenBrowsesThePlatformAndAnswersTheNavigationBar) 
     SendWebMessage(s.runtime, L"toggleFullscreen");
     SendWebMessage(s.runtime, L"btn_home");
     std::vector<std::string> expected = {"view.GoBack", "view.Reload", "print"};
-    for (const std::string& call : ExpectedCalls({ViewStep{ViewStep::Kind::Navigate, config::InitHomeUrl()}}))
+    for (const std::string& call :
+         ExpectedCalls({ViewStep{ViewStep::Kind::kNavigate, config::InitHomeUrl()}}))
       expected.push_back(call);
     EXPECT_EQ(s.runtime.calls, expected);
   }

@@ -8,7 +8,7 @@
 
 #include "base/fatal_dialog.h"
 #include "base/shutdown_hook.h"
-#include "base/unique_handle.h"
+#include "base/unique_handle_win.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <system_error>
 #include <vector>
 
-#include "base/module_path.h"
-#include "base/unique_handle.h"
+#include "base/module_path_win.h"
+#include "base/unique_handle_win.h"
 
 namespace {
 

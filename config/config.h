@@ -49,12 +49,12 @@ SecretBytes LinkKey();        // 32 bytes: AES-256 and HMAC-SHA256 key of the la
 SecretBytes DiagnosticKey();  // 16 bytes: XOR key of the link diagnostic code
 
 // Platform endpoints.
-std::wstring PlatformBaseUrl();      // the reference platform's own base address
-std::wstring PinListUrl();           // GET, JSON array of {"scope", "pins"}
-std::wstring VersionUrl();           // built-in version check address
-std::wstring VersionPath();          // appended to a link's platform domain
-std::wstring ContentPath();          // appended to a link's platform domain (PUT)
-std::string PageScriptUrlPrefix();   // the decimal script id is appended
+std::wstring PlatformBaseUrl();     // the reference platform's own base address
+std::wstring PinListUrl();          // GET, JSON array of {"scope", "pins"}
+std::wstring VersionUrl();          // built-in version check address
+std::wstring VersionPath();         // appended to a link's platform domain
+std::wstring ContentPath();         // appended to a link's platform domain (PUT)
+std::string PageScriptUrlPrefix();  // the decimal script id is appended
 
 // Content data request.
 std::string FormTokenField();
@@ -73,8 +73,8 @@ std::wstring ClientUserAgent();
 
 // Certificate pinning.
 std::wstring BuiltinPinScope();
-std::vector<std::string> BuiltinPins();  // four bare Base64 SHA-256 SPKI digests
-std::wstring PrimaryDomain();            // host suffix that marks the platform's own hosts
+std::vector<std::string> BuiltinPins();         // four bare Base64 SHA-256 SPKI digests
+std::wstring PrimaryDomain();                   // host suffix that marks the platform's own hosts
 std::vector<InspectorEntry> KnownInspectors();  // 21 entries, in table order
 
 // Navigation policy and web view.

@@ -23,10 +23,6 @@ std::wstring IdUntil(const std::wstring& address, size_t from, std::initializer_
   return address.substr(from);
 }
 
-std::wstring EncodedOrigin() {
-  return UrlEncode(GetAppState().platformDomain);
-}
-
 }  // namespace
 
 namespace {
@@ -54,6 +50,11 @@ bool IsZoomUrl(const std::wstring& address) {
 }
 
 std::wstring NormalizeYouTubeUrl(const std::wstring& address) {
+  return NormalizeYouTubeUrl(address, GetAppState().platformDomain);
+}
+
+std::wstring NormalizeYouTubeUrl(const std::wstring& address, const std::wstring& platformDomain) {
+  const std::wstring origin = UrlEncode(platformDomain);
   // Searches run on a lower-cased copy; lower-casing keeps positions, so the id is cut from
   // the address itself and keeps its letter case.
   const std::wstring lower = ToLowerCopy(address);
@@ -66,7 +67,7 @@ std::wstring NormalizeYouTubeUrl(const std::wstring& address) {
     if (Contains(address, L"origin="))
       return address;
     const wchar_t separator = Contains(address, L"?") ? L'&' : L'?';
-    return address + separator + L"origin=" + EncodedOrigin();
+    return address + separator + L"origin=" + origin;
   } else if ((at = lower.find(L"/shorts/")) != std::wstring::npos) {
     id = IdUntil(address, at + 8, {L'/', L'?'});
   } else if ((at = lower.find(L"/live/")) != std::wstring::npos) {
@@ -81,5 +82,5 @@ std::wstring NormalizeYouTubeUrl(const std::wstring& address) {
   // An id made only of slashes is no id: an embed address without one would show an error page.
   if (id.empty())
     return address;
-  return config::YouTubeEmbedPrefix() + id + L"?origin=" + EncodedOrigin();
+  return config::YouTubeEmbedPrefix() + id + L"?origin=" + origin;
 }

@@ -10,9 +10,9 @@
 struct ContentData {
   std::string type = "video";
   std::string url;
-  std::string videoUrl;       // used instead of url when it is a YouTube address
+  std::string videoUrl;  // used instead of url when it is a YouTube address
   std::string watermarkText;
-  std::int32_t scriptId = 1;  // appended to the page-script request for YouTube content
+  std::int32_t scriptId = 1;        // appended to the page-script request for YouTube content
   std::vector<std::string> extras;  // never filled, never read
 };
 
@@ -26,5 +26,7 @@ bool IsZoomUrl(const std::wstring& address);
 // embed address with an "origin" parameter from GetAppState().platformDomain. Anything it does
 // not recognise comes back unchanged.
 std::wstring NormalizeYouTubeUrl(const std::wstring& address);
+// The same with the platform domain given.
+std::wstring NormalizeYouTubeUrl(const std::wstring& address, const std::wstring& platformDomain);
 
 #endif  // CORVEL_LINK_CONTENT_H_

@@ -7,7 +7,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "base/openssl_handles.h"
+#include "base/openssl_handles_posix.h"
 #include "link/envelope.h"
 
 namespace {

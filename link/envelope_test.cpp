@@ -242,8 +242,8 @@ TEST(EnvelopeTest, TagIsRequiredAndCheckedOverTheTextsIgnoringCase) {
       {Seal(m.iv, m.value, ",\"mac\":\"" + mixed + "\""), "", "mixed-case tag"},
       {Seal(m.iv, m.value, ""), kMacFailure, "no tag"},
       {Seal(m.iv, m.value, ",\"mac\":\"\""), kMacFailure, "empty tag"},
-      {Seal(m.iv, m.value, ",\"mac\":null"), "[json.exception.type_error.302] type must be string, but is null",
-       "null tag"},
+      {Seal(m.iv, m.value, ",\"mac\":null"),
+       "[json.exception.type_error.302] type must be string, but is null", "null tag"},
       {Seal(m.iv, m.value, ",\"mac\":\"" + m.mac + "\",\"tag\":\"\",\"extra\":{\"a\":[1,2]}"), "",
        "extra members"},
       {Wrap("{\"value\":\"" + m.value + "\",\"mac\":\"" + m.mac + "\",\"iv\":\"" + m.iv + "\"}"), "",
@@ -254,8 +254,8 @@ TEST(EnvelopeTest, TagIsRequiredAndCheckedOverTheTextsIgnoringCase) {
       {Seal(m.iv, m.value, ",\"mac\":\"" + m.mac.substr(0, 63) + "\""), kMacFailure, "63 digits"},
       {Seal(m.iv, m.value, ",\"mac\":\"" + m.mac + "0\""), kMacFailure, "65 digits"},
       {Seal(m.iv, m.value, ",\"mac\":\"" + m.mac + "\\u0000junk\""), "", "a NUL ends the tag"},
-      {Seal(m.iv, m.value, ",\"mac\":\"" + m.mac.substr(0, 10) + "\\u0000" + m.mac.substr(10) + "\""), kMacFailure,
-       "a NUL inside the digest"},
+      {Seal(m.iv, m.value, ",\"mac\":\"" + m.mac.substr(0, 10) + "\\u0000" + m.mac.substr(10) + "\""),
+       kMacFailure, "a NUL inside the digest"},
       {Seal(m.iv, m.value, ",\"mac\":\"\\u0000\""), kMacFailure, "only a NUL"},
       {Seal(m.iv, Base64Encode(tamperedValue), ",\"mac\":\"" + m.mac + "\""), kMacFailure, "tampered value"},
   };
@@ -316,11 +316,11 @@ TEST(EnvelopeTest, CipherFailuresNameTheStepThatRefused) {
        "15-byte ciphertext"},
       {SealTagged(ivText, Base64Encode(ciphertext), kKey.substr(0, 31)), kKey.substr(0, 31),
        "BCryptGenerateSymmetricKey failed", "31-byte key"},
-      {SealTagged(ivText, Base64Encode(ciphertext), kKey + "!"), kKey + "!", "BCryptGenerateSymmetricKey failed",
-       "33-byte key"},
+      {SealTagged(ivText, Base64Encode(ciphertext), kKey + "!"), kKey + "!",
+       "BCryptGenerateSymmetricKey failed", "33-byte key"},
       // The key is looked at before the IV.
-      {SealTagged(Base64Encode(Range(0, 15)), Base64Encode(ciphertext), kKey.substr(0, 31)), kKey.substr(0, 31),
-       "BCryptGenerateSymmetricKey failed", "31-byte key and 15-byte IV"},
+      {SealTagged(Base64Encode(Range(0, 15)), Base64Encode(ciphertext), kKey.substr(0, 31)),
+       kKey.substr(0, 31), "BCryptGenerateSymmetricKey failed", "31-byte key and 15-byte IV"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(FailureOf(c.envelope, c.key), c.failure) << c.what;

@@ -6,7 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "base/openssl_handles.h"
+#include "base/openssl_handles_posix.h"
 #include "link/envelope_writer.h"
 
 std::vector<unsigned char> AesCbcEncrypt(const std::vector<unsigned char>& plaintext,

@@ -6,7 +6,7 @@
 #include <climits>
 #include <stdexcept>
 
-#include "base/crypto_handles.h"
+#include "base/crypto_handles_win.h"
 #include "link/envelope_writer.h"
 
 namespace {

@@ -150,32 +150,32 @@ bool IsContentAddress(const std::wstring& address) {
   return ParseWebAddress(address).has_value();
 }
 
-// Fills the content fields from the server's answer. False, with errorCode set, when the answer
-// names no web address to show. The page-script fetch never fails the parse.
-bool ApplyContentData(const ContentData& data,
-                      const ContentSource& source,
-                      std::string& errorCode,
-                      const LinkParseOptions& options) {
-  AppState& state = GetAppState();
+// The content of the server's answer. False, with the failure code set, when the answer names no
+// web address to show. The page-script fetch never fails the parse.
+bool ContentFromServer(const ContentData& data,
+                       const ContentSource& source,
+                       LinkContent& content,
+                       std::string& failureCode,
+                       const LinkParseOptions& options) {
   if (data.type == "video" || data.type == "zoom" || data.type == "zoom_url" ||
       IsZoomUrl(Utf8ToUtf16(data.url))) {
-    state.contentKind = L"url_direct";
+    content.contentKind = L"url_direct";
   } else {
-    state.contentKind = Utf8ToUtf16(data.type);
+    content.contentKind = Utf8ToUtf16(data.type);
   }
-  state.watermarkText = Utf8ToUtf16(data.watermarkText);
-  state.scriptId = data.scriptId;
+  content.watermarkText = Utf8ToUtf16(data.watermarkText);
+  content.scriptId = data.scriptId;
 
   const std::wstring videoUrl = Utf8ToUtf16(data.videoUrl);
   const bool youtube = IsYouTubeUrl(videoUrl);
   if (youtube) {
-    state.contentUrl = NormalizeYouTubeUrl(videoUrl);
-    state.contentKind = L"url_direct";
+    content.contentUrl = NormalizeYouTubeUrl(videoUrl, content.platformDomain);
+    content.contentKind = L"url_direct";
   } else {
-    state.contentUrl = Utf8ToUtf16(data.url);
+    content.contentUrl = Utf8ToUtf16(data.url);
   }
-  if (!IsContentAddress(state.contentUrl)) {
-    errorCode = kInvalidContentAddress;
+  if (!IsContentAddress(content.contentUrl)) {
+    failureCode = kInvalidContentAddress;
     Trace(options, "ParseSchemeArgs failed: the content address is not a web address");
     return false;
   }
@@ -185,13 +185,67 @@ bool ApplyContentData(const ContentData& data,
     const std::wstring address = WidenAscii(config::PageScriptUrlPrefix()) + std::to_wstring(data.scriptId);
     if (source.fetchPageScript) {
       if (const std::optional<std::string> body = source.fetchPageScript(address)) {
-        state.pageScript = Utf8ToUtf16(*body);
+        content.pageScript = Utf8ToUtf16(*body);
       }
     }
   } catch (...) {
     // The page script is an extra: without it the content still plays.
   }
   return true;
+}
+
+// Decode, decrypt, check and ask the server, into `outcome` (a failure keeps what was learnt by
+// then). Throws what the envelope and the source throw.
+void Resolve(const std::wstring& payload,
+             const ContentSource& source,
+             const LinkParseOptions& options,
+             LinkOutcome& outcome) {
+  LinkFields fields;
+  if (!DecodeFields(payload, fields, outcome.failureCode, options))
+    return;
+
+  std::string domain = fields.domain;
+  TrimTrailingSlashes(domain);
+  const std::wstring platformDomain = Utf8ToUtf16(domain);
+  if (!IsPlatformDomain(platformDomain)) {
+    outcome.failureCode = kInvalidPlatformDomain;
+    Trace(options, "ParseSchemeArgs failed: the platform domain is not a host");
+    return;
+  }
+  LinkContent& content = outcome.content;
+  content.platformDomain = platformDomain;
+
+  const std::wstring contentLinkId = Utf8ToUtf16(fields.contentLinkId);
+  if (IsDirectLink(contentLinkId)) {
+    if (!IsContentAddress(contentLinkId)) {
+      outcome.failureCode = kInvalidContentAddress;
+      Trace(options, "ParseSchemeArgs failed: the content address is not a web address");
+      return;
+    }
+    content.contentUrl = contentLinkId;
+    content.contentKind = L"url_direct";
+    content.scriptId = 0;
+    Trace(options, "ParseSchemeArgs: contentLinkId is a direct URL. Skipping GetContentData.");
+  } else {
+    std::string errorText;
+    std::optional<ContentData> data;
+    if (source.getContentData)
+      data = source.getContentData(content.platformDomain, fields.contentLinkId, fields.token, errorText);
+    if (!data) {
+      Trace(options, "ParseSchemeArgs failed: GetContentData returned empty value");
+      if (errorText.empty()) {
+        outcome.failureCode = "api_content_data_failed";
+      } else {
+        outcome.kind = LinkOutcome::Kind::kServerMessage;
+        outcome.serverMessage = errorText;
+      }
+      return;
+    }
+    if (!ContentFromServer(*data, source, content, outcome.failureCode, options))
+      return;
+  }
+  Trace(options, "ParseSchemeArgs succeeded");
+  outcome.kind = LinkOutcome::Kind::kContent;
 }
 
 }  // namespace
@@ -203,55 +257,50 @@ bool DecodeLaunchLink(const std::wstring& payload,
   return Guarded(errorCode, options, [&] { return DecodeFields(payload, fields, errorCode, options); });
 }
 
+LinkOutcome ResolveLaunchLink(const std::wstring& payload,
+                              const ContentSource& source,
+                              const LinkParseOptions& options) {
+  Trace(options, "ParseSchemeArgs called with payload length: " + std::to_string(Utf16Length(payload)));
+  LinkOutcome outcome;
+  outcome.failureCode = "unknown_error";
+  if (!Guarded(outcome.failureCode, options, [&] {
+        Resolve(payload, source, options, outcome);
+        return true;
+      })) {
+    outcome.kind = LinkOutcome::Kind::kFailure;  // an exception's code
+  }
+  return outcome;
+}
+
+void WriteLinkContent(const LinkContent& content, AppState& state) {
+  state.platformDomain = content.platformDomain;
+  state.contentUrl = content.contentUrl;
+  state.contentKind = content.contentKind;
+  state.watermarkText = content.watermarkText;
+  state.scriptId = content.scriptId;
+  if (content.pageScript)
+    state.pageScript = *content.pageScript;
+}
+
 bool ParseSchemeArgs(const std::wstring& payload,
                      std::string& errorCode,
                      const ContentSource& source,
                      const LinkParseOptions& options) {
-  errorCode = "unknown_error";
-  return Guarded(errorCode, options, [&] {
-    Trace(options, "ParseSchemeArgs called with payload length: " + std::to_string(Utf16Length(payload)));
-    LinkFields fields;
-    if (!DecodeFields(payload, fields, errorCode, options))
-      return false;
-
-    AppState& state = GetAppState();
-    std::string domain = fields.domain;
-    TrimTrailingSlashes(domain);
-    const std::wstring platformDomain = Utf8ToUtf16(domain);
-    if (!IsPlatformDomain(platformDomain)) {
-      errorCode = kInvalidPlatformDomain;
-      Trace(options, "ParseSchemeArgs failed: the platform domain is not a host");
-      return false;
-    }
-    state.platformDomain = platformDomain;
-
-    const std::wstring contentLinkId = Utf8ToUtf16(fields.contentLinkId);
-    if (IsDirectLink(contentLinkId)) {
-      if (!IsContentAddress(contentLinkId)) {
-        errorCode = kInvalidContentAddress;
-        Trace(options, "ParseSchemeArgs failed: the content address is not a web address");
-        return false;
-      }
-      state.contentUrl = contentLinkId;
-      state.contentKind = L"url_direct";
-      state.watermarkText.clear();
-      state.scriptId = 0;
-      Trace(options, "ParseSchemeArgs: contentLinkId is a direct URL. Skipping GetContentData.");
-    } else {
-      std::string errorText;
-      std::optional<ContentData> data;
-      if (source.getContentData) {
-        data = source.getContentData(state.platformDomain, fields.contentLinkId, fields.token, errorText);
-      }
-      if (!data) {
-        errorCode = errorText.empty() ? "api_content_data_failed" : "server:" + errorText;
-        Trace(options, "ParseSchemeArgs failed: GetContentData returned empty value");
-        return false;
-      }
-      if (!ApplyContentData(*data, source, errorCode, options))
-        return false;
-    }
-    Trace(options, "ParseSchemeArgs succeeded");
-    return true;
-  });
+  const LinkOutcome outcome = ResolveLaunchLink(payload, source, options);
+  AppState& state = GetAppState();
+  switch (outcome.kind) {
+    case LinkOutcome::Kind::kContent:
+      WriteLinkContent(outcome.content, state);
+      return true;
+    case LinkOutcome::Kind::kServerMessage:
+      errorCode = "server:" + outcome.serverMessage;
+      break;
+    case LinkOutcome::Kind::kFailure:
+      errorCode = outcome.failureCode;
+      break;
+  }
+  // A failure after the platform domain was known leaves it written, as the start-up expects.
+  if (!outcome.content.platformDomain.empty())
+    state.platformDomain = outcome.content.platformDomain;
+  return false;
 }

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "base/curl_handles.h"
+#include "base/curl_handles_posix.h"
 #include "text/text.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "base/curl_handles.h"
+#include "base/curl_handles_posix.h"
 #include "config/config.h"
 #include "net/curl_transfer_posix.h"
 #include "net/http_client.h"

@@ -11,11 +11,11 @@
 #include <stdexcept>
 #include <vector>
 
-#include "base/winhttp_handles.h"
+#include "base/winhttp_handles_win.h"
 #include "config/config.h"
 #include "net/http_client.h"
 #include "net/pinning_win.h"
-#include "net/winhttp_options.h"
+#include "net/winhttp_options_win.h"
 #include "text/text.h"
 
 namespace {

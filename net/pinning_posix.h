@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "base/openssl_handles.h"
+#include "base/openssl_handles_posix.h"
 #include "net/pinning.h"
 
 // The certificates as the server sent them, its own first. Empty when it sent none.

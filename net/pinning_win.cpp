@@ -13,10 +13,10 @@
 #include <utility>
 #include <vector>
 
-#include "base/crypto_handles.h"
-#include "base/unique_handle.h"
-#include "base/winhttp_handles.h"
-#include "net/winhttp_options.h"
+#include "base/crypto_handles_win.h"
+#include "base/unique_handle_win.h"
+#include "base/winhttp_handles_win.h"
+#include "net/winhttp_options_win.h"
 #include "text/text.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "base/winhttp_handles.h"
+#include "base/winhttp_handles_win.h"
 #include "net/pinning.h"
 
 // The verdict for the server behind a request handle whose connection is open (from the moment

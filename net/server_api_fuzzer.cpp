@@ -84,10 +84,10 @@ void AnyBody(const std::string& body) {
 
 // --- built documents ----------------------------------------------------------------------------
 
-enum class Kind { Absent, Null, String, Integer, Unsigned, Float, Bool, Array, Object };
+enum class Kind { kAbsent, kNull, kString, kInteger, kUnsigned, kFloat, kBool, kArray, kObject };
 
 struct Value {
-  Kind kind = Kind::Absent;
+  Kind kind = Kind::kAbsent;
   Json json;
 };
 
@@ -95,32 +95,32 @@ Value MakeValue(FuzzedDataProvider& provider, std::size_t textLength) {
   Value value;
   value.kind = static_cast<Kind>(provider.ConsumeIntegralInRange<int>(0, 8));
   switch (value.kind) {
-    case Kind::Absent:
+    case Kind::kAbsent:
       break;
-    case Kind::Null:
+    case Kind::kNull:
       value.json = nullptr;
       break;
-    case Kind::String:
+    case Kind::kString:
       value.json = ValidUtf8(provider.ConsumeRandomLengthString(textLength));
       break;
-    case Kind::Integer:
+    case Kind::kInteger:
       value.json = provider.ConsumeIntegral<std::int64_t>();
       break;
-    case Kind::Unsigned:
+    case Kind::kUnsigned:
       value.json = provider.ConsumeIntegral<std::uint64_t>();
       break;
-    case Kind::Float: {
+    case Kind::kFloat: {
       const double number = provider.ConsumeFloatingPoint<double>();
       value.json = std::isfinite(number) ? number : 0.5;  // JSON has no infinities
       break;
     }
-    case Kind::Bool:
+    case Kind::kBool:
       value.json = provider.ConsumeBool();
       break;
-    case Kind::Array:
+    case Kind::kArray:
       value.json = Json::array({ValidUtf8(provider.ConsumeRandomLengthString(8))});
       break;
-    case Kind::Object:
+    case Kind::kObject:
       value.json = Json::object({{"x", 1}});
       break;
   }
@@ -128,15 +128,15 @@ Value MakeValue(FuzzedDataProvider& provider, std::size_t textLength) {
 }
 
 void Put(Json& object, const std::string& key, const Value& value) {
-  if (value.kind != Kind::Absent)
+  if (value.kind != Kind::kAbsent)
     object[key] = value.json;
 }
 
 // A text field: false when its type fails the record; otherwise `target` as the player fills it.
 bool ModelText(const Value& value, std::string& target) {
-  if (value.kind == Kind::Absent || value.kind == Kind::Null)
+  if (value.kind == Kind::kAbsent || value.kind == Kind::kNull)
     return true;
-  if (value.kind != Kind::String)
+  if (value.kind != Kind::kString)
     return false;
   target = value.json.get<std::string>();
   return true;
@@ -173,20 +173,20 @@ void BuiltContent(FuzzedDataProvider& provider) {
   bool valid = ModelText(type, expected.type) && ModelText(url, expected.url) &&
                ModelText(video, expected.videoUrl) && ModelText(mark, expected.watermarkText);
   switch (script.kind) {
-    case Kind::Absent:
-    case Kind::Null:
+    case Kind::kAbsent:
+    case Kind::kNull:
       break;
-    case Kind::Bool:
+    case Kind::kBool:
       expected.scriptId = script.json.get<bool>() ? 1 : 0;
       break;
-    case Kind::Integer:
+    case Kind::kInteger:
       expected.scriptId = Clamp(static_cast<long double>(script.json.get<std::int64_t>()));
       break;
-    case Kind::Unsigned:
+    case Kind::kUnsigned:
       // nlohmann keeps values that fit a signed 64-bit integer as signed ones.
       expected.scriptId = Clamp(static_cast<long double>(script.json.get<std::uint64_t>()));
       break;
-    case Kind::Float:
+    case Kind::kFloat:
       expected.scriptId = Clamp(std::trunc(static_cast<long double>(script.json.get<double>())));
       break;
     default:
@@ -216,12 +216,12 @@ void BuiltPinList(FuzzedDataProvider& provider) {
     const bool hasPins = shape != 1;
     Put(item, "scope", scope);
     PinEntry entry;
-    if (scope.kind == Kind::String)
+    if (scope.kind == Kind::kString)
       entry.scope = Utf8ToUtf16(scope.json.get<std::string>());
     if (hasPins) {
       if (shape == 2) {  // pins that are not an array (null included): no pins
         Value pins = MakeValue(provider, 16);
-        item["pins"] = pins.kind == Kind::Array ? Json("not an array") : pins.json;
+        item["pins"] = pins.kind == Kind::kArray ? Json("not an array") : pins.json;
       } else {
         Json pins = Json::array();
         const int pinCount = provider.ConsumeIntegralInRange<int>(0, 4);
@@ -247,9 +247,9 @@ void BuiltPinList(FuzzedDataProvider& provider) {
     if (shape == 2)
       entry.pins.clear();
     list.push_back(item);
-    if (scope.kind == Kind::Absent || !hasPins)
+    if (scope.kind == Kind::kAbsent || !hasPins)
       continue;  // skipped
-    if (scope.kind != Kind::String)
+    if (scope.kind != Kind::kString)
       valid = false;  // a scope that is present (null included) but not a string fails the list
     else if (!entry.pins.empty())
       expected.push_back(entry);

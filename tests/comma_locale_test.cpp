@@ -38,7 +38,7 @@ class ServerAnswerPlatform : public StartupPlatform {
   void UninitializeMainThread() override {}
   bool StartGraphics() override { return true; }
   void StopGraphics() override {}
-  InstanceLock AcquireInstanceLock(const std::wstring&) override { return InstanceLock::Acquired; }
+  InstanceLock AcquireInstanceLock(const std::wstring&) override { return InstanceLock::kAcquired; }
   void ReleaseInstanceLock() override {}
   bool CreateSplash() override { return false; }
   void DrainMessages() override {}
@@ -47,13 +47,13 @@ class ServerAnswerPlatform : public StartupPlatform {
   bool CreateInitScreen() override { return true; }
   bool InitHostExists() override { return true; }
   bool CreatePlayerFrame() override { return true; }
-  bool CreatePlayerWindow() override { return true; }
+  bool CreatePlayerWindow(const LinkContent&) override { return true; }
   int RunMessageLoop() override { return 0; }
   void ShutdownWebViewHosts() override {}
   bool RunOnMainThread(std::function<void()>, unsigned) override { return false; }
   MessageAnswer ShowMessage(const MessageBoxRequest& request) override {
     messages.push_back(request);
-    return MessageAnswer::No;
+    return MessageAnswer::kNo;
   }
   void OpenInBrowser(const std::wstring& link) override { opened.push_back(link); }
   void Log(const std::string&) override {}
@@ -73,9 +73,11 @@ class ServerAnswerPlatform : public StartupPlatform {
     };
     services.modulePath = [] { return std::wstring(L"corvel"); };
     services.selectLinkArgument = [](const std::wstring& raw) { return raw; };
-    services.parseLink = [](const std::wstring&, std::string&) {
-      GetAppState().platformDomain = L"https://school.example";
-      return true;
+    services.resolveLink = [](const std::wstring&) {
+      LinkOutcome outcome;
+      outcome.kind = LinkOutcome::Kind::kContent;
+      outcome.content.platformDomain = L"https://school.example";
+      return outcome;
     };
     services.showFatalDiagnostic = [](const std::wstring&, const std::wstring&, const std::wstring&,
                                       const std::string&) {};

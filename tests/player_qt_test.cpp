@@ -42,6 +42,7 @@
 #include "tests/qt_test_environment.h"
 #include "text/text.h"
 #include "webview/printing_qt.h"
+#include "webview/test_hooks_qt.h"
 #include "webview/web_view_qt.h"
 
 // The browser engine is not built for the sanitizers: its leaks at exit and its sized deletes
@@ -189,9 +190,9 @@ TEST(PlayerPlatformQtTest, InstanceLockKeepsOutASecondInstanceUntilItsHolderIsGo
 
   QtStartupPlatform first;
   QtStartupPlatform second;
-  ASSERT_EQ(first.AcquireInstanceLock(name), InstanceLock::Acquired);
-  EXPECT_EQ(second.AcquireInstanceLock(name), InstanceLock::AlreadyRunning);
-  EXPECT_EQ(second.AcquireInstanceLock(BuildInstanceMutexName(L"Corvel|init")), InstanceLock::Acquired)
+  ASSERT_EQ(first.AcquireInstanceLock(name), InstanceLock::kAcquired);
+  EXPECT_EQ(second.AcquireInstanceLock(name), InstanceLock::kAlreadyRunning);
+  EXPECT_EQ(second.AcquireInstanceLock(BuildInstanceMutexName(L"Corvel|init")), InstanceLock::kAcquired)
       << "the other role has a lock of its own";
   second.ReleaseInstanceLock();
 
@@ -203,10 +204,10 @@ TEST(PlayerPlatformQtTest, InstanceLockKeepsOutASecondInstanceUntilItsHolderIsGo
     ASSERT_TRUE(
         held.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
   }
-  EXPECT_EQ(second.AcquireInstanceLock(name), InstanceLock::AlreadyRunning);
+  EXPECT_EQ(second.AcquireInstanceLock(name), InstanceLock::kAlreadyRunning);
 
   first.ReleaseInstanceLock();
-  EXPECT_EQ(second.AcquireInstanceLock(name), InstanceLock::Acquired);
+  EXPECT_EQ(second.AcquireInstanceLock(name), InstanceLock::kAcquired);
   second.ReleaseInstanceLock();
 
   // A lock left by a process that has ended (a crash) is taken over.
@@ -222,7 +223,7 @@ TEST(PlayerPlatformQtTest, InstanceLockKeepsOutASecondInstanceUntilItsHolderIsGo
     stale.write(QByteArray::number(child) + "\n" + QCoreApplication::applicationName().toUtf8() + "\n" +
                 QSysInfo::machineHostName().toUtf8() + "\n");
   }
-  EXPECT_EQ(second.AcquireInstanceLock(name), InstanceLock::Acquired);
+  EXPECT_EQ(second.AcquireInstanceLock(name), InstanceLock::kAcquired);
 }
 
 // The shutdown hook's hand-over on Linux: a worker's task runs on the GUI thread, and a GUI thread
@@ -238,7 +239,7 @@ TEST(PlayerPlatformQtTest, HandedOverTasksRunOnTheGuiThreadOrNotAtAll) {
     handed = platform.RunOnMainThread([&ranOn] { ranOn = std::this_thread::get_id(); }, 10000);
     done = true;
   });
-  EXPECT_TRUE(QtWebView::WaitUntil([&done] { return done.load(); }, 10000));
+  EXPECT_TRUE(WaitUntil([&done] { return done.load(); }, 10000));
   worker.join();
   EXPECT_TRUE(handed);
   EXPECT_EQ(ranOn, gui);
@@ -248,7 +249,7 @@ TEST(PlayerPlatformQtTest, HandedOverTasksRunOnTheGuiThreadOrNotAtAll) {
       [&] { handed = platform.RunOnMainThread([&ranOn] { ranOn = std::this_thread::get_id(); }, 200); });
   impatient.join();  // the GUI thread serves no events meanwhile
   EXPECT_FALSE(handed);
-  QtWebView::WaitUntil([] { return false; }, 300);
+  WaitUntil([] { return false; }, 300);
   EXPECT_EQ(ranOn, std::thread::id()) << "a task taken back runs neither late";
 }
 
@@ -367,23 +368,39 @@ class PlayerViewQtTest : public testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(server->listening());
-    view_ = std::make_unique<QtWebView>();
-    view_->onWebMessage = [this](const std::wstring& message) { messages_.push_back(message); };
-    view_->onNavigationStarting = [this](const std::wstring& uri, bool& cancel) {
-      navigations_.push_back(uri);
-      cancel = uri.find(L"/blocked") != std::wstring::npos;
+    // A gate that refuses the addresses with "/refused" in them, and asks no network.
+    WebView::QtViewPlatform platform = WebView::DefaultQtViewPlatform();
+    platform.requestGate = [this](const std::wstring& uri) {
+      gateAsked_.push_back(uri);
+      return uri.find(L"/refused") == std::wstring::npos;
     };
+    view_ = std::make_unique<QtWebView>(nullptr, QString(), platform);
+    WebView::ViewEvents events;
+    events.pageMessage = [this](const std::wstring& message) { messages_.push_back(message); };
+    events.navigationStarting = [this](const std::wstring& uri) {
+      navigations_.push_back(uri);
+      return uri.find(L"/blocked") == std::wstring::npos;
+    };
+    events.request = [this](const std::wstring& uri) {
+      ownerSaw_.push_back(uri);
+      return WebView::RequestHeaders{{L"X-Owner", L"added"}};
+    };
+    view_->Connect(std::move(events));
+    loads_ = std::make_unique<LoadWatcher>(*view_);
   }
 
-  QString Eval(const QString& script) { return view_->EvaluateAndWait(script).toString(); }
+  QString Eval(const QString& script) { return EvaluateAndWait(*view_, script).toString(); }
   bool Open(const QString& path, const QString& body) {
     server->Route(path, Page(body));
     view_->Navigate(server->Url(path).toStdWString());
-    return view_->WaitForLoad();
+    return loads_->Wait();
   }
 
   static RecordingServer* server;
   std::unique_ptr<QtWebView> view_;
+  std::unique_ptr<LoadWatcher> loads_;
+  std::vector<std::wstring> gateAsked_;
+  std::vector<std::wstring> ownerSaw_;
   std::vector<std::wstring> messages_;
   std::vector<std::wstring> navigations_;
 };
@@ -393,7 +410,7 @@ RecordingServer* PlayerViewQtTest::server = nullptr;
 TEST_F(PlayerViewQtTest, NavigationsAskThePolicyAndNewWindowsStayInTheView) {
   // The owner's own page arrives as about:blank.
   view_->NavigateToString(L"<p>composed</p>");
-  ASSERT_TRUE(view_->WaitForLoad());
+  ASSERT_TRUE(loads_->Wait());
   ASSERT_EQ(navigations_, std::vector<std::wstring>{L"about:blank"});
 
   server->Route(QStringLiteral("/blocked"), Page(QStringLiteral("blocked")));
@@ -405,35 +422,23 @@ TEST_F(PlayerViewQtTest, NavigationsAskThePolicyAndNewWindowsStayInTheView) {
   const std::wstring start = server->Url(QStringLiteral("/start")).toStdWString();
   EXPECT_EQ(navigations_.back(), start);
   // Frames are not the policy's business.
-  ASSERT_TRUE(QtWebView::WaitUntil(
-      [] { return !server->RequestsFor(QStringLiteral("/blocked?frame")).empty(); }, 5000));
+  ASSERT_TRUE(WaitUntil([] { return !server->RequestsFor(QStringLiteral("/blocked?frame")).empty(); }, 5000));
 
   // A cancelled click keeps the page, and the server never sees the request.
   Eval(QStringLiteral("document.getElementById('off').click()"));
-  ASSERT_TRUE(QtWebView::WaitUntil(
-      [this] { return navigations_.back().find(L"/blocked") != std::wstring::npos; }, 5000));
-  QtWebView::WaitUntil([] { return false; }, 500);
+  ASSERT_TRUE(
+      WaitUntil([this] { return navigations_.back().find(L"/blocked") != std::wstring::npos; }, 5000));
+  WaitUntil([] { return false; }, 500);
   EXPECT_TRUE(server->RequestsFor(QStringLiteral("/blocked")).empty());
   EXPECT_EQ(Eval(QStringLiteral("location.pathname")), QStringLiteral("/start"));
 
   // target=_blank loads in this view, through the policy.
   Eval(QStringLiteral("setTimeout(function(){document.getElementById('new').click();},10)"));
-  ASSERT_TRUE(
-      QtWebView::WaitUntil([this] { return Eval(QStringLiteral("location.pathname")) == "/next"; }, 10000));
+  ASSERT_TRUE(WaitUntil([this] { return Eval(QStringLiteral("location.pathname")) == "/next"; }, 10000));
   EXPECT_EQ(navigations_.back(), server->Url(QStringLiteral("/next")).toStdWString());
 }
 
 TEST_F(PlayerViewQtTest, RequestsCarryTheIdentificationHeaderAndPassTheGateFirst) {
-  std::vector<std::wstring> gateAsked;
-  std::vector<std::wstring> ownerSaw;
-  view_->requestGate = [&gateAsked](const std::wstring& uri) {
-    gateAsked.push_back(uri);
-    return uri.find(L"/refused") == std::wstring::npos;
-  };
-  view_->onWebResourceRequested = [&ownerSaw](const std::wstring& uri, QWebEngineUrlRequestInfo& request) {
-    ownerSaw.push_back(uri);
-    request.setHttpHeader("X-Owner", "added");
-  };
   server->Route(QStringLiteral("/refused.js"), QStringLiteral("window.loaded = true;"));
   server->Route(QStringLiteral("/allowed.js"), QStringLiteral("window.allowed = true;"));
   ASSERT_TRUE(Open(QStringLiteral("/headers"),
@@ -451,8 +456,8 @@ TEST_F(PlayerViewQtTest, RequestsCarryTheIdentificationHeaderAndPassTheGateFirst
   EXPECT_EQ(Eval(QStringLiteral("String(window.loaded) + ',' + String(window.allowed)")),
             QStringLiteral("undefined,true"));
   const std::wstring refused = server->Url(QStringLiteral("/refused.js")).toStdWString();
-  EXPECT_NE(std::find(gateAsked.begin(), gateAsked.end(), refused), gateAsked.end());
-  EXPECT_EQ(std::find(ownerSaw.begin(), ownerSaw.end(), refused), ownerSaw.end());
+  EXPECT_NE(std::find(gateAsked_.begin(), gateAsked_.end(), refused), gateAsked_.end());
+  EXPECT_EQ(std::find(ownerSaw_.begin(), ownerSaw_.end(), refused), ownerSaw_.end());
   EXPECT_EQ(server->RequestsFor(QStringLiteral("/allowed.js")).at(0).headers.count("x-owner"), 1u);
 }
 
@@ -465,19 +470,19 @@ TEST_F(PlayerViewQtTest, PrintsToAPrinterAndRefusesASecondPrintWhileOneRuns) {
 
   int calls = 0;
   bool outcome = false;
-  ASSERT_TRUE(view_->Print(&printer, [&](bool ok) {
+  ASSERT_TRUE(view_->PrintTo(&printer, [&](bool ok) {
     ++calls;
     outcome = ok;
   }));
-  EXPECT_FALSE(view_->Print(&printer, [&](bool) { ++calls; }));
-  ASSERT_TRUE(QtWebView::WaitUntil([&calls] { return calls > 0; }, 30000));
-  QtWebView::WaitUntil([] { return false; }, 200);
+  EXPECT_FALSE(view_->PrintTo(&printer, [&](bool) { ++calls; }));
+  ASSERT_TRUE(WaitUntil([&calls] { return calls > 0; }, 30000));
+  WaitUntil([] { return false; }, 200);
   EXPECT_EQ(calls, 1);
   EXPECT_TRUE(outcome);
   EXPECT_EQ(ReadFile(folder.path() + QStringLiteral("/out.pdf")).substr(0, 5), "%PDF-");
   // Done: the next print may start.
-  EXPECT_TRUE(view_->Print(&printer, [&](bool) { ++calls; }));
-  ASSERT_TRUE(QtWebView::WaitUntil([&calls] { return calls == 2; }, 30000));
+  EXPECT_TRUE(view_->PrintTo(&printer, [&](bool) { ++calls; }));
+  ASSERT_TRUE(WaitUntil([&calls] { return calls == 2; }, 30000));
 }
 
 // The pin gate's notice comes from a worker thread: the web views must be closed on the GUI
@@ -488,6 +493,7 @@ TEST(PlayerFatalDialogQtTest, AWorkerThreadHandsTheEndToTheGuiThreadAfterTheWebV
   ScopedEnv hooks("CORVEL_TEST_HOOKS", QByteArray("1"));
   EXPECT_EXIT(
       {
+        WebView::SetEventObserver(WebView::TestEvent);  // as the player does with its test hooks on
         QtStartupPlatform platform;
         platform.InitializeMainThread();
         InstallPlatformShutdownHook(platform);

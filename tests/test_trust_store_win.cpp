@@ -4,7 +4,7 @@
 
 #include <wincrypt.h>
 
-#include "base/crypto_handles.h"
+#include "base/crypto_handles_win.h"
 #include "net/pki_test_util.h"
 
 namespace {

@@ -138,8 +138,7 @@ class ScriptsQtTest : public testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(server_.listening());
-    web_ = std::make_unique<QtWebView>();
-    web_->onWebMessage = [this](const std::wstring& message) { messages_.push_back(message); };
+    NewView();
     // Counts the mouse events that reach the top document, before any other script sees them.
     web_->AddDocumentScript(
         L"(function(){if(window!==window.top)return;var n={down:0,up:0,move:0};"
@@ -151,18 +150,30 @@ class ScriptsQtTest : public testing::Test {
     web_->view()->activateWindow();
   }
 
-  void TearDown() override { web_.reset(); }
+  void TearDown() override {
+    loads_.reset();
+    web_.reset();
+  }
+
+  // A new view that records its page messages, with `events` (more than that) when given.
+  void NewView(WebView::ViewEvents events = {}) {
+    loads_.reset();
+    web_ = std::make_unique<QtWebView>();
+    events.pageMessage = [this](const std::wstring& message) { messages_.push_back(message); };
+    web_->Connect(std::move(events));
+    loads_ = std::make_unique<LoadWatcher>(*web_);
+  }
 
   // Serves `html` at `path` and opens it; true once it has loaded.
   bool Open(const QString& path, const QString& html) {
     server_.Route(path, html);
     web_->Navigate(server_.Url(path));
-    return web_->WaitForLoad();
+    return loads_->Wait();
   }
 
   QVariant Eval(const QString& script) {
     bool finished = false;
-    QVariant value = web_->EvaluateAndWait(script, 5000, &finished);
+    QVariant value = EvaluateAndWait(*web_, script, 5000, &finished);
     EXPECT_TRUE(finished) << script.toStdString();
     return value;
   }
@@ -171,12 +182,12 @@ class ScriptsQtTest : public testing::Test {
   double EvalNumber(const QString& script) { return Eval(script).toDouble(); }
 
   bool WaitFor(const QString& condition, int timeoutMs = 5000) {
-    return QtWebView::WaitUntil([&] { return EvalBool(condition); }, timeoutMs);
+    return WaitUntil([&] { return EvalBool(condition); }, timeoutMs);
   }
 
   // Waits until at least `count` messages arrived, then a little longer for stray extras.
   std::vector<std::wstring> MessagesAfter(std::size_t count, int settleMs = 300) {
-    QtWebView::WaitUntil([&] { return messages_.size() >= count; }, 5000);
+    WaitUntil([&] { return messages_.size() >= count; }, 5000);
     QTest::qWait(settleMs);
     return messages_;
   }
@@ -209,7 +220,7 @@ class ScriptsQtTest : public testing::Test {
     const int before = Seen("move");
     QTest::mouseMove(Input(), to);
     pointer_ = to;
-    return QtWebView::WaitUntil([&] { return Seen("move") > before; }, 2000);
+    return WaitUntil([&] { return Seen("move") > before; }, 2000);
   }
 
   bool Press(QPoint at) {
@@ -217,7 +228,7 @@ class ScriptsQtTest : public testing::Test {
     for (int attempt = 0; attempt < 4; ++attempt) {
       const int before = Seen("down");
       QTest::mousePress(Input(), Qt::LeftButton, Qt::NoModifier, at);
-      if (QtWebView::WaitUntil([&] { return Seen("down") > before; }, 1000)) {
+      if (WaitUntil([&] { return Seen("down") > before; }, 1000)) {
         return true;
       }
       QTest::mouseRelease(Input(), Qt::LeftButton, Qt::NoModifier, at);
@@ -229,7 +240,7 @@ class ScriptsQtTest : public testing::Test {
   bool Release(QPoint at) {
     const int before = Seen("up");
     QTest::mouseRelease(Input(), Qt::LeftButton, Qt::NoModifier, at);
-    return QtWebView::WaitUntil([&] { return Seen("up") > before; }, 2000);
+    return WaitUntil([&] { return Seen("up") > before; }, 2000);
   }
 
   bool Click(QPoint at) { return Press(at) && Release(at); }
@@ -251,7 +262,7 @@ class ScriptsQtTest : public testing::Test {
   // Waits until the page takes input at all.
   bool WaitUntilInputArrives() {
     int step = 0;
-    return QtWebView::WaitUntil([&] { return MoveTo(QPoint(600 + (++step % 2) * 5, 700)); }, 8000) &&
+    return WaitUntil([&] { return MoveTo(QPoint(600 + (++step % 2) * 5, 700)); }, 8000) &&
            Click(QPoint(600, 700));
   }
 
@@ -265,6 +276,7 @@ class ScriptsQtTest : public testing::Test {
   static LocalServer* otherOrigin;
   LocalServer& server_ = *server;
   std::unique_ptr<QtWebView> web_;
+  std::unique_ptr<LoadWatcher> loads_;
   std::vector<std::wstring> messages_;
   QPoint pointer_{-1, -1};
 };
@@ -416,11 +428,11 @@ TEST_F(ScriptsQtTest, WatermarkPrintButtonAndBarComeBackAtOnceWhenRemoved) {
 TEST_F(ScriptsQtTest, NavigationBarPostsClicksAndKeepsItsDraggedPosition) {
   // The init screen's own preparation, with its start page replaced by a local one.
   std::vector<ViewStep> plan = PlanInitPreparation();
-  ASSERT_EQ(plan.back().kind, ViewStep::Kind::Navigate);
+  ASSERT_EQ(plan.back().kind, ViewStep::Kind::kNavigate);
   server_.Route(QStringLiteral("/start"), Page(QString(), QStringLiteral("<p>start</p>")));
   plan.back().text = server_.Url(QStringLiteral("/start"));
-  web_->Apply(plan, nullptr);
-  ASSERT_TRUE(web_->WaitForLoad());
+  ApplyPreparation(*web_, plan, nullptr);
+  ASSERT_TRUE(loads_->Wait());
 
   ASSERT_TRUE(WaitUntilInputArrives());
   const QString kBar = QStringLiteral("document.getElementById('kelmo-nav-container')");
@@ -446,7 +458,7 @@ TEST_F(ScriptsQtTest, NavigationBarPostsClicksAndKeepsItsDraggedPosition) {
   EXPECT_EQ(MessagesAfter(2), (Messages{L"btn_fullscreen", L"btn_home"}));
   EXPECT_EQ(EvalString(QStringLiteral("document.getElementById('kelmo-full-loader').style.display")),
             QStringLiteral("flex"));
-  EXPECT_EQ(DispatchInitMessage(messages_.back()), InitMessageAction::Home);
+  EXPECT_EQ(DispatchInitMessage(messages_.back()), PageRequest::kHome);
   // The overlay covers the bar until the next page; this page stays, so take it away.
   Eval(QStringLiteral("document.getElementById('kelmo-full-loader').style.display='none';"));
 
@@ -557,14 +569,14 @@ TEST_F(ScriptsQtTest, PlayerPreparationShowsEachContentKind) {
   const auto reveal = [&reveals] { ++reveals; };
 
   // Direct content runs the page script once, after parsing, in the top document.
-  AppState direct;
+  LinkContent direct;
   direct.contentKind = L"url_direct";
   direct.contentUrl = kUrl;
   direct.pageScript =
       L"window.chrome.webview.postMessage('script ' + document.readyState + ' ' + "
       L"!!document.body);";
-  web_->Apply(PlanPlayerPreparation(direct), reveal);
-  ASSERT_TRUE(web_->WaitForLoad());
+  ApplyPreparation(*web_, PlanPlayerPreparation(direct), reveal);
+  ASSERT_TRUE(loads_->Wait());
   EXPECT_EQ(reveals, 1);
   EXPECT_EQ(MessagesAfter(1), Messages{L"script interactive true"});
   EXPECT_TRUE(
@@ -573,14 +585,13 @@ TEST_F(ScriptsQtTest, PlayerPreparationShowsEachContentKind) {
 
   // PDF content gets the watermark and the print button.
   messages_.clear();
-  web_ = std::make_unique<QtWebView>();
-  web_->onWebMessage = [this](const std::wstring& message) { messages_.push_back(message); };
-  AppState pdf;
+  NewView();
+  LinkContent pdf;
   pdf.contentKind = L"pdf";
   pdf.contentUrl = kUrl;
   pdf.watermarkText = L"Student 7";
-  web_->Apply(PlanPlayerPreparation(pdf), reveal);
-  ASSERT_TRUE(web_->WaitForLoad());
+  ApplyPreparation(*web_, PlanPlayerPreparation(pdf), reveal);
+  ASSERT_TRUE(loads_->Wait());
   EXPECT_EQ(reveals, 2);
   EXPECT_EQ(EvalString(QStringLiteral("document.getElementById('kelmo-watermark').textContent+','+"
                                       "!!document.getElementById('kelmo-print-btn')")),
@@ -588,16 +599,15 @@ TEST_F(ScriptsQtTest, PlayerPreparationShowsEachContentKind) {
 
   // Any other kind shows the composed page, which reports itself once.
   messages_.clear();
-  web_ = std::make_unique<QtWebView>();
-  web_->onWebMessage = [this](const std::wstring& message) { messages_.push_back(message); };
-  AppState other;
+  NewView();
+  LinkContent other;
   other.contentKind = L"iframe";
   other.contentUrl = kUrl;
   other.watermarkText = L"W";
-  web_->Apply(PlanPlayerPreparation(other), reveal);
-  ASSERT_TRUE(web_->WaitForLoad());
+  ApplyPreparation(*web_, PlanPlayerPreparation(other), reveal);
+  ASSERT_TRUE(loads_->Wait());
   ASSERT_EQ(MessagesAfter(1), Messages{L"pageLoaded"});
-  EXPECT_EQ(DispatchPlayerMessage(messages_[0]), PlayerMessageAction::PageLoaded);
+  EXPECT_EQ(DispatchPlayerMessage(messages_[0]), PageRequest::kPageLoaded);
   EXPECT_EQ(reveals, 3);
 }
 
@@ -607,10 +617,10 @@ TEST_F(ScriptsQtTest, PrintResultsReachThePageAsJsonValues) {
                                        "window.chrome.webview.addEventListener('message',"
                                        "function(e){window.got.push(e.data);});</script>"),
                         QString())));
-  web_->PostWebMessageAsJson(PrintResultMessage(PrintOutcome::Success));
-  web_->PostWebMessageAsJson(PrintResultMessage(PrintOutcome::Cancelled));
+  web_->PostWebMessageAsJson(PrintResultMessage(PrintOutcome::kSuccess));
+  web_->PostWebMessageAsJson(PrintResultMessage(PrintOutcome::kCancelled));
   web_->PostWebMessageAsJson(L"{not json");
-  web_->PostWebMessageAsJson(PrintResultMessage(PrintOutcome::PrinterUnavailable));
+  web_->PostWebMessageAsJson(PrintResultMessage(PrintOutcome::kPrinterUnavailable));
   ASSERT_TRUE(WaitFor(QStringLiteral("window.got.length >= 3")));
   EXPECT_EQ(EvalString(QStringLiteral("window.got.map(function(d){return Object.keys(d).join('/')+'='+"
                                       "d.status+(d.message?':'+d.message:'');}).join('|')")),
@@ -680,12 +690,14 @@ TEST_F(ScriptsQtTest, PageMessagesComeFromTheTopDocumentOnly) {
 TEST_F(ScriptsQtTest, OnlyTheLessonsTopDocumentGetsTheScriptsMessagesAndPermissions) {
   const std::wstring content = server_.Url(QStringLiteral("/lesson"));
   const std::wstring platform = server_.Url(QString());
-  web_->acceptsMessagesFrom = [&](const std::wstring& source, bool composed) {
+  WebView::ViewEvents events;
+  events.hearsMessagesFrom = [&](const std::wstring& source, bool composed) {
     return IsLessonPage(source, composed, content, platform);
   };
-  web_->answerPermission = [&](PagePermission permission, const std::wstring& origin) {
+  events.permission = [&](PagePermission permission, const std::wstring& origin) {
     return AnswerPagePermission(permission, origin, content, platform);
   };
+  NewView(std::move(events));
   web_->AddDocumentScript(WatermarkScript(L"Student Name 0100 555 1234"));
   web_->AddDocumentScript(PrintButtonScript());
   web_->AddDocumentScript(LoaderScript());
@@ -719,7 +731,7 @@ TEST_F(ScriptsQtTest, OnlyTheLessonsTopDocumentGetsTheScriptsMessagesAndPermissi
                                 .replace(QStringLiteral("127.0.0.1"), QStringLiteral("localhost"));
   otherOrigin->Route(QStringLiteral("/elsewhere"), Page(QString(), QStringLiteral("<p>off the list</p>")));
   web_->Navigate(elsewhere.toStdWString());
-  ASSERT_TRUE(web_->WaitForLoad());
+  ASSERT_TRUE(loads_->Wait());
   Eval(
       QStringLiteral("Notification.requestPermission().then(function(p){window.permission=p;});"
                      "window.chrome.webview.postMessage('toggleFullscreen');"));
@@ -802,7 +814,7 @@ TEST_F(ScriptsQtTest, ThePdfViewersToolbarHasNoSaveOrPrintControl) {
   web_->ConfigureSettings();
   server_.Route(QStringLiteral("/lesson.pdf"), LessonPdf(), "application/pdf");
   web_->Navigate(server_.Url(QStringLiteral("/lesson.pdf")));
-  ASSERT_TRUE(web_->WaitForLoad());
+  ASSERT_TRUE(loads_->Wait());
 
   const auto differing = [](const QImage& image, QRect area, QRgb background) {
     int count = 0;
@@ -818,7 +830,7 @@ TEST_F(ScriptsQtTest, ThePdfViewersToolbarHasNoSaveOrPrintControl) {
   QRect empty;
   QRgb background = 0;
   // The toolbar is drawn a moment after the load; its menu button is the sign that it is there.
-  const bool drawn = QtWebView::WaitUntil(
+  const bool drawn = WaitUntil(
       [&] {
         bar = web_->view()->grab().toImage().convertToFormat(QImage::Format_RGB32);
         const int width = bar.width();

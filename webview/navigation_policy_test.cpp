@@ -11,7 +11,9 @@
 namespace {
 
 TEST(NavigationPolicyTest, HostsAreExtractedWithoutUserInfoPortOrQuery) {
-  struct Case { std::wstring url, host; };
+  struct Case {
+    std::wstring url, host;
+  };
   const Case cases[] = {
       {L"https://Sub.Example.COM/path", L"sub.example.com"},
       {L"https://example.com:8443/a", L"example.com"},
@@ -26,13 +28,17 @@ TEST(NavigationPolicyTest, HostsAreExtractedWithoutUserInfoPortOrQuery) {
       {L"about:blank", L""},
       {L"example.com/path", L""},
   };
-  for (const Case& c : cases) EXPECT_EQ(ExtractHost(c.url), c.host) << c.host;
+  for (const Case& c : cases)
+    EXPECT_EQ(ExtractHost(c.url), c.host) << c.host;
   EXPECT_EQ(PlatformHost(L"Lms.Platform.com.eg:8443"), L"lms.platform.com.eg");
   EXPECT_EQ(PlatformHost(L"https://lms.platform.com.eg"), L"lms.platform.com.eg");
 }
 
 TEST(NavigationPolicyTest, SitesAreRegistrableDomainsAndAllowListMatchingNeedsALabelBoundary) {
-  struct Case { std::wstring known, candidate; bool same; };
+  struct Case {
+    std::wstring known, candidate;
+    bool same;
+  };
   const Case cases[] = {
       {L"school.example", L"cdn.school.example", true},
       {L"a.school.example", L"b.school.example", true},
@@ -53,7 +59,7 @@ TEST(NavigationPolicyTest, SitesAreRegistrableDomainsAndAllowListMatchingNeedsAL
   EXPECT_TRUE(IsAllowedHost(L"youtube.com"));
   EXPECT_TRUE(IsAllowedHost(L"www.youtube.com"));
   EXPECT_TRUE(IsAllowedHost(L"mybucket.blob.core.windows.net"));
-  EXPECT_FALSE(IsAllowedHost(L"notyoutube.com"));      // letters only, no dot before them
+  EXPECT_FALSE(IsAllowedHost(L"notyoutube.com"));  // letters only, no dot before them
   EXPECT_FALSE(IsAllowedHost(L"youtube.com.evil.example"));
   EXPECT_FALSE(IsAllowedHost(L""));
 }
@@ -65,7 +71,9 @@ TEST(NavigationPolicyTest, SitesAreRegistrableDomainsAndAllowListMatchingNeedsAL
 TEST(NavigationPolicyTest, TheEscapeTableIsRefusedForEveryLesson) {
   std::ifstream table(CORVEL_NAVIGATION_ESCAPES);
   ASSERT_TRUE(table.is_open());
-  struct Lesson { std::wstring platform, content, kind; };
+  struct Lesson {
+    std::wstring platform, content, kind;
+  };
   const Lesson lessons[] = {
       {L"https://lms.platform.com.eg", L"https://www.youtube.com/embed/abc", L"url_direct"},
       {L"https://lms.platform.com.eg", L"https://us02web.zoom.us/j/123?pwd=x", L"url_direct"},
@@ -79,7 +87,8 @@ TEST(NavigationPolicyTest, TheEscapeTableIsRefusedForEveryLesson) {
     ++count;
     const std::wstring address(line.begin(), line.end());
     for (const Lesson& l : lessons)
-      EXPECT_FALSE(PlayerAllowsNavigation(address, l.content, l.platform, l.kind)) << line << " / " << l.content;
+      EXPECT_FALSE(PlayerAllowsNavigation(address, l.content, l.platform, l.kind))
+          << line << " / " << l.content;
   }
   EXPECT_GT(count, 30);
   // The lessons themselves still reach what they need.
@@ -87,8 +96,8 @@ TEST(NavigationPolicyTest, TheEscapeTableIsRefusedForEveryLesson) {
                                      lessons[0].platform, L"url_direct"));
   EXPECT_TRUE(PlayerAllowsNavigation(L"https://zoom.us/wc/123/join", lessons[1].content, lessons[1].platform,
                                      L"url_direct"));
-  EXPECT_TRUE(PlayerAllowsNavigation(L"https://cdn.platform.com.eg/x", lessons[2].content, lessons[2].platform,
-                                     L"pdf"));
+  EXPECT_TRUE(PlayerAllowsNavigation(L"https://cdn.platform.com.eg/x", lessons[2].content,
+                                     lessons[2].platform, L"pdf"));
   EXPECT_TRUE(PlayerAllowsNavigation(L"blob:https://teacher.github.io/1", lessons[2].content,
                                      lessons[2].platform, L"pdf"));
 }
@@ -96,14 +105,18 @@ TEST(NavigationPolicyTest, TheEscapeTableIsRefusedForEveryLesson) {
 TEST(NavigationPolicyTest, PlayerKeepsTheStudentOnContentPlatformAndAllowedDomains) {
   const std::wstring content = L"https://lessons.school.example/course/7?token=1";
   const std::wstring platform = L"https://school.example";
-  struct Case { std::wstring uri; std::wstring kind; bool allowed; };
+  struct Case {
+    std::wstring uri;
+    std::wstring kind;
+    bool allowed;
+  };
   const Case cases[] = {
       {L"about:blank", L"pdf", true},
       {L"about:blank#x", L"pdf", false},  // only the exact text is let through by itself
       {L"https://lessons.school.example/course/7?token=2#t", L"pdf", true},  // only query/fragment differ
       {L"https://lessons.school.example/course/7/part/2", L"pdf", true},
-      {L"https://portal.school.example/", L"pdf", true},                     // subdomain of the platform
-      {L"https://www.youtube.com/watch?v=1", L"pdf", true},                   // allowed list
+      {L"https://portal.school.example/", L"pdf", true},     // subdomain of the platform
+      {L"https://www.youtube.com/watch?v=1", L"pdf", true},  // allowed list
       {L"https://evil.example/", L"url_direct", false},
       {L"https://evil.example/", L"pdf", false},
       {L"https://school.example.evil.example/", L"pdf", false},
@@ -121,13 +134,17 @@ TEST(NavigationPolicyTest, CdnFamiliesMatchOnALabelBoundaryForDirectContentOnly)
     ASSERT_FALSE(family.empty());
     for (const std::wstring& domain : family) {
       const std::wstring content = L"https://vz-1234." + domain + L"/play/abc";
-      struct Case { std::wstring target; bool allowed; };
+      struct Case {
+        std::wstring target;
+        bool allowed;
+      };
       const Case cases[] = {
           {L"https://x." + domain + L"/v", true},
           {L"https://" + domain + L"/v", true},
-          {L"https://" + domain + L".attacker.example/v", false},  // contains the domain, does not end with it
+          {L"https://" + domain + L".attacker.example/v",
+           false},  // contains the domain, does not end with it
           {L"https://x." + domain + L".attacker.example/v", false},
-          {L"https://" + domain + L"x/v", false},                   // the domain's letters, then more
+          {L"https://" + domain + L"x/v", false},  // the domain's letters, then more
       };
       for (const Case& c : cases) {
         EXPECT_EQ(PlayerAllowsNavigation(c.target, content, platform, L"url_direct"), c.allowed) << c.target;
@@ -144,20 +161,24 @@ TEST(NavigationPolicyTest, CdnFamiliesMatchOnALabelBoundaryForDirectContentOnly)
 }
 
 TEST(NavigationPolicyTest, IpAddressesAreTheSameSiteOnlyAsThemselves) {
-  struct Case { std::wstring known, candidate; bool same; };
+  struct Case {
+    std::wstring known, candidate;
+    bool same;
+  };
   const Case cases[] = {
       {L"127.0.0.1", L"127.0.0.1", true},
-      {L"127.0.0.1", L"10.9.0.1", false},          // same last two numbers
+      {L"127.0.0.1", L"10.9.0.1", false},  // same last two numbers
       {L"192.168.0.1", L"10.168.0.1", false},
-      {L"127.0.0.1", L"x.0.0.1", false},           // a name against an address
+      {L"127.0.0.1", L"x.0.0.1", false},  // a name against an address
       {L"x.0.0.1", L"127.0.0.1", false},
-      {L"127.0.0.1", L"www.127.0.0.1", false},     // no subdomains of an address
+      {L"127.0.0.1", L"www.127.0.0.1", false},  // no subdomains of an address
       {L"[::ffff:7f00:1]", L"[::ffff:a00:1]", false},
       {L"[::1]", L"[::1]", true},
       {L"a.school.example", L"b.school.example", true},  // names keep their rules
       {L"1.school.example", L"2.school.example", true},
   };
-  for (const Case& c : cases) EXPECT_EQ(IsSameSite(c.known, c.candidate), c.same) << c.known << L" " << c.candidate;
+  for (const Case& c : cases)
+    EXPECT_EQ(IsSameSite(c.known, c.candidate), c.same) << c.known << L" " << c.candidate;
 
   // Content served from one address does not open another that shares its last numbers.
   EXPECT_FALSE(PlayerAllowsNavigation(L"https://10.9.0.1/x", L"https://192.168.0.1/lesson",
@@ -176,7 +197,8 @@ TEST(NavigationPolicyTest, RefererTrackerHeadersAndPinGate) {
             std::optional<std::wstring>(L"https://Other.Example"));
   EXPECT_EQ(TrackPlatformSite(L"https://school.example/x", L"https://school.example"), std::nullopt);
   EXPECT_EQ(TrackPlatformSite(L"https://hub.example/select-tenants", L""), std::nullopt);
-  EXPECT_EQ(TrackPlatformSite(L"http://plain.example", L""), std::optional<std::wstring>(L"http://plain.example"));
+  EXPECT_EQ(TrackPlatformSite(L"http://plain.example", L""),
+            std::optional<std::wstring>(L"http://plain.example"));
   EXPECT_EQ(TrackPlatformSite(L"about:blank", L""), std::nullopt);
 
   const auto headers = InitScreenRequestHeaders();
@@ -184,7 +206,11 @@ TEST(NavigationPolicyTest, RefererTrackerHeadersAndPinGate) {
   EXPECT_NE(headers[0].first, headers[1].first);
   EXPECT_EQ(headers[0].second, headers[1].second);
 
-  struct Gate { std::wstring uri; std::optional<std::wstring> host; int port; };
+  struct Gate {
+    std::wstring uri;
+    std::optional<std::wstring> host;
+    int port;
+  };
   const Gate gates[] = {
       {L"HTTPS://User@Pinned.Example:443/x", L"pinned.example", 443},
       {L"https://a:b@pinned.example:8443/", L"pinned.example", 8443},  // the request's own port
@@ -217,13 +243,15 @@ TEST(NavigationPolicyTest, OnlyLessonPagesArePostedFromOrGrantedPermissions) {
 
   using P = PagePermission;
   using A = PermissionAnswer;
-  EXPECT_EQ(AnswerPagePermission(P::kCamera, L"https://lessons.school.example", content, platform), A::kAllow);
+  EXPECT_EQ(AnswerPagePermission(P::kCamera, L"https://lessons.school.example", content, platform),
+            A::kAllow);
   EXPECT_EQ(AnswerPagePermission(P::kMicrophoneAndCamera, L"https://us02web.zoom.us", content, platform),
             A::kAllow);
   EXPECT_EQ(AnswerPagePermission(P::kNotifications, L"https://school.example", content, platform), A::kAllow);
   EXPECT_EQ(AnswerPagePermission(P::kMicrophone, L"https://www.youtube.com", content, platform), A::kDeny);
   EXPECT_EQ(AnswerPagePermission(P::kCamera, L"https://evil.example", content, platform), A::kDeny);
-  EXPECT_EQ(AnswerPagePermission(P::kOther, L"https://lessons.school.example", content, platform), A::kDefault);
+  EXPECT_EQ(AnswerPagePermission(P::kOther, L"https://lessons.school.example", content, platform),
+            A::kDefault);
 }
 
 }  // namespace

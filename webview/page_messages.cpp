@@ -16,34 +16,34 @@ bool IsPrintRequest(const std::wstring& message) {
   return message == kRequestPrint || message.find(kRequestPrintQuoted) != std::wstring::npos;
 }
 
-PlayerMessageAction DispatchPlayerMessage(const std::wstring& message) {
+PageRequest DispatchPlayerMessage(const std::wstring& message) {
   if (IsPrintRequest(message)) {
-    return PlayerMessageAction::Print;
+    return PageRequest::kPrint;
   }
   if (IsWord(message, L"toggleFullscreen")) {
-    return PlayerMessageAction::ToggleFullscreen;
+    return PageRequest::kToggleFullscreen;
   }
   if (IsWord(message, L"pageLoaded")) {
-    return PlayerMessageAction::PageLoaded;
+    return PageRequest::kPageLoaded;
   }
-  return PlayerMessageAction::None;
+  return PageRequest::kNone;
 }
 
-InitMessageAction DispatchInitMessage(const std::wstring& message) {
+PageRequest DispatchInitMessage(const std::wstring& message) {
   if (IsPrintRequest(message)) {
-    return InitMessageAction::Print;
+    return PageRequest::kPrint;
   }
   if (message == L"btn_home") {
-    return InitMessageAction::Home;
+    return PageRequest::kHome;
   }
   if (message == L"btn_back") {
-    return InitMessageAction::Back;
+    return PageRequest::kBack;
   }
   if (message == L"btn_reload") {
-    return InitMessageAction::Reload;
+    return PageRequest::kReload;
   }
   if (message == L"btn_fullscreen") {
-    return InitMessageAction::ToggleFullscreen;
+    return PageRequest::kToggleFullscreen;
   }
-  return InitMessageAction::None;
+  return PageRequest::kNone;
 }

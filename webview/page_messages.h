@@ -1,4 +1,4 @@
-// What the player window and the init screen do with a web message from their page.
+// What a web message from their page asks of the player window and the init screen.
 //
 // The host passes the message as a string when the page posted a string, otherwise as the
 // message's JSON text; so "requestPrint" may arrive bare, in double quotes, or inside a JSON
@@ -8,18 +8,18 @@
 
 #include <string>
 
-enum class PlayerMessageAction { None, Print, ToggleFullscreen, PageLoaded };
-enum class InitMessageAction { None, Print, Home, Back, Reload, ToggleFullscreen };
+// What a page message asks of its window.
+enum class PageRequest { kNone, kPrint, kToggleFullscreen, kPageLoaded, kHome, kBack, kReload };
 
 // True for the bare word requestPrint, and for any text containing it in double quotes (its JSON
 // string form, alone or as a value inside a JSON object).
 bool IsPrintRequest(const std::wstring& message);
 
 // Player window: print requests, then "toggleFullscreen" and "pageLoaded", each bare or in
-// double quotes. Everything else (including the navigation-bar words) is None.
-PlayerMessageAction DispatchPlayerMessage(const std::wstring& message);
+// double quotes. Everything else (including the navigation-bar words) is kNone.
+PageRequest DispatchPlayerMessage(const std::wstring& message);
 
 // Init screen: print requests, then the navigation-bar words, which must match exactly.
-InitMessageAction DispatchInitMessage(const std::wstring& message);
+PageRequest DispatchInitMessage(const std::wstring& message);
 
 #endif  // CORVEL_WEBVIEW_PAGE_MESSAGES_H_

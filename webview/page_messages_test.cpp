@@ -34,25 +34,25 @@ TEST(PageMessagesTest, PrintRequestForms) {
 }
 
 TEST(PageMessagesTest, PlayerDispatcher) {
-  using A = PlayerMessageAction;
+  using A = PageRequest;
   const struct {
     std::wstring message;
     A action;
   } kCases[] = {
-      {L"requestPrint", A::Print},
-      {L"{\"type\":\"pageLoaded\",\"x\":\"requestPrint\"}", A::Print},  // print is tried first
-      {L"toggleFullscreen", A::ToggleFullscreen},
-      {L"\"toggleFullscreen\"", A::ToggleFullscreen},
-      {L"pageLoaded", A::PageLoaded},
-      {L"\"pageLoaded\"", A::PageLoaded},
-      {L"toggleFullscreen ", A::None},
-      {L"{\"m\":\"toggleFullscreen\"}", A::None},  // only print is found inside other text
-      {L"pageloaded", A::None},
-      {L"\"pageLoaded", A::None},
-      {L"btn_home", A::None},  // the bar's words mean nothing here
-      {L"btn_fullscreen", A::None},
-      {L"btn_reload", A::None},
-      {L"", A::None},
+      {L"requestPrint", A::kPrint},
+      {L"{\"type\":\"pageLoaded\",\"x\":\"requestPrint\"}", A::kPrint},  // print is tried first
+      {L"toggleFullscreen", A::kToggleFullscreen},
+      {L"\"toggleFullscreen\"", A::kToggleFullscreen},
+      {L"pageLoaded", A::kPageLoaded},
+      {L"\"pageLoaded\"", A::kPageLoaded},
+      {L"toggleFullscreen ", A::kNone},
+      {L"{\"m\":\"toggleFullscreen\"}", A::kNone},  // only print is found inside other text
+      {L"pageloaded", A::kNone},
+      {L"\"pageLoaded", A::kNone},
+      {L"btn_home", A::kNone},  // the bar's words mean nothing here
+      {L"btn_fullscreen", A::kNone},
+      {L"btn_reload", A::kNone},
+      {L"", A::kNone},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(Utf16ToUtf8(c.message));
@@ -61,26 +61,26 @@ TEST(PageMessagesTest, PlayerDispatcher) {
 }
 
 TEST(PageMessagesTest, InitScreenDispatcher) {
-  using A = InitMessageAction;
+  using A = PageRequest;
   const struct {
     std::wstring message;
     A action;
   } kCases[] = {
-      {L"requestPrint", A::Print},
-      {L"\"requestPrint\"", A::Print},
-      {L"{\"a\":\"requestPrint\"}", A::Print},
-      {L"btn_home", A::Home},
-      {L"btn_back", A::Back},
-      {L"btn_reload", A::Reload},
-      {L"btn_fullscreen", A::ToggleFullscreen},
-      {L"btn_home ", A::None},  // any extra character
-      {L"btn_homex", A::None},
-      {L"\"btn_home\"", A::None},
-      {L"BTN_HOME", A::None},
-      {L"btn_", A::None},
-      {L"toggleFullscreen", A::None},
-      {L"pageLoaded", A::None},
-      {L"", A::None},
+      {L"requestPrint", A::kPrint},
+      {L"\"requestPrint\"", A::kPrint},
+      {L"{\"a\":\"requestPrint\"}", A::kPrint},
+      {L"btn_home", A::kHome},
+      {L"btn_back", A::kBack},
+      {L"btn_reload", A::kReload},
+      {L"btn_fullscreen", A::kToggleFullscreen},
+      {L"btn_home ", A::kNone},  // any extra character
+      {L"btn_homex", A::kNone},
+      {L"\"btn_home\"", A::kNone},
+      {L"BTN_HOME", A::kNone},
+      {L"btn_", A::kNone},
+      {L"toggleFullscreen", A::kNone},
+      {L"pageLoaded", A::kNone},
+      {L"", A::kNone},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(Utf16ToUtf8(c.message));

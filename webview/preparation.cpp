@@ -12,34 +12,60 @@ ViewStep Step(ViewStep::Kind kind, std::wstring text = {}) {
 
 }  // namespace
 
-std::vector<ViewStep> PlanPlayerPreparation(const AppState& state) {
+std::vector<ViewStep> PlanPlayerPreparation(const LinkContent& content) {
   using Kind = ViewStep::Kind;
   std::vector<ViewStep> steps;
-  steps.push_back(Step(Kind::ConfigureSettings));
-  steps.push_back(Step(Kind::AddDocumentScript, LoaderScript()));
-  steps.push_back(Step(Kind::AddDocumentScript, PrintBlockScript()));
-  if (state.contentKind == L"url_direct") {
-    if (!state.pageScript.empty()) {
-      steps.push_back(Step(Kind::AddDocumentScript, WrapPageScript(state.pageScript)));
+  steps.push_back(Step(Kind::kConfigureSettings));
+  steps.push_back(Step(Kind::kAddDocumentScript, LoaderScript()));
+  steps.push_back(Step(Kind::kAddDocumentScript, PrintBlockScript()));
+  if (content.contentKind == L"url_direct") {
+    if (content.pageScript && !content.pageScript->empty()) {
+      steps.push_back(Step(Kind::kAddDocumentScript, WrapPageScript(*content.pageScript)));
     }
-    steps.push_back(Step(Kind::Navigate, state.contentUrl));
-  } else if (state.contentKind == L"pdf" || state.contentKind == L"pdf_url") {
-    steps.push_back(Step(Kind::AddDocumentScript, WatermarkScript(state.watermarkText)));
-    steps.push_back(Step(Kind::AddDocumentScript, PrintButtonScript()));
-    steps.push_back(Step(Kind::Navigate, state.contentUrl));
+    steps.push_back(Step(Kind::kNavigate, content.contentUrl));
+  } else if (content.contentKind == L"pdf" || content.contentKind == L"pdf_url") {
+    steps.push_back(Step(Kind::kAddDocumentScript, WatermarkScript(content.watermarkText)));
+    steps.push_back(Step(Kind::kAddDocumentScript, PrintButtonScript()));
+    steps.push_back(Step(Kind::kNavigate, content.contentUrl));
   } else {
-    steps.push_back(Step(Kind::NavigateToString, ComposeContentPage(state.contentUrl, state.watermarkText)));
+    steps.push_back(
+        Step(Kind::kNavigateToString, ComposeContentPage(content.contentUrl, content.watermarkText)));
   }
-  steps.push_back(Step(Kind::Reveal));
+  steps.push_back(Step(Kind::kReveal));
   return steps;
 }
 
 std::vector<ViewStep> PlanInitPreparation() {
   using Kind = ViewStep::Kind;
   return {
-      Step(Kind::ConfigureSettings),
-      Step(Kind::AddDocumentScript, PrintBlockScript()),
-      Step(Kind::AddDocumentScript, NavigationBarScript()),
-      Step(Kind::Navigate, config::InitStartUrl()),
+      Step(Kind::kConfigureSettings),
+      Step(Kind::kAddDocumentScript, PrintBlockScript()),
+      Step(Kind::kAddDocumentScript, NavigationBarScript()),
+      Step(Kind::kNavigate, config::InitStartUrl()),
   };
+}
+
+void ApplyPreparation(WebView::BrowserView& view,
+                      const std::vector<ViewStep>& steps,
+                      const std::function<void()>& reveal) {
+  for (const ViewStep& step : steps) {
+    switch (step.kind) {
+      case ViewStep::Kind::kConfigureSettings:
+        view.ConfigureSettings();
+        break;
+      case ViewStep::Kind::kAddDocumentScript:
+        view.AddDocumentScript(step.text);
+        break;
+      case ViewStep::Kind::kNavigate:
+        view.Navigate(step.text);
+        break;
+      case ViewStep::Kind::kNavigateToString:
+        view.NavigateToString(step.text);
+        break;
+      case ViewStep::Kind::kReveal:
+        if (reveal)
+          reveal();
+        break;
+    }
+  }
 }

@@ -5,18 +5,20 @@
 #ifndef CORVEL_WEBVIEW_PREPARATION_H_
 #define CORVEL_WEBVIEW_PREPARATION_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "base/app_state.h"
+#include "link/launch_link.h"
+#include "webview/web_view.h"
 
 struct ViewStep {
   enum class Kind {
-    ConfigureSettings,  // the view's fixed settings; text empty
-    AddDocumentScript,  // text: a script run at the creation of every later document
-    Navigate,           // text: the address
-    NavigateToString,   // text: the page
-    Reveal,             // show the player window; text empty
+    kConfigureSettings,  // the view's fixed settings; text empty
+    kAddDocumentScript,  // text: a script run at the creation of every later document
+    kNavigate,           // text: the address
+    kNavigateToString,   // text: the page
+    kReveal,             // show the player window; text empty
   };
   Kind kind;
   std::wstring text;
@@ -28,34 +30,14 @@ struct ViewStep {
 // to the content (after the wrapped page script, when there is one); "pdf" and "pdf_url" add the
 // watermark and the print button and navigate; any other kind shows the composed content page.
 // Ends with Reveal.
-std::vector<ViewStep> PlanPlayerPreparation(const AppState& state);
+std::vector<ViewStep> PlanPlayerPreparation(const LinkContent& content);
 
 // Init screen: settings, print block and navigation bar, then the configured start page.
 std::vector<ViewStep> PlanInitPreparation();
 
-// Applies a plan in order to a web-view host that offers ConfigureSettings, AddDocumentScript,
-// Navigate and NavigateToString (both backends' hosts do); Reveal calls `reveal()`.
-template <typename Host, typename Reveal>
-void ApplyPreparation(Host& host, const std::vector<ViewStep>& steps, const Reveal& reveal) {
-  for (const ViewStep& step : steps) {
-    switch (step.kind) {
-      case ViewStep::Kind::ConfigureSettings:
-        host.ConfigureSettings();
-        break;
-      case ViewStep::Kind::AddDocumentScript:
-        host.AddDocumentScript(step.text);
-        break;
-      case ViewStep::Kind::Navigate:
-        host.Navigate(step.text);
-        break;
-      case ViewStep::Kind::NavigateToString:
-        host.NavigateToString(step.text);
-        break;
-      case ViewStep::Kind::Reveal:
-        reveal();
-        break;
-    }
-  }
-}
+// Applies a plan in order to a view; Reveal calls `reveal()` (when set).
+void ApplyPreparation(WebView::BrowserView& view,
+                      const std::vector<ViewStep>& steps,
+                      const std::function<void()>& reveal);
 
 #endif  // CORVEL_WEBVIEW_PREPARATION_H_

@@ -14,24 +14,24 @@ namespace {
 
 using Kind = ViewStep::Kind;
 
-AppState Content(std::wstring kind,
-                 std::wstring url,
-                 std::wstring watermark = L"",
-                 std::wstring pageScript = L"") {
-  AppState state;
-  state.contentKind = std::move(kind);
-  state.contentUrl = std::move(url);
-  state.watermarkText = std::move(watermark);
-  state.pageScript = std::move(pageScript);
-  return state;
+LinkContent Content(std::wstring kind,
+                    std::wstring url,
+                    std::wstring watermark = L"",
+                    std::wstring pageScript = L"") {
+  LinkContent content;
+  content.contentKind = std::move(kind);
+  content.contentUrl = std::move(url);
+  content.watermarkText = std::move(watermark);
+  content.pageScript = std::move(pageScript);
+  return content;
 }
 
 std::vector<ViewStep> Expected(std::vector<ViewStep> middle) {
-  std::vector<ViewStep> steps = {{Kind::ConfigureSettings, L""},
-                                 {Kind::AddDocumentScript, LoaderScript()},
-                                 {Kind::AddDocumentScript, PrintBlockScript()}};
+  std::vector<ViewStep> steps = {{Kind::kConfigureSettings, L""},
+                                 {Kind::kAddDocumentScript, LoaderScript()},
+                                 {Kind::kAddDocumentScript, PrintBlockScript()}};
   steps.insert(steps.end(), middle.begin(), middle.end());
-  steps.push_back({Kind::Reveal, L""});
+  steps.push_back({Kind::kReveal, L""});
   return steps;
 }
 
@@ -40,28 +40,29 @@ TEST(PreparationTest, PlayerPlanFollowsTheContentKind) {
   const std::wstring kScript = L"window.hooked=1;";
   const struct {
     const char* name;
-    AppState state;
+    LinkContent state;
     std::vector<ViewStep> steps;
   } kCases[] = {
       {"direct with page script", Content(L"url_direct", kUrl, L"", kScript),
-       Expected({{Kind::AddDocumentScript, WrapPageScript(kScript)}, {Kind::Navigate, kUrl}})},
-      {"direct without page script", Content(L"url_direct", kUrl), Expected({{Kind::Navigate, kUrl}})},
+       Expected({{Kind::kAddDocumentScript, WrapPageScript(kScript)}, {Kind::kNavigate, kUrl}})},
+      {"direct without page script", Content(L"url_direct", kUrl), Expected({{Kind::kNavigate, kUrl}})},
       {"pdf", Content(L"pdf", kUrl, L"Ali 'A' <7>", kScript),
-       Expected({{Kind::AddDocumentScript, WatermarkScript(L"Ali 'A' <7>")},
-                 {Kind::AddDocumentScript, PrintButtonScript()},
-                 {Kind::Navigate, kUrl}})},
+       Expected({{Kind::kAddDocumentScript, WatermarkScript(L"Ali 'A' <7>")},
+                 {Kind::kAddDocumentScript, PrintButtonScript()},
+                 {Kind::kNavigate, kUrl}})},
       {"pdf_url", Content(L"pdf_url", kUrl, L"W"),
-       Expected({{Kind::AddDocumentScript, WatermarkScript(L"W")},
-                 {Kind::AddDocumentScript, PrintButtonScript()},
-                 {Kind::Navigate, kUrl}})},
+       Expected({{Kind::kAddDocumentScript, WatermarkScript(L"W")},
+                 {Kind::kAddDocumentScript, PrintButtonScript()},
+                 {Kind::kNavigate, kUrl}})},
       // Kinds are compared exactly: anything else is shown in the composed page.
       {"other kind", Content(L"iframe", kUrl, L"W", kScript),
-       Expected({{Kind::NavigateToString, ComposeContentPage(kUrl, L"W")}})},
+       Expected({{Kind::kNavigateToString, ComposeContentPage(kUrl, L"W")}})},
       {"upper-case kind", Content(L"PDF", kUrl, L"W"),
-       Expected({{Kind::NavigateToString, ComposeContentPage(kUrl, L"W")}})},
+       Expected({{Kind::kNavigateToString, ComposeContentPage(kUrl, L"W")}})},
       {"direct with a blank", Content(L"url_direct ", kUrl),
-       Expected({{Kind::NavigateToString, ComposeContentPage(kUrl, L"")}})},
-      {"empty kind", Content(L"", kUrl), Expected({{Kind::NavigateToString, ComposeContentPage(kUrl, L"")}})},
+       Expected({{Kind::kNavigateToString, ComposeContentPage(kUrl, L"")}})},
+      {"empty kind", Content(L"", kUrl),
+       Expected({{Kind::kNavigateToString, ComposeContentPage(kUrl, L"")}})},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -77,10 +78,10 @@ TEST(PreparationTest, PlayerPlanFollowsTheContentKind) {
 
 TEST(PreparationTest, InitScreenPlanAddsPrintBlockThenBarThenOpensTheStartPage) {
   const std::vector<ViewStep> expected = {
-      {Kind::ConfigureSettings, L""},
-      {Kind::AddDocumentScript, PrintBlockScript()},
-      {Kind::AddDocumentScript, NavigationBarScript()},
-      {Kind::Navigate, config::InitStartUrl()},
+      {Kind::kConfigureSettings, L""},
+      {Kind::kAddDocumentScript, PrintBlockScript()},
+      {Kind::kAddDocumentScript, NavigationBarScript()},
+      {Kind::kNavigate, config::InitStartUrl()},
   };
   EXPECT_TRUE(PlanInitPreparation() == expected);
   EXPECT_FALSE(config::InitStartUrl().empty());

@@ -31,11 +31,19 @@ class PrintRequests {
   // accepted again.
   void End();
 
-  bool busy() const { return state_ != State::Idle; }
+  bool busy() const { return state_ != State::kIdle; }
+
+  // A page's request, as the view receives it: accepted and handed to `schedule` (which runs the
+  // accepted request later from the view's own event loop; false when it cannot), or answered
+  // with `cancelled()` at once.
+  void Request(const std::function<bool()>& schedule, const std::function<void()>& cancelled);
+  // The scheduled request: `run` when one is waiting, and the way is free again afterwards
+  // (also when `run` throws).
+  void RunScheduled(const std::function<void()>& run);
 
  private:
-  enum class State { Idle, Waiting, Open };
-  State state_ = State::Idle;
+  enum class State { kIdle, kWaiting, kOpen };
+  State state_ = State::kIdle;
 };
 
 // The printer choice of a request that is to run: `choose` shows the dialog (a nested event loop)
@@ -44,5 +52,24 @@ class PrintRequests {
 // its PrintRequests) gets the empty name at once, without a second dialog. `choose` may throw;
 // the dialog counts as closed either way.
 std::wstring ChoosePrinterAlone(const std::function<std::wstring()>& choose);
+
+enum class PrintOutcome;
+
+// What printing a page takes from a web-view backend.
+class PrintBackend {
+ public:
+  virtual ~PrintBackend() = default;
+  // The printer choice over the view's window (a modal dialog); the chosen name, empty for none.
+  virtual std::wstring ChoosePrinter() = 0;
+  // Prints the page to `printer` and calls `done` once with the outcome, at once or later from
+  // the event loop. May throw before it has called `done`.
+  virtual void PrintTo(const std::wstring& printer, std::function<void(PrintOutcome)> done) = 0;
+};
+
+// One print request of a page: the choice (ChoosePrinterAlone), then the print to the chosen
+// printer; `post` delivers exactly one "printResult" message for it ("cancelled" when nothing was
+// chosen, the print's own outcome otherwise, a failure when the backend throws). `post` may be
+// called after this returns, so it must hold what it needs.
+void RunPrintFlow(PrintBackend& backend, const std::function<void(const std::wstring& json)>& post);
 
 #endif  // CORVEL_WEBVIEW_PRINT_REQUESTS_H_

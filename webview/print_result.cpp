@@ -5,22 +5,22 @@ namespace {
 // Error texts are part of the contract with the platform's pages: keep them as they are.
 const wchar_t* ErrorText(PrintOutcome outcome) {
   switch (outcome) {
-    case PrintOutcome::EnvironmentUnavailable:
+    case PrintOutcome::kEnvironmentUnavailable:
       return L"Failed to create print environment";
-    case PrintOutcome::SettingsFailed:
+    case PrintOutcome::kSettingsFailed:
       return L"Failed to create print settings";
-    case PrintOutcome::PrinterNameFailed:
+    case PrintOutcome::kPrinterNameFailed:
       return L"Failed to set printer name";
-    case PrintOutcome::PrintApiUnavailable:
+    case PrintOutcome::kPrintApiUnavailable:
       return L"Print API not available";
-    case PrintOutcome::PrinterUnavailable:
+    case PrintOutcome::kPrinterUnavailable:
       return L"The selected printer is unavailable.";
-    case PrintOutcome::UnknownError:
+    case PrintOutcome::kUnknownError:
       return L"Print failed with unknown error.";
-    case PrintOutcome::PrintFailed:
+    case PrintOutcome::kPrintFailed:
       return L"Print failed. Please check your printer.";
-    case PrintOutcome::Cancelled:
-    case PrintOutcome::Success:
+    case PrintOutcome::kCancelled:
+    case PrintOutcome::kSuccess:
       break;
   }
   return L"Print failed with unknown error.";
@@ -30,24 +30,24 @@ const wchar_t* ErrorText(PrintOutcome outcome) {
 
 PrintOutcome PrintCompletionOutcome(std::int32_t resultCode, int printStatus) {
   if (resultCode < 0) {
-    return PrintOutcome::PrintFailed;
+    return PrintOutcome::kPrintFailed;
   }
   switch (printStatus) {
     case kPrintStatusSucceeded:
-      return PrintOutcome::Success;
+      return PrintOutcome::kSuccess;
     case kPrintStatusPrinterUnavailable:
-      return PrintOutcome::PrinterUnavailable;
+      return PrintOutcome::kPrinterUnavailable;
     default:
-      return PrintOutcome::UnknownError;
+      return PrintOutcome::kUnknownError;
   }
 }
 
 std::wstring PrintResultMessage(PrintOutcome outcome) {
   // The texts contain nothing that JSON would need escaped.
   switch (outcome) {
-    case PrintOutcome::Cancelled:
+    case PrintOutcome::kCancelled:
       return L"{\"type\":\"printResult\",\"status\":\"cancelled\"}";
-    case PrintOutcome::Success:
+    case PrintOutcome::kSuccess:
       return L"{\"type\":\"printResult\",\"status\":\"success\","
              L"\"message\":\"Print job sent successfully.\"}";
     default:

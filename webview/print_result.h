@@ -6,15 +6,15 @@
 #include <string>
 
 enum class PrintOutcome {
-  Cancelled,               // no printer chosen
-  Success,                 // the job reached the printer
-  EnvironmentUnavailable,  // the runtime cannot create print settings
-  SettingsFailed,          // creating the print settings failed
-  PrinterNameFailed,       // the settings cannot take a printer name
-  PrintApiUnavailable,     // the view cannot print with settings
-  PrinterUnavailable,      // the runtime reports the printer unavailable
-  UnknownError,            // the runtime reports another print status
-  PrintFailed,             // the print call itself failed
+  kCancelled,               // no printer chosen
+  kSuccess,                 // the job reached the printer
+  kEnvironmentUnavailable,  // the runtime cannot create print settings
+  kSettingsFailed,          // creating the print settings failed
+  kPrinterNameFailed,       // the settings cannot take a printer name
+  kPrintApiUnavailable,     // the view cannot print with settings
+  kPrinterUnavailable,      // the runtime reports the printer unavailable
+  kUnknownError,            // the runtime reports another print status
+  kPrintFailed,             // the print call itself failed
 };
 
 // Status values of the runtime's print completion.

@@ -14,28 +14,28 @@ TEST(PrintResultTest, MessagesAreCompactJsonInKeyOrder) {
     PrintOutcome outcome;
     const wchar_t* json;
   } kCases[] = {
-      {PrintOutcome::Cancelled, L"{\"type\":\"printResult\",\"status\":\"cancelled\"}"},
-      {PrintOutcome::Success,
+      {PrintOutcome::kCancelled, L"{\"type\":\"printResult\",\"status\":\"cancelled\"}"},
+      {PrintOutcome::kSuccess,
        L"{\"type\":\"printResult\",\"status\":\"success\",\"message\":\"Print job sent "
        L"successfully.\"}"},
-      {PrintOutcome::EnvironmentUnavailable,
+      {PrintOutcome::kEnvironmentUnavailable,
        L"{\"type\":\"printResult\",\"status\":\"error\",\"message\":\"Failed to create print "
        L"environment\"}"},
-      {PrintOutcome::SettingsFailed,
+      {PrintOutcome::kSettingsFailed,
        L"{\"type\":\"printResult\",\"status\":\"error\",\"message\":\"Failed to create print "
        L"settings\"}"},
-      {PrintOutcome::PrinterNameFailed,
+      {PrintOutcome::kPrinterNameFailed,
        L"{\"type\":\"printResult\",\"status\":\"error\",\"message\":\"Failed to set printer "
        L"name\"}"},
-      {PrintOutcome::PrintApiUnavailable,
+      {PrintOutcome::kPrintApiUnavailable,
        L"{\"type\":\"printResult\",\"status\":\"error\",\"message\":\"Print API not available\"}"},
-      {PrintOutcome::PrinterUnavailable,
+      {PrintOutcome::kPrinterUnavailable,
        L"{\"type\":\"printResult\",\"status\":\"error\",\"message\":\"The selected printer is "
        L"unavailable.\"}"},
-      {PrintOutcome::UnknownError,
+      {PrintOutcome::kUnknownError,
        L"{\"type\":\"printResult\",\"status\":\"error\",\"message\":\"Print failed with unknown "
        L"error.\"}"},
-      {PrintOutcome::PrintFailed,
+      {PrintOutcome::kPrintFailed,
        L"{\"type\":\"printResult\",\"status\":\"error\",\"message\":\"Print failed. Please "
        L"check your printer.\"}"},
   };
@@ -51,14 +51,14 @@ TEST(PrintResultTest, CompletionMapping) {
     int status;
     PrintOutcome outcome;
   } kCases[] = {
-      {0, 0, PrintOutcome::Success},
-      {1, 0, PrintOutcome::Success},  // S_FALSE is not a failure
-      {0, 1, PrintOutcome::PrinterUnavailable},
-      {0, 2, PrintOutcome::UnknownError},
-      {0, -1, PrintOutcome::UnknownError},
-      {static_cast<std::int32_t>(0x80004005u), 0, PrintOutcome::PrintFailed},  // failed call wins
-      {static_cast<std::int32_t>(0x80070005u), 1, PrintOutcome::PrintFailed},
-      {INT32_MIN, 2, PrintOutcome::PrintFailed},
+      {0, 0, PrintOutcome::kSuccess},
+      {1, 0, PrintOutcome::kSuccess},  // S_FALSE is not a failure
+      {0, 1, PrintOutcome::kPrinterUnavailable},
+      {0, 2, PrintOutcome::kUnknownError},
+      {0, -1, PrintOutcome::kUnknownError},
+      {static_cast<std::int32_t>(0x80004005u), 0, PrintOutcome::kPrintFailed},  // failed call wins
+      {static_cast<std::int32_t>(0x80070005u), 1, PrintOutcome::kPrintFailed},
+      {INT32_MIN, 2, PrintOutcome::kPrintFailed},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message() << c.resultCode << " / " << c.status);

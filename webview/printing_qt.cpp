@@ -9,21 +9,15 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
-#include <QPointer>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
-#include <QWebEnginePage>
-#include <QWebEngineView>
 
 #include "text/text.h"
-#include "webview/print_requests.h"
-#include "webview/print_result.h"
 #include "webview/test_hooks_qt.h"
-#include "webview/web_view_qt.h"
 
 namespace WebView {
 
@@ -121,6 +115,8 @@ class PrinterItemDelegate : public QStyledItemDelegate {
   }
 };
 
+}  // namespace
+
 std::shared_ptr<QPrinter> MakePrinter(const std::wstring& name) {
   const std::wstring testFile = TestPrinterFile();
   if (!testFile.empty() && name == kTestPrinterName) {
@@ -136,8 +132,6 @@ std::shared_ptr<QPrinter> MakePrinter(const std::wstring& name) {
   auto printer = std::make_shared<QPrinter>(info, QPrinter::HighResolution);
   return printer->isValid() ? printer : nullptr;
 }
-
-}  // namespace
 
 std::vector<PrinterEntry> EnumeratePrinters() {
   std::vector<PrinterEntry> reported;
@@ -246,53 +240,6 @@ std::wstring SelectPrinter(QWidget* owner, const std::vector<PrinterEntry>& prin
   });
   dialog.exec();
   return chosen;
-}
-
-bool AcceptPrintRequest(QtWebView& host) {
-  if (host.printRequests().Accept()) {
-    return true;
-  }
-  host.PostWebMessageAsJson(PrintResultMessage(PrintOutcome::Cancelled));
-  return false;
-}
-
-void RunPrintRequest(QtWebView& host, QWidget* owner) {
-  if (!host.printRequests().Begin()) {
-    return;
-  }
-  // The choice runs a nested event loop in which the view may go away; the owner keeps the view
-  // object itself alive until this returns.
-  QPointer<QWebEnginePage> page(host.page());
-  std::wstring name;
-  {
-    struct Closed {
-      PrintRequests& requests;
-      ~Closed() { requests.End(); }
-    } closed{host.printRequests()};
-    if (!page) {
-      return;
-    }
-    name = ChoosePrinterAlone([owner] { return SelectPrinter(owner, EnumeratePrinters()); });
-  }
-  if (!page) {
-    return;
-  }
-  if (name.empty()) {
-    host.PostWebMessageAsJson(PrintResultMessage(PrintOutcome::Cancelled));
-    return;
-  }
-  const std::shared_ptr<QPrinter> printer = MakePrinter(name);
-  if (!printer) {
-    host.PostWebMessageAsJson(PrintResultMessage(PrintOutcome::PrinterUnavailable));
-    return;
-  }
-  const bool started = host.Print(printer.get(), [&host, printer](bool ok) {
-    host.PostWebMessageAsJson(PrintResultMessage(ok ? PrintOutcome::Success : PrintOutcome::PrintFailed));
-  });
-  if (!started) {
-    // The engine prints one page at a time; a second request while one runs fails at once.
-    host.PostWebMessageAsJson(PrintResultMessage(PrintOutcome::PrintFailed));
-  }
 }
 
 }  // namespace WebView

@@ -1,21 +1,21 @@
 // Printing on Linux: the player's own dark printer choice over the printers Qt knows (CUPS),
-// default printer first and pre-selected, then the engine prints the current page to the chosen
-// printer and the page is told the outcome with a "printResult" message.
+// default printer first and pre-selected, and the printer the engine prints the page to. The
+// print request itself is the view's (QtWebView::Print, print_requests.h).
 //
 // GUI thread only.
 #ifndef CORVEL_WEBVIEW_PRINTING_QT_H_
 #define CORVEL_WEBVIEW_PRINTING_QT_H_
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "webview/printers.h"
 
+class QPrinter;
 class QWidget;
 
 namespace WebView {
-
-class QtWebView;
 
 // The printers to offer, in display order (default first, then by name). With the test hook
 // CORVEL_TEST_PRINTER_PDF=<file> (test builds only) a stand-in printer that writes a PDF file
@@ -28,15 +28,9 @@ std::vector<PrinterEntry> EnumeratePrinters();
 // Cancel. Print or a double-click on an entry chooses.
 std::wstring SelectPrinter(QWidget* owner, const std::vector<PrinterEntry>& printers);
 
-// A print request of `host`'s page, as it arrives in a page-message callback. True: accepted;
-// the caller runs RunPrintRequest later from the event loop, never from inside the callback (the
-// choice is a modal dialog with a nested event loop). False: another request of this view is
-// waiting or has its dialog open, and this one has been answered "cancelled" (PrintRequests).
-bool AcceptPrintRequest(QtWebView& host);
-
-// The accepted request: the choice over `owner`, the print, and the result message posted to the
-// page ("cancelled" when nothing was chosen). Nothing happens when no request was accepted.
-void RunPrintRequest(QtWebView& host, QWidget* owner);
+// A printer for `name`: the stand-in printer's PDF file when the test hook names it, otherwise
+// the system's printer of that name; null when there is none.
+std::shared_ptr<QPrinter> MakePrinter(const std::wstring& name);
 
 }  // namespace WebView
 

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "base/com_callback.h"
-#include "base/unique_handle.h"
+#include "base/com_callback_win.h"
+#include "base/unique_handle_win.h"
 #include "webview/print_requests.h"
 #include "webview/print_result.h"
 
@@ -373,45 +373,65 @@ INT_PTR CALLBACK PrinterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 
 // ---- Printing through the view -----------------------------------------------------------------
 
-void PostResult(ICoreWebView2* view, PrintOutcome outcome) {
-  const std::wstring message = PrintResultMessage(outcome);
-  view->PostWebMessageAsJson(message.c_str());
-}
-
+// Prints the view's page to a printer with the runtime's print settings; `done` gets the outcome
+// (at once for a failure before printing, from the runtime's completion otherwise).
 void PrintToPrinter(const std::wstring& printerName,
                     const ComPtr<ICoreWebView2Environment>& environment,
-                    const ComPtr<ICoreWebView2>& view) {
+                    const ComPtr<ICoreWebView2>& view,
+                    const std::function<void(PrintOutcome)>& done) {
   ComPtr<ICoreWebView2Environment6> environment6;
   if (!environment || FAILED(environment.As(&environment6)) || !environment6) {
-    PostResult(view.Get(), PrintOutcome::EnvironmentUnavailable);
+    done(PrintOutcome::kEnvironmentUnavailable);
     return;
   }
   ComPtr<ICoreWebView2PrintSettings> settings;
   if (FAILED(environment6->CreatePrintSettings(&settings)) || !settings) {
-    PostResult(view.Get(), PrintOutcome::SettingsFailed);
+    done(PrintOutcome::kSettingsFailed);
     return;
   }
   // A name the settings refuse would send the page to the default printer instead.
   ComPtr<ICoreWebView2PrintSettings2> settings2;
   if (FAILED(settings.As(&settings2)) || !settings2 ||
       FAILED(settings2->put_PrinterName(printerName.c_str()))) {
-    PostResult(view.Get(), PrintOutcome::PrinterNameFailed);
+    done(PrintOutcome::kPrinterNameFailed);
     return;
   }
   ComPtr<ICoreWebView2_16> view16;
   if (FAILED(view.As(&view16)) || !view16) {
-    PostResult(view.Get(), PrintOutcome::PrintApiUnavailable);
+    done(PrintOutcome::kPrintApiUnavailable);
     return;
   }
+  // The completion keeps the view (through `done`) until the runtime calls it, once.
   auto completed = base::ComCallback<ICoreWebView2PrintCompletedHandler>(
-      [view](HRESULT errorCode, COREWEBVIEW2_PRINT_STATUS status) {
-        PostResult(view.Get(), PrintCompletionOutcome(errorCode, static_cast<int>(status)));
+      [done](HRESULT errorCode, COREWEBVIEW2_PRINT_STATUS status) {
+        done(PrintCompletionOutcome(errorCode, static_cast<int>(status)));
       });
   // When the call itself fails the runtime never calls the handler: report the failure now.
-  if (!completed || FAILED(view16->Print(settings.Get(), completed.Get()))) {
-    PostResult(view.Get(), PrintOutcome::PrintFailed);
-  }
+  if (!completed || FAILED(view16->Print(settings.Get(), completed.Get())))
+    done(PrintOutcome::kPrintFailed);
 }
+
+// The print of one request through WebView2: the printer dialog, then the runtime's silent print.
+class WebView2PrintBackend final : public PrintBackend {
+ public:
+  WebView2PrintBackend(HWND owner,
+                       ComPtr<ICoreWebView2Environment> environment,
+                       ComPtr<ICoreWebView2> view,
+                       const PrinterSelector& selectPrinter)
+      : owner_(owner), environment_(std::move(environment)), view_(std::move(view)), select_(selectPrinter) {}
+
+  std::wstring ChoosePrinter() override { return select_ ? select_(owner_) : std::wstring(); }
+
+  void PrintTo(const std::wstring& printer, std::function<void(PrintOutcome)> done) override {
+    PrintToPrinter(printer, environment_, view_, done);
+  }
+
+ private:
+  HWND owner_;
+  ComPtr<ICoreWebView2Environment> environment_;
+  ComPtr<ICoreWebView2> view_;
+  const PrinterSelector& select_;
+};
 
 }  // namespace
 
@@ -483,37 +503,28 @@ std::wstring SelectPrinter(HWND owner) {
   return SelectPrinterFrom(owner, EnumeratePrinters());
 }
 
-void ShowSystemPrintDialog(HWND owner,
-                           ICoreWebView2Environment* environment,
-                           ICoreWebView2* view,
-                           const PrinterSelector& selectPrinter) noexcept {
+void PrintViewPage(HWND owner,
+                   ICoreWebView2Environment* environment,
+                   ICoreWebView2* view,
+                   const PrinterSelector& selectPrinter) noexcept {
   if (view == nullptr)
     return;
-  // The dialog's nested loop may let the host let go of its view: keep both alive until done.
-  const ComPtr<ICoreWebView2> keptView(view);
-  const ComPtr<ICoreWebView2Environment> keptEnvironment(environment);
   try {
-    // The host lets one request at a time reach this point (PrintRequests); should another arrive
-    // anyway while the dialog's nested loop runs, it gets its answer without a second dialog.
-    const std::wstring printerName = ChoosePrinterAlone(
-        [&]() -> std::wstring { return selectPrinter ? selectPrinter(owner) : std::wstring(); });
-    if (printerName.empty()) {
-      PostResult(keptView.Get(), PrintOutcome::Cancelled);
-      return;
-    }
-    PrintToPrinter(printerName, keptEnvironment, keptView);
+    // The dialog's nested loop may let the host let go of its view: the backend and the poster
+    // keep both alive until done.
+    const ComPtr<ICoreWebView2> keptView(view);
+    WebView2PrintBackend backend(owner, ComPtr<ICoreWebView2Environment>(environment), keptView,
+                                 selectPrinter);
+    RunPrintFlow(backend,
+                 [keptView](const std::wstring& json) { keptView->PostWebMessageAsJson(json.c_str()); });
   } catch (...) {
-    try {
-      PostResult(keptView.Get(), PrintOutcome::PrintFailed);
-    } catch (...) {
-    }
   }
 }
 
-void ShowSystemPrintDialog(HWND owner, ICoreWebView2Environment* environment, ICoreWebView2* view) noexcept {
+void PrintViewPage(HWND owner, ICoreWebView2Environment* environment, ICoreWebView2* view) noexcept {
   try {
     const PrinterSelector select = SelectPrinter;
-    ShowSystemPrintDialog(owner, environment, view, select);
+    PrintViewPage(owner, environment, view, select);
   } catch (...) {
   }
 }

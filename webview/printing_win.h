@@ -31,17 +31,18 @@ std::wstring SelectPrinterFrom(HWND owner, std::vector<PrinterEntry> printers);
 // Chooses a printer for a print request; returns empty for "no printer".
 using PrinterSelector = std::function<std::wstring(HWND owner)>;
 
-// Lets the user choose a printer (SelectPrinter over `owner`) and prints the view's current page
-// to it with the runtime's default settings, without the browser's own print preview. Every
-// outcome, including a cancelled choice, is posted to the view as a "printResult" JSON message;
-// the print completion is posted when the runtime reports it, and the completion handler keeps
-// the view alive until then. Nothing happens without a view; a request made while a printer
-// dialog of an earlier one is still open gets "cancelled" at once (one dialog at a time).
-void ShowSystemPrintDialog(HWND owner, ICoreWebView2Environment* environment, ICoreWebView2* view) noexcept;
-void ShowSystemPrintDialog(HWND owner,
-                           ICoreWebView2Environment* environment,
-                           ICoreWebView2* view,
-                           const PrinterSelector& selectPrinter) noexcept;
+// One print request of a view's page (RunPrintFlow): the printer dialog over `owner` (SelectPrinter,
+// or `selectPrinter`) and the silent print of the view's current page to the chosen printer with
+// the runtime's default settings, without the browser's own print preview. Every outcome,
+// including a cancelled choice, is posted to the view as a "printResult" JSON message; the print
+// completion is posted when the runtime reports it, and its handler keeps the view alive until
+// then. Nothing happens without a view; a request whose choice would start while a printer
+// dialog of this thread is open gets "cancelled" at once (one dialog at a time).
+void PrintViewPage(HWND owner, ICoreWebView2Environment* environment, ICoreWebView2* view) noexcept;
+void PrintViewPage(HWND owner,
+                   ICoreWebView2Environment* environment,
+                   ICoreWebView2* view,
+                   const PrinterSelector& selectPrinter) noexcept;
 
 // The dialog's controls.
 constexpr int kPrinterDialogListId = 1001;

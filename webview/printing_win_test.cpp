@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "text/text.h"
-#include "webview/fake_com_test_win.h"
+#include "webview/test/fake_com_win.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -529,8 +529,8 @@ TEST(ShowSystemPrintDialogTest, FailuresBeforePrintingPostTheirErrorAndStop) {
     PrintScenario s;
     c.setUp(s);
     s.Build();
-    ShowSystemPrintDialog(nullptr, c.withEnvironment ? s.environment.As<ICoreWebView2Environment>() : nullptr,
-                          s.view.As<ICoreWebView2>(), [](HWND) { return std::wstring(L"Office Laser"); });
+    PrintViewPage(nullptr, c.withEnvironment ? s.environment.As<ICoreWebView2Environment>() : nullptr,
+                  s.view.As<ICoreWebView2>(), [](HWND) { return std::wstring(L"Office Laser"); });
     EXPECT_EQ(s.posted, std::vector<std::wstring>{c.expected});
     EXPECT_EQ(s.completed.Get(), nullptr);
     EXPECT_EQ(s.environment.unexpectedCalls() + s.settings.unexpectedCalls() + s.view.unexpectedCalls(), 0);
@@ -560,11 +560,11 @@ TEST(ShowSystemPrintDialogTest, PrintsToTheChosenPrinterAndPostsTheCompletion) {
     s.Build();
     const HWND owner = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x1234));
     HWND askedOwner = nullptr;
-    ShowSystemPrintDialog(owner, s.environment.As<ICoreWebView2Environment>(), s.view.As<ICoreWebView2>(),
-                          [&askedOwner](HWND o) {
-                            askedOwner = o;
-                            return std::wstring(L"Brother & Co");
-                          });
+    PrintViewPage(owner, s.environment.As<ICoreWebView2Environment>(), s.view.As<ICoreWebView2>(),
+                  [&askedOwner](HWND o) {
+                    askedOwner = o;
+                    return std::wstring(L"Brother & Co");
+                  });
     EXPECT_EQ(askedOwner, owner);
     EXPECT_EQ(s.printerName, L"Brother & Co");
     EXPECT_EQ(s.printCalls, 1);
@@ -589,8 +589,8 @@ TEST(ShowSystemPrintDialogTest, NoChoiceNoViewAndRepeatedRequests) {
     SCOPED_TRACE("no printer chosen");
     PrintScenario s;
     s.Build();
-    ShowSystemPrintDialog(nullptr, s.environment.As<ICoreWebView2Environment>(), s.view.As<ICoreWebView2>(),
-                          [](HWND) { return std::wstring(); });
+    PrintViewPage(nullptr, s.environment.As<ICoreWebView2Environment>(), s.view.As<ICoreWebView2>(),
+                  [](HWND) { return std::wstring(); });
     EXPECT_EQ(s.posted, std::vector<std::wstring>{kCancelled});
     EXPECT_EQ(s.printCalls, 0);
     EXPECT_EQ(s.environment.references(), 1u);
@@ -598,7 +598,7 @@ TEST(ShowSystemPrintDialogTest, NoChoiceNoViewAndRepeatedRequests) {
   {
     SCOPED_TRACE("no view");
     bool asked = false;
-    ShowSystemPrintDialog(nullptr, nullptr, nullptr, [&asked](HWND) {
+    PrintViewPage(nullptr, nullptr, nullptr, [&asked](HWND) {
       asked = true;
       return std::wstring(L"x");
     });
@@ -609,24 +609,24 @@ TEST(ShowSystemPrintDialogTest, NoChoiceNoViewAndRepeatedRequests) {
     PrintScenario s;
     s.Build();
     int innerAsked = 0;
-    ShowSystemPrintDialog(nullptr, s.environment.As<ICoreWebView2Environment>(), s.view.As<ICoreWebView2>(),
-                          [&](HWND) {
-                            ShowSystemPrintDialog(nullptr, s.environment.As<ICoreWebView2Environment>(),
-                                                  s.view.As<ICoreWebView2>(), [&innerAsked](HWND) {
-                                                    ++innerAsked;
-                                                    return std::wstring(L"Zeta");
-                                                  });
-                            return std::wstring();
-                          });
+    PrintViewPage(nullptr, s.environment.As<ICoreWebView2Environment>(), s.view.As<ICoreWebView2>(),
+                  [&](HWND) {
+                    PrintViewPage(nullptr, s.environment.As<ICoreWebView2Environment>(),
+                                  s.view.As<ICoreWebView2>(), [&innerAsked](HWND) {
+                                    ++innerAsked;
+                                    return std::wstring(L"Zeta");
+                                  });
+                    return std::wstring();
+                  });
     EXPECT_EQ(innerAsked, 0) << "no second dialog";
     EXPECT_EQ(s.posted, (std::vector<std::wstring>{kCancelled, kCancelled}))
         << "each request is answered, the second at once";
     // Once the dialog is closed, requests are served again.
-    ShowSystemPrintDialog(nullptr, s.environment.As<ICoreWebView2Environment>(), s.view.As<ICoreWebView2>(),
-                          [&innerAsked](HWND) {
-                            ++innerAsked;
-                            return std::wstring();
-                          });
+    PrintViewPage(nullptr, s.environment.As<ICoreWebView2Environment>(), s.view.As<ICoreWebView2>(),
+                  [&innerAsked](HWND) {
+                    ++innerAsked;
+                    return std::wstring();
+                  });
     EXPECT_EQ(innerAsked, 1);
     EXPECT_EQ(s.posted.size(), 3u);
   }
@@ -634,8 +634,8 @@ TEST(ShowSystemPrintDialogTest, NoChoiceNoViewAndRepeatedRequests) {
     SCOPED_TRACE("a selector that throws");
     PrintScenario s;
     s.Build();
-    ShowSystemPrintDialog(nullptr, s.environment.As<ICoreWebView2Environment>(), s.view.As<ICoreWebView2>(),
-                          [](HWND) -> std::wstring { throw std::runtime_error("boom"); });
+    PrintViewPage(nullptr, s.environment.As<ICoreWebView2Environment>(), s.view.As<ICoreWebView2>(),
+                  [](HWND) -> std::wstring { throw std::runtime_error("boom"); });
     EXPECT_EQ(s.posted, std::vector<std::wstring>{Error(L"Print failed. Please check your printer.")});
     EXPECT_EQ(s.view.references(), 1u);
   }
@@ -645,7 +645,7 @@ TEST(ShowSystemPrintDialogTest, CancellingTheRealDialogPostsCancelled) {
   PrintScenario s;
   s.Build();
   DialogDriver driver({[](HWND dialog) { PostKey(dialog, VK_ESCAPE); }});
-  ShowSystemPrintDialog(nullptr, s.environment.As<ICoreWebView2Environment>(), s.view.As<ICoreWebView2>());
+  PrintViewPage(nullptr, s.environment.As<ICoreWebView2Environment>(), s.view.As<ICoreWebView2>());
   driver.ExpectCompleted();
   EXPECT_EQ(s.posted, std::vector<std::wstring>{kCancelled});
   EXPECT_EQ(s.printCalls, 0);

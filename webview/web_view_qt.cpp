@@ -5,8 +5,6 @@
 #include <cstdio>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QSslCertificate>
 #include <QTimer>
@@ -23,8 +21,11 @@
 #include <QWebEngineView>
 
 #include "config/config.h"
+#include "net/pinning.h"
 #include "text/text.h"
 #include "webview/navigation_policy.h"
+#include "webview/print_result.h"
+#include "webview/printing_qt.h"
 
 namespace WebView {
 
@@ -136,12 +137,6 @@ PagePermission PermissionOf(QWebEnginePage::Feature feature) {
   }
 }
 
-void Pump(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
 }  // namespace
 
 void PrepareEngineEnvironment() {
@@ -164,7 +159,7 @@ class QtWebView::Page : public QWebEnginePage {
 
  protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) override {
-    // Frames navigate freely, as in the Windows host, whose policy sees top-level navigations.
+    // Frames navigate freely, as in WebView2, whose policy sees top-level navigations.
     return !isMainFrame || owner_->NavigationStarting(url);
   }
 
@@ -185,7 +180,51 @@ class QtWebView::RequestInterceptor : public QWebEngineUrlRequestInterceptor {
   QtWebView* owner_;
 };
 
-QtWebView::QtWebView(QWidget* parent, const QString& storagePath) {
+namespace {
+
+// The print of one request: the platform's printer choice over the view's window, then the
+// engine's print to the chosen printer.
+class QtPrintBackend final : public PrintBackend {
+ public:
+  QtPrintBackend(QtWebView& view, const QtViewPlatform& platform) : view_(view), platform_(platform) {}
+
+  std::wstring ChoosePrinter() override {
+    return platform_.choosePrinter ? platform_.choosePrinter(view_.view()->window()) : std::wstring();
+  }
+
+  void PrintTo(const std::wstring& printer, std::function<void(PrintOutcome)> done) override {
+    const std::shared_ptr<QPrinter> target = MakePrinter(printer);
+    if (!target) {
+      done(PrintOutcome::kPrinterUnavailable);
+      return;
+    }
+    // The engine prints one page at a time; a second print while one runs fails at once.
+    if (!view_.PrintTo(target.get(), [target, done](bool ok) {
+          done(ok ? PrintOutcome::kSuccess : PrintOutcome::kPrintFailed);
+        })) {
+      done(PrintOutcome::kPrintFailed);
+    }
+  }
+
+ private:
+  QtWebView& view_;
+  const QtViewPlatform& platform_;
+};
+
+}  // namespace
+
+QtViewPlatform DefaultQtViewPlatform() {
+  QtViewPlatform platform;
+  platform.requestGate = [gate = DefaultPinGate()](const std::wstring& uri) {
+    return PassesPinGate(gate, uri);
+  };
+  platform.pinnedChainTrusted = ChainMatchesPins;
+  platform.choosePrinter = [](QWidget* owner) { return SelectPrinter(owner, EnumeratePrinters()); };
+  return platform;
+}
+
+QtWebView::QtWebView(QWidget* parent, const QString& storagePath, QtViewPlatform platform)
+    : platform_(std::move(platform)) {
   if (storagePath.isEmpty()) {
     profile_ = std::make_unique<QWebEngineProfile>();
   } else {
@@ -215,19 +254,20 @@ QtWebView::QtWebView(QWidget* parent, const QString& storagePath) {
   messaging.setRunsOnSubFrames(false);
   page_->scripts().insert(messaging);
 
-  QObject::connect(page_.get(), &QWebEnginePage::loadFinished, [this](bool ok) { LoadFinished(ok); });
-
   QWebEnginePage* page = page_.get();
+  QObject::connect(page, &QWebEnginePage::loadFinished, [this](bool ok) { LoadFinished(ok); });
+  QObject::connect(page, &QWebEnginePage::titleChanged,
+                   [](const QString& title) { ReportEvent("title " + title.toStdString()); });
   QObject::connect(
       page, &QWebEnginePage::featurePermissionRequested,
       [this, page](const QUrl& origin, QWebEnginePage::Feature feature) {
+        const EventScope scope(*this);
         const PagePermission permission = PermissionOf(feature);
         PermissionAnswer answer =
             permission == PagePermission::kOther ? PermissionAnswer::kDefault : PermissionAnswer::kDeny;
         try {
-          if (answerPermission) {
-            answer = answerPermission(permission, origin.toString(QUrl::FullyEncoded).toStdWString());
-          }
+          if (events_.permission)
+            answer = events_.permission(permission, origin.toString(QUrl::FullyEncoded).toStdWString());
         } catch (...) {
           answer = PermissionAnswer::kDeny;
         }
@@ -239,17 +279,21 @@ QtWebView::QtWebView(QWidget* parent, const QString& storagePath) {
       });
   QObject::connect(page, &QWebEnginePage::certificateError, [this](const QWebEngineCertificateError& error) {
     bool accept = false;
+    const std::wstring host = error.url().host().toStdWString();
     try {
       // Only an unknown issuer can be made good by a pinned key; a wrong name, a lapsed date or
-      // a revoked certificate stays an error.
-      if (acceptCertificate && error.isOverridable() &&
+      // a revoked certificate stays an error (and the pinned check repeats the name and dates:
+      // the engine reports the first of several errors only).
+      if (platform_.pinnedChainTrusted && error.isOverridable() &&
           error.type() == QWebEngineCertificateError::CertificateAuthorityInvalid) {
         std::vector<std::string> chain;
         for (const QSslCertificate& certificate : error.certificateChain()) {
           const QByteArray der = certificate.toDer();
           chain.emplace_back(der.constData(), static_cast<std::size_t>(der.size()));
         }
-        accept = acceptCertificate(error.url().host().toStdWString(), chain);
+        accept = platform_.pinnedChainTrusted(host, chain);
+        ReportEvent(std::string(accept ? "certificate accepted " : "certificate refused ") +
+                    Utf16ToUtf8(host));
       }
     } catch (...) {
       accept = false;
@@ -282,6 +326,20 @@ QtWebView::~QtWebView() {
   profile_.reset();
 }
 
+void QtWebView::Connect(ViewEvents events) {
+  events_ = std::move(events);
+  // The engine is ready as soon as the object exists; the window hears it from the event loop,
+  // as it would hear a view that takes its time.
+  QTimer::singleShot(0, page_.get(), [this] {
+    const EventScope scope(*this);
+    try {
+      if (!closed_ && events_.ready)
+        events_.ready(true);
+    } catch (...) {
+    }
+  });
+}
+
 QWebEngineView* QtWebView::view() const {
   return view_.data();
 }
@@ -298,10 +356,12 @@ void QtWebView::ConfigureSettings() {
   settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
 }
 
-bool QtWebView::AddDocumentScript(const std::wstring& script) {
+void QtWebView::AddDocumentScript(const std::wstring& script) {
   if (script.empty()) {
-    return false;
+    return;
   }
+  // Every document, frames too, as WebView2's AddScriptToExecuteOnDocumentCreated does; before
+  // the document's own scripts, in the order added.
   QWebEngineScript entry;
   entry.setName(QStringLiteral("corvel-document-script-%1").arg(++scriptCount_));
   entry.setSourceCode(ToQString(script));
@@ -309,31 +369,31 @@ bool QtWebView::AddDocumentScript(const std::wstring& script) {
   entry.setWorldId(QWebEngineScript::MainWorld);
   entry.setRunsOnSubFrames(true);
   page_->scripts().insert(entry);
-  return true;
-}
-
-void QtWebView::ExpectLoad() {
-  loadsExpectedAfter_ = loadsFinished_;
 }
 
 void QtWebView::Navigate(const std::wstring& url) {
-  ExpectLoad();
-  page_->load(QUrl(ToQString(url)));
+  if (!closed_) {
+    page_->load(QUrl(ToQString(url)));
+  }
+}
+
+void QtWebView::NavigateToString(const std::wstring& html) {
+  NavigateToString(html, QUrl());
 }
 
 void QtWebView::NavigateToString(const std::wstring& html, const QUrl& baseUrl) {
-  ExpectLoad();
+  if (closed_) {
+    return;
+  }
   composedPage_.Set();
   page_->setHtml(ToQString(html), baseUrl);
 }
 
 void QtWebView::GoBack() {
-  ExpectLoad();
   page_->triggerAction(QWebEnginePage::Back);
 }
 
 void QtWebView::Reload() {
-  ExpectLoad();
   page_->triggerAction(QWebEnginePage::Reload);
 }
 
@@ -345,15 +405,36 @@ void QtWebView::PostWebMessageAsJson(const std::wstring& json) {
   page_->runJavaScript(script, QWebEngineScript::MainWorld);
 }
 
-void QtWebView::Apply(const std::vector<ViewStep>& steps, const std::function<void()>& reveal) {
-  ApplyPreparation(*this, steps, [&reveal] {
-    if (reveal) {
-      reveal();
-    }
-  });
+void QtWebView::Print() {
+  printRequests_.Request(
+      [this] {
+        // The choice runs a nested event loop: never inside the page's message event.
+        QTimer::singleShot(0, page_.get(), [this] { RunPrintRequest(); });
+        return !closed_;
+      },
+      [this] { PostWebMessageAsJson(PrintResultMessage(PrintOutcome::kCancelled)); });
 }
 
-bool QtWebView::Print(QPrinter* printer, std::function<void(bool ok)> done) {
+void QtWebView::RunPrintRequest() noexcept {
+  const EventScope scope(*this);
+  try {
+    printRequests_.RunScheduled([this] {
+      if (closed_) {
+        return;
+      }
+      QtPrintBackend backend(*this, platform_);
+      QPointer<QWebEnginePage> page(page_.get());
+      RunPrintFlow(backend, [this, page](const std::wstring& json) {
+        if (page) {
+          PostWebMessageAsJson(json);
+        }
+      });
+    });
+  } catch (...) {
+  }
+}
+
+bool QtWebView::PrintTo(QPrinter* printer, std::function<void(bool ok)> done) {
   if (printDone_) {
     return false;
   }
@@ -374,77 +455,72 @@ bool QtWebView::Print(QPrinter* printer, std::function<void(bool ok)> done) {
   return true;
 }
 
-QVariant QtWebView::EvaluateAndWait(const QString& script, int timeoutMs, bool* finished) {
-  // Shared with the callback, which may still arrive after a timeout.
-  struct Result {
-    bool done = false;
-    QVariant value;
-  };
-  auto result = std::make_shared<Result>();
-  QEventLoop loop;
-  QPointer<QEventLoop> loopGuard(&loop);
-  page_->runJavaScript(script, QWebEngineScript::MainWorld, [result, loopGuard](const QVariant& value) {
-    result->done = true;
-    result->value = value;
-    if (loopGuard) {
-      loopGuard->quit();
-    }
-  });
-  if (!result->done) {
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
+void QtWebView::Close() {
+  if (closed_) {
+    return;
   }
-  if (finished != nullptr) {
-    *finished = result->done;
+  closed_ = true;
+  page_->triggerAction(QWebEnginePage::Stop);
+  if (view_) {
+    view_->hide();
   }
-  return result->value;
 }
 
-bool QtWebView::WaitForLoad(int timeoutMs) {
-  const bool loaded = WaitUntil([this] { return loadsFinished_ > loadsExpectedAfter_; }, timeoutMs);
-  return loaded && lastLoadOk_;
-}
-
-bool QtWebView::WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!condition()) {
-    if (clock.elapsed() >= timeoutMs) {
-      return condition();
-    }
-    Pump(10);
+void QtWebView::DestroyWhenIdle(std::unique_ptr<QtWebView> view) {
+  if (!view) {
+    return;
   }
-  return true;
+  view->Close();
+  if (view->eventDepth_ == 0) {
+    view.reset();
+    return;
+  }
+  view->destroyWhenIdle_ = true;  // the outermost event frees it
+  view.release();
 }
 
-// Both are entered from Qt's event dispatch: nothing may escape them.
+QtWebView::EventScope::EventScope(QtWebView& view) noexcept : view_(view) {
+  ++view_.eventDepth_;
+}
+
+QtWebView::EventScope::~EventScope() {
+  if (--view_.eventDepth_ == 0 && view_.destroyWhenIdle_) {
+    // Not from inside the engine's signal that is still being delivered: from the event loop.
+    QtWebView* view = &view_;
+    view->destroyWhenIdle_ = false;
+    QTimer::singleShot(0, QCoreApplication::instance(), [view] { delete view; });
+  }
+}
+
+// Entered from Qt's event dispatch: nothing may escape them.
 void QtWebView::MessageFromPage(const QString& text) noexcept {
+  const EventScope scope(*this);
   try {
-    if (acceptsMessagesFrom && !acceptsMessagesFrom(page_->url().toString(QUrl::FullyEncoded).toStdWString(),
-                                                    composedPage_.Showing())) {
+    if (closed_) {
       return;
     }
-    if (onWebMessage) {
-      onWebMessage(text.toStdWString());
+    if (events_.hearsMessagesFrom &&
+        !events_.hearsMessagesFrom(page_->url().toString(QUrl::FullyEncoded).toStdWString(),
+                                   composedPage_.Showing())) {
+      return;
+    }
+    if (events_.pageMessage) {
+      events_.pageMessage(text.toStdWString());
     }
   } catch (...) {
   }
 }
 
 bool QtWebView::NavigationStarting(const QUrl& url) noexcept {
+  const EventScope scope(*this);
   try {
     // setHtml loads its document from a data: address; every start consumes the mark.
     const std::wstring uri = composedPage_.AddressForPolicy(url.toString(QUrl::FullyEncoded).toStdWString());
-    if (!onNavigationStarting) {
-      composedPage_.NavigationAllowed();
-      return true;
-    }
-    bool cancel = false;
-    onNavigationStarting(uri, cancel);
-    if (!cancel) {
+    const bool allowed = !events_.navigationStarting || events_.navigationStarting(uri);
+    if (allowed) {
       composedPage_.NavigationAllowed();
     }
-    return !cancel;
+    return allowed;
   } catch (...) {
     return false;
   }
@@ -455,23 +531,27 @@ void QtWebView::RequestStarting(QWebEngineUrlRequestInfo& request) noexcept {
     request.setHttpHeader(Utf16ToUtf8(config::IdentificationHeaderName()).c_str(),
                           Utf16ToUtf8(config::IdentificationHeaderValue()).c_str());
     const std::wstring uri = request.requestUrl().toString(QUrl::FullyEncoded).toStdWString();
-    if (requestGate && !requestGate(uri)) {
+    if (platform_.requestGate && !platform_.requestGate(uri)) {
       request.block(true);
       return;
     }
-    if (onWebResourceRequested) {
-      onWebResourceRequested(uri, request);
+    if (events_.request) {
+      for (const auto& [name, value] : events_.request(uri)) {
+        request.setHttpHeader(QByteArray::fromStdString(Utf16ToUtf8(name)),
+                              QByteArray::fromStdString(Utf16ToUtf8(value)));
+      }
     }
   } catch (...) {
   }
 }
 
 void QtWebView::LoadFinished(bool ok) noexcept {
-  ++loadsFinished_;
-  lastLoadOk_ = ok;
+  const EventScope scope(*this);
   try {
-    if (onLoadFinished) {
-      onLoadFinished(ok);
+    ReportEvent(std::string("load-finished ") + (ok ? "1 " : "0 ") +
+                page_->url().toString().left(200).toStdString());
+    if (events_.loaded) {
+      events_.loaded(ok);
     }
   } catch (...) {
   }

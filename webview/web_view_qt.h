@@ -1,36 +1,25 @@
-// One Qt WebEngine view with the host side of the page protocol: document scripts added at the
-// creation of every document, the `window.chrome.webview` messaging object, navigation and
-// script execution. The Linux player and the web-view tests build on it.
+// The web view on Linux: one Qt WebEngine page and its widget, adapted to the portable contract
+// of web_view.h. The Linux player and the web-view tests build on it.
 //
-// Like the Windows host, the view does some work itself and hands the rest to its owner:
-// - every request carries the identification header, then passes `requestGate` (the player's
-//   pin gate); a refused request is blocked and the owner's request callback never sees it;
-// - new windows are folded into this view (the navigation policy still applies to them);
-// - permission requests are answered by `answerPermission` (unset: microphone, camera and
-//   notifications denied); other kinds keep the engine's default (Qt shows no prompt, so they
-//   stay unanswered);
-// - messages of a top document that `acceptsMessagesFrom` refuses are dropped;
-// - local documents may read neither local files nor remote addresses;
-// - a certificate the engine does not trust is accepted only when `acceptCertificate` says so.
+// What it does by itself, as the contract says: every request carries the identification header
+// and passes the certificate-pin gate (pin_gate.h); a certificate the engine does not trust by
+// its own roots is accepted only when it is an authority error and the chain carries a key
+// pinned for the host (ChainMatchesPins, which also checks the name and the dates); new windows
+// load in this page, through the window's navigation policy; downloads are refused; local
+// documents may read neither local files nor remote addresses; the messaging object of the page
+// (window.chrome.webview) lives in the top document alone.
 //
-// Everything runs on the GUI thread, the request callbacks included (Qt 6 calls a page's
-// request interceptor there); a QApplication must exist before construction and outlive the
-// object. Callbacks are invoked from the Qt event loop (also from the nested loops of the
-// waiting calls below) and must not throw: they run inside Qt's event dispatch.
+// Pages post messages with window.chrome.webview.postMessage(value): the value itself when it is
+// a string, its JSON text otherwise, as WebView2 delivers them. Only the top document can post:
+// the messaging object lives in its main world and talks to the host over a QWebChannel, whose
+// transport the engine gives to the top document alone.
 //
-// Pages post messages with window.chrome.webview.postMessage(value): onWebMessage receives the
-// value itself when it is a string and its JSON text otherwise, as the Windows host does. Only
-// the top document can post: the messaging object lives in its main world and talks to the host
-// over a QWebChannel, whose transport the engine gives to the top document alone. Scripts in
-// frames find neither, and nothing they log or do reaches onWebMessage, which is also how the
-// Windows host behaves (its handler sees top-level messages only).
-//
-// Downloads are refused, whatever starts them (a link, a script, the PDF viewer): a lesson's
-// files leave the player only as what the page shows, with its watermark, or through the
-// player's own print path.
+// Everything runs on the GUI thread, the request events included (Qt 6 calls a page's request
+// interceptor there); a QApplication must exist before construction and outlive the object.
 #ifndef CORVEL_WEBVIEW_WEB_VIEW_QT_H_
 #define CORVEL_WEBVIEW_WEB_VIEW_QT_H_
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -39,12 +28,11 @@
 #include <QPointer>
 #include <QString>
 #include <QUrl>
-#include <QVariant>
 
 #include "webview/composed_page.h"
-#include "webview/navigation_policy.h"
-#include "webview/preparation.h"
+#include "webview/pin_gate.h"
 #include "webview/print_requests.h"
+#include "webview/web_view.h"
 
 class QObject;
 class QPrinter;
@@ -63,87 +51,89 @@ namespace WebView {
 // so and why.
 void PrepareEngineEnvironment();
 
-class QtWebView {
+// What the view needs from outside: the certificate-pin gate, the trust in a pinned chain, the
+// printer choice. DefaultQtViewPlatform() gives the real ones; tests replace single members.
+struct QtViewPlatform {
+  // Whether a request of the page may go on (the certificate-pin gate, pin_gate.h).
+  std::function<bool(const std::wstring& uri)> requestGate;
+  // A chain (DER, server certificate first) the engine does not trust by its own roots, for a
+  // host: true when a key pinned for it is in the chain (ChainMatchesPins).
+  std::function<bool(const std::wstring& host, const std::vector<std::string>& derChain)> pinnedChainTrusted;
+  // The printer choice over `owner` (a modal dialog) and the printer to print to; empty: none.
+  std::function<std::wstring(QWidget* owner)> choosePrinter;
+};
+QtViewPlatform DefaultQtViewPlatform();
+
+class QtWebView final : public BrowserView {
  public:
   // With an empty storagePath the view uses an off-the-record profile (storage in memory for
   // the life of this object); otherwise cookies and storage persist under that folder.
-  explicit QtWebView(QWidget* parent = nullptr, const QString& storagePath = QString());
-  ~QtWebView();
+  explicit QtWebView(QWidget* parent = nullptr,
+                     const QString& storagePath = QString(),
+                     QtViewPlatform platform = DefaultQtViewPlatform());
+  ~QtWebView() override;
   QtWebView(const QtWebView&) = delete;
   QtWebView& operator=(const QtWebView&) = delete;
+
+  // The window's events (web_view.h); set before the first navigation. ready(true) comes at
+  // once: the engine is usable as soon as the object exists.
+  void Connect(ViewEvents events);
 
   // The widget to place in a window. It may be reparented; this object deletes it unless its
   // new parent already has.
   QWebEngineView* view() const;
   QWebEnginePage* page() const;
 
-  std::function<void(const std::wstring& message)> onWebMessage;
-  // End of each main-frame load, whatever its outcome.
-  std::function<void(bool ok)> onLoadFinished;
-  // Asked before every main-frame navigation: links, scripts, redirects, history, folded new
-  // windows and the owner's own Navigate. Setting `cancel` keeps the current page. The start of
-  // the owner's NavigateToString is reported as "about:blank" (ComposedPageMark), as the Windows
-  // host reports it; any other data: address is reported as it is.
-  std::function<void(const std::wstring& uri, bool& cancel)> onNavigationStarting;
-  // Asked for every request of the page (frames and workers too) once it carries the
-  // identification header; false blocks it. Unset: everything passes. It may block for a
-  // network probe: the engine holds the request until it answers.
-  std::function<bool(const std::wstring& uri)> requestGate;
-  // Every request that passed the gate; the owner may set further headers on `request`.
-  std::function<void(const std::wstring& uri, QWebEngineUrlRequestInfo& request)> onWebResourceRequested;
-  // Which top documents may post messages: the document's address and whether it is the
-  // owner's composed page. Unset: every top document is heard.
-  std::function<bool(const std::wstring& source, bool composedPage)> acceptsMessagesFrom;
-  // The answer to a page's permission request, given the requesting origin.
-  std::function<PermissionAnswer(PagePermission permission, const std::wstring& origin)> answerPermission;
-  // A server certificate the engine does not trust by its own roots: the host and the chain
-  // it presented (DER, server certificate first); true lets the load go on. Unset: refused.
-  std::function<bool(const std::wstring& host, const std::vector<std::string>& derChain)> acceptCertificate;
+  // BrowserView. The engine's PDF viewer has no save or print control; its toolbar offers
+  // paging, zoom, fit, rotation and a menu with two-page view, annotations, presentation and
+  // document properties.
+  void ConfigureSettings() override;
+  void AddDocumentScript(const std::wstring& script) override;
+  void Navigate(const std::wstring& url) override;
+  void NavigateToString(const std::wstring& html) override;
+  void GoBack() override;
+  void Reload() override;
+  void PostWebMessageAsJson(const std::wstring& json) override;
+  void Print() override;
+  void Close() override;
 
-  // The view's fixed settings: no context menu, scripts on, the built-in PDF viewer on. (The
-  // engine's PDF viewer has no save or print control; its toolbar offers paging, zoom, fit,
-  // rotation and a menu with two-page view, annotations, presentation and document properties.)
-  void ConfigureSettings();
-  // Runs `script` in the main world of every document created from now on, top documents and
-  // frames alike (as WebView2's AddScriptToExecuteOnDocumentCreated does), before the
-  // document's own scripts, in the order added. False when the script is empty.
-  bool AddDocumentScript(const std::wstring& script);
-  void Navigate(const std::wstring& url);
-  // Shows `html` as a page; relative addresses resolve against `baseUrl` (none by default).
-  void NavigateToString(const std::wstring& html, const QUrl& baseUrl = QUrl());
-  void GoBack();
-  void Reload();
-  // Delivers a JSON value to the page's "message" listeners of window.chrome.webview
-  // (event.data is the parsed value). Invalid JSON is dropped.
-  void PostWebMessageAsJson(const std::wstring& json);
-  // Applies a preparation plan in order; Reveal calls `reveal` (when set).
-  void Apply(const std::vector<ViewStep>& steps, const std::function<void()>& reveal);
+  // Shows `html` as a page with relative addresses resolved against `baseUrl`.
+  void NavigateToString(const std::wstring& html, const QUrl& baseUrl);
+
   // Prints the current page to `printer`, which must stay alive until `done` is called with the
   // outcome (once, from the event loop). False, without a call of `done`, while another print
   // of this view is still running.
-  bool Print(QPrinter* printer, std::function<void(bool ok)> done);
-  // The view's print requests: one printer dialog at a time (printing_qt.h).
-  PrintRequests& printRequests() { return printRequests_; }
+  bool PrintTo(QPrinter* printer, std::function<void(bool ok)> done);
 
-  // Runs `script` in the top document's main world and waits for its value (nested event
-  // loop). `finished`, when given, tells whether the script returned before the timeout.
-  QVariant EvaluateAndWait(const QString& script, int timeoutMs = 5000, bool* finished = nullptr);
-  // Waits for the next load to finish (counted from the last Navigate, NavigateToString,
-  // GoBack or Reload); returns its success, or false on timeout.
-  bool WaitForLoad(int timeoutMs = 15000);
-  // Runs the event loop until `condition` holds or the time is up; returns the last answer.
-  static bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
+  // Frees `view` now, or, when one of its own events is still on the stack (a window closed from
+  // inside a page message, or inside the printer choice's loop), once that event has returned;
+  // meanwhile the view is closed and hidden.
+  static void DestroyWhenIdle(std::unique_ptr<QtWebView> view);
 
  private:
   class Page;
   class RequestInterceptor;
 
+  // Keeps the view alive (DestroyWhenIdle) while one of its events runs.
+  class EventScope {
+   public:
+    explicit EventScope(QtWebView& view) noexcept;
+    ~EventScope();
+    EventScope(const EventScope&) = delete;
+    EventScope& operator=(const EventScope&) = delete;
+
+   private:
+    QtWebView& view_;
+  };
+
   void MessageFromPage(const QString& text) noexcept;
   void LoadFinished(bool ok) noexcept;
   bool NavigationStarting(const QUrl& url) noexcept;  // false cancels
   void RequestStarting(QWebEngineUrlRequestInfo& request) noexcept;
-  void ExpectLoad();
+  void RunPrintRequest() noexcept;
 
+  QtViewPlatform platform_;
+  ViewEvents events_;
   std::unique_ptr<QWebEngineProfile> profile_;
   std::unique_ptr<RequestInterceptor> interceptor_;
   std::unique_ptr<QObject> messages_;  // the object the page's messaging script posts to
@@ -151,9 +141,9 @@ class QtWebView {
   std::unique_ptr<Page> page_;
   QPointer<QWebEngineView> view_;
   int scriptCount_ = 0;
-  int loadsFinished_ = 0;
-  int loadsExpectedAfter_ = 0;
-  bool lastLoadOk_ = false;
+  bool closed_ = false;
+  int eventDepth_ = 0;
+  bool destroyWhenIdle_ = false;
   ComposedPageMark composedPage_;
   PrintRequests printRequests_;
   std::function<void(bool ok)> printDone_;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "base/module_path.h"
-#include "base/unique_handle.h"
+#include "base/module_path_win.h"
+#include "base/unique_handle_win.h"
 #include "webview/runtime_version.h"
 
 namespace WebView {

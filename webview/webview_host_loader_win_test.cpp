@@ -3,7 +3,7 @@
 //   CORVEL_HOST_TEST_LOADER_BESIDE    the stand-in WebView2Loader.dll next to the executable
 //   CORVEL_HOST_TEST_BUILT_IN_LOADER  no WebView2Loader.dll: the built-in loader, with the
 //                                     stand-in runtime registered or beside the executable
-#include "webview/webview_host.h"
+#include "webview/webview_host_win.h"
 
 #include <gtest/gtest.h>
 
@@ -61,7 +61,8 @@ struct Outcome {
 
 FakeRuntimeCall LastRuntimeCall(const std::wstring& runtimeFolder) {
   FakeRuntimeCall call{};
-  HMODULE library = GetModuleHandleW((runtimeFolder + L"\\EBWebView\\x64\\EmbeddedBrowserWebView.dll").c_str());
+  HMODULE library =
+      GetModuleHandleW((runtimeFolder + L"\\EBWebView\\x64\\EmbeddedBrowserWebView.dll").c_str());
   auto last = library ? reinterpret_cast<PFN_FakeRuntimeLastCall>(
                             reinterpret_cast<void (*)()>(GetProcAddress(library, "FakeRuntimeLastCall")))
                       : nullptr;
@@ -133,10 +134,11 @@ TEST(WebViewHostWithBuiltInLoaderTest, TheInstalledAndTheFixedRuntimeAreStartedW
 
   const Start evergreen = StartHost(parent, root);
   EXPECT_EQ(evergreen.lastError, kFakeRuntimeEnvironmentFailure);
-  EXPECT_EQ(evergreen.statusMessage,
-            L"WebView2 initialization failed. First=0x8007000A at CreateEnvironmentCallback; last=0x8007000A at "
-            L"CreateEnvironmentCallback; runtime=Evergreen 131.0.2903.70; lastUserData=" +
-                root + L"_Evergreen_Env5");
+  EXPECT_EQ(
+      evergreen.statusMessage,
+      L"WebView2 initialization failed. First=0x8007000A at CreateEnvironmentCallback; last=0x8007000A at "
+      L"CreateEnvironmentCallback; runtime=Evergreen 131.0.2903.70; lastUserData=" +
+          root + L"_Evergreen_Env5");
   FakeRuntimeCall call = LastRuntimeCall(installed);
   EXPECT_EQ(call.calls, 1);
   EXPECT_EQ(call.runtimeType, 0);
@@ -148,10 +150,11 @@ TEST(WebViewHostWithBuiltInLoaderTest, TheInstalledAndTheFixedRuntimeAreStartedW
   CloseHandle(CreateFileW((fixed + L"\\msedgewebview2.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   const Start fixedStart = StartHost(parent, root);
-  EXPECT_EQ(fixedStart.statusMessage,
-            L"WebView2 initialization failed. First=0x8007000A at CreateEnvironmentCallback; last=0x8007000A at "
-            L"CreateEnvironmentCallback; runtime=Fixed 131.0.2903.70; lastUserData=" +
-                root + L"_Fixed_Env5");
+  EXPECT_EQ(
+      fixedStart.statusMessage,
+      L"WebView2 initialization failed. First=0x8007000A at CreateEnvironmentCallback; last=0x8007000A at "
+      L"CreateEnvironmentCallback; runtime=Fixed 131.0.2903.70; lastUserData=" +
+          root + L"_Fixed_Env5");
   call = LastRuntimeCall(fixed);
   EXPECT_EQ(call.calls, 1);
   EXPECT_EQ(call.runtimeType, 1);

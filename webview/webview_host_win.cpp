@@ -1,4 +1,4 @@
-#include "webview/webview_host.h"
+#include "webview/webview_host_win.h"
 
 #include <objbase.h>
 
@@ -7,12 +7,14 @@
 #include <utility>
 #include <vector>
 
-#include "base/com_callback.h"
-#include "base/module_path.h"
+#include "base/com_callback_win.h"
+#include "base/module_path_win.h"
 #include "base/stable_names.h"
+#include "base/window_messages.h"
 #include "config/config.h"
 #include "net/pinning.h"
 #include "webview/navigation_policy.h"
+#include "webview/print_requests.h"
 #include "webview/print_result.h"
 #include "webview/printing_win.h"
 #include "webview/webview2_loader.h"
@@ -138,10 +140,9 @@ HostPlatform DefaultHostPlatform() {
                                   ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
     return CreateEnvironment(browserFolder, userDataFolder, handler);
   };
-  platform.checkHostPins = PassWebHostGate;
-  platform.pinFailureNotice = [](const std::wstring& host) { ShowWebPinFailureNotice(host); };
+  platform.pinGate = DefaultPinGate();
   platform.printPage = [](HWND owner, ICoreWebView2Environment* env, ICoreWebView2* view) {
-    ::ShowSystemPrintDialog(owner, env, view);
+    PrintViewPage(owner, env, view);
   };
   return platform;
 }
@@ -152,8 +153,56 @@ WebViewHost::WebViewHost(HostPlatform platform)
     : browserExitEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)), platform_(std::move(platform)) {}
 
 WebViewHost::~WebViewHost() {
+  if (messageWindow_)
+    SetWindowLongPtrW(messageWindow_.get(), GWLP_USERDATA, 0);  // a request still queued finds no host
   Shutdown(kShutdownWaitMs);
   // The event, the remaining interface pointers and the callbacks go with the members.
+}
+
+namespace {
+
+void SetRequestHeader(ICoreWebView2WebResourceRequestedEventArgs* args,
+                      const std::wstring& name,
+                      const std::wstring& value) {
+  if (args == nullptr)
+    return;
+  ComPtr<ICoreWebView2WebResourceRequest> request;
+  ComPtr<ICoreWebView2HttpRequestHeaders> headers;
+  if (SUCCEEDED(args->get_Request(&request)) && request && SUCCEEDED(request->get_Headers(&headers)) &&
+      headers)
+    headers->SetHeader(name.c_str(), value.c_str());
+}
+
+}  // namespace
+
+void WebViewHost::Connect(ViewEvents events) {
+  const auto shared = std::make_shared<const ViewEvents>(std::move(events));
+  onNavigationStarting = nullptr;
+  if (shared->navigationStarting) {
+    onNavigationStarting = [shared](const std::wstring& uri, bool& cancel) {
+      if (!shared->navigationStarting(uri))
+        cancel = true;
+    };
+  }
+  onWebResourceRequested = nullptr;
+  if (shared->request) {
+    onWebResourceRequested = [shared](const std::wstring& uri,
+                                      ICoreWebView2WebResourceRequestedEventArgs* args) {
+      for (const auto& [name, value] : shared->request(uri))
+        SetRequestHeader(args, name, value);
+    };
+  }
+  onWebMessage = shared->pageMessage;
+  acceptsMessagesFrom = shared->hearsMessagesFrom;
+  answerPermission = shared->permission;
+  onInitialized = nullptr;
+  if (shared->ready)
+    onInitialized = [shared](bool success, HRESULT) { shared->ready(success); };
+  onNavigationCompleted = nullptr;
+  if (shared->loaded)
+    onNavigationCompleted = [shared](bool success, COREWEBVIEW2_WEB_ERROR_STATUS) {
+      shared->loaded(success);
+    };
 }
 
 WebViewHost::CallScope::CallScope(WebViewHost& host) noexcept : host_(host) {
@@ -191,6 +240,68 @@ bool WebViewHost::Initialize(HWND parent, const std::wstring& userDataRoot, int 
   }
 }
 
+WebViewHost::RuntimeChoice WebViewHost::ChooseRuntime() {
+  // A runtime shipped beside the executable wins over the installed one.
+  RuntimeChoice runtime;
+  if (std::optional<FixedRuntime> fixed =
+          FindFixedRuntimeBeside(base::ExecutableFolder(), platform_.getBrowserVersion)) {
+    runtime.browserFolder = std::move(fixed->folder);
+    runtime.version = std::move(fixed->version);
+    runtime.kind = L"Fixed";
+    return runtime;
+  }
+  std::wstring installedVersion;
+  if (SUCCEEDED(platform_.getBrowserVersion(nullptr, installedVersion)))
+    runtime.version = installedVersion;
+  return runtime;
+}
+
+bool WebViewHost::PrepareAttemptFolder(const std::wstring& folder,
+                                       const RuntimeChoice& runtime,
+                                       std::wstring& failedStage,
+                                       HRESULT& failure) {
+  const auto fail = [&](const wchar_t* stage, DWORD error) {
+    failedStage = stage;
+    failure = HResultFromSystemError(error);
+    return false;
+  };
+  if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+    return fail(kStageCreateUserDataFolder, GetLastError());
+  if (const DWORD error = TryWriteIn(folder); error != ERROR_SUCCESS)
+    return fail(kStageWriteTest, error);
+  // These stay set after Initialize: the browser processes started later read them too.
+  if (!SetEnvironmentVariableW(L"WEBVIEW2_USER_DATA_FOLDER", folder.c_str()))
+    return fail(kStageUserDataOverride, GetLastError());
+  if (!runtime.browserFolder.empty() &&
+      !SetEnvironmentVariableW(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", runtime.browserFolder.c_str()))
+    return fail(kStageBrowserOverride, GetLastError());
+  return true;
+}
+
+bool WebViewHost::PumpUntilDone(AttemptState& state) {
+  // The completion handlers run from this pump; it ends only when the attempt is done.
+  while (!state.done) {
+    MSG message;
+    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got == -1) {
+      state.result = HResultFromSystemError(GetLastError());
+      state.stage = kStagePump;
+      state.done = true;
+    } else if (got == 0) {
+      state.result = E_ABORT;
+      state.stage = kStageQuit;
+      state.done = true;
+      // The caller's own message loop must see the quit message too.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return false;
+    } else {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  return true;
+}
+
 bool WebViewHost::InitializeAttempts(HWND parent, const std::wstring& userDataRoot, int maximumAttempts) {
   closing = false;
   parentWindow = parent;
@@ -205,25 +316,9 @@ bool WebViewHost::InitializeAttempts(HWND parent, const std::wstring& userDataRo
   }
 
   ClearInheritedOverrides();
-
-  // A runtime shipped beside the executable wins over the installed one.
-  std::wstring runtimeKind = L"Evergreen";
-  std::wstring browserFolder;
-  std::wstring version;
-  if (std::optional<FixedRuntime> fixed =
-          FindFixedRuntimeBeside(base::ExecutableFolder(), platform_.getBrowserVersion)) {
-    browserFolder = std::move(fixed->folder);
-    version = std::move(fixed->version);
-    runtimeKind = L"Fixed";
-  }
-  if (browserFolder.empty()) {
-    std::wstring installedVersion;
-    if (SUCCEEDED(platform_.getBrowserVersion(nullptr, installedVersion)))
-      version = installedVersion;
-  }
-
+  const RuntimeChoice runtime = ChooseRuntime();
   const std::wstring baseFolder =
-      userDataRoot + (browserFolder.empty() ? L"_Evergreen_Env5" : L"_Fixed_Env5");
+      userDataRoot + (runtime.browserFolder.empty() ? L"_Evergreen_Env5" : L"_Fixed_Env5");
   const int attempts = maximumAttempts > 1 ? maximumAttempts : 1;
   const std::wstring recoveryTag =
       std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount64());
@@ -232,26 +327,10 @@ bool WebViewHost::InitializeAttempts(HWND parent, const std::wstring& userDataRo
   for (int i = 0; i < attempts; ++i) {
     const std::wstring folder =
         i == 0 ? baseFolder : baseFolder + L"_Recovery_" + recoveryTag + L"_" + std::to_wstring(i);
-
-    if (!CreateDirectoryW(folder.c_str(), nullptr)) {
-      const DWORD error = GetLastError();
-      if (error != ERROR_ALREADY_EXISTS) {
-        failures.Record(kStageCreateUserDataFolder, HResultFromSystemError(error), folder);
-        continue;
-      }
-    }
-    if (const DWORD error = TryWriteIn(folder); error != ERROR_SUCCESS) {
-      failures.Record(kStageWriteTest, HResultFromSystemError(error), folder);
-      continue;
-    }
-    // These stay set after Initialize: the browser processes started later read them too.
-    if (!SetEnvironmentVariableW(L"WEBVIEW2_USER_DATA_FOLDER", folder.c_str())) {
-      failures.Record(kStageUserDataOverride, HResultFromSystemError(GetLastError()), folder);
-      continue;
-    }
-    if (!browserFolder.empty() &&
-        !SetEnvironmentVariableW(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", browserFolder.c_str())) {
-      failures.Record(kStageBrowserOverride, HResultFromSystemError(GetLastError()), folder);
+    std::wstring failedStage;
+    HRESULT failure = S_OK;
+    if (!PrepareAttemptFolder(folder, runtime, failedStage, failure)) {
+      failures.Record(failedStage, failure, folder);
       continue;
     }
 
@@ -262,37 +341,19 @@ bool WebViewHost::InitializeAttempts(HWND parent, const std::wstring& userDataRo
         [this, state](HRESULT result, ICoreWebView2Environment* created) noexcept {
           return OnEnvironmentCreated(state, result, created);
         });
-    const HRESULT call = platform_.createEnvironment(browserFolder.empty() ? nullptr : browserFolder.c_str(),
-                                                     folder.c_str(), handler.Get());
+    const HRESULT call =
+        platform_.createEnvironment(runtime.browserFolder.empty() ? nullptr : runtime.browserFolder.c_str(),
+                                    folder.c_str(), handler.Get());
     handler.Reset();
     bool quit = false;
     if (FAILED(call)) {
       failures.Record(kStageEnvironmentCall, call, folder);
     } else {
-      // The completion handlers run from this pump; it ends only when the attempt is done.
-      while (!state->done) {
-        MSG message;
-        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-        if (got == -1) {
-          state->result = HResultFromSystemError(GetLastError());
-          state->stage = kStagePump;
-          state->done = true;
-        } else if (got == 0) {
-          state->result = E_ABORT;
-          state->stage = kStageQuit;
-          state->done = true;
-          quit = true;
-          // The caller's own message loop must see the quit message too.
-          PostQuitMessage(static_cast<int>(message.wParam));
-        } else {
-          TranslateMessage(&message);
-          DispatchMessageW(&message);
-        }
-      }
+      quit = !PumpUntilDone(*state);
       if (SUCCEEDED(state->result) && webView) {
         lastError = S_OK;
-        statusMessage =
-            L"WebView2 initialized with " + RuntimeText(runtimeKind, version) + L"; userData=" + folder;
+        statusMessage = L"WebView2 initialized with " + RuntimeText(runtime.kind, runtime.version) +
+                        L"; userData=" + folder;
         NotifyInitialized(true, S_OK);
         return true;
       }
@@ -313,7 +374,7 @@ bool WebViewHost::InitializeAttempts(HWND parent, const std::wstring& userDataRo
   statusMessage = L"WebView2 initialization failed. First=" + FormatHResult(lastError) + L" at " +
                   StageOrUnknown(failures.firstStage) + L"; last=" + FormatHResult(failures.lastResult) +
                   L" at " + StageOrUnknown(failures.lastStage) + L"; runtime=" +
-                  RuntimeText(runtimeKind, version) + L"; lastUserData=" + failures.lastFolder;
+                  RuntimeText(runtime.kind, runtime.version) + L"; lastUserData=" + failures.lastFolder;
   NotifyInitialized(false, lastError);
   return false;
 }
@@ -553,35 +614,45 @@ void WebViewHost::Reload() {
     webView->Reload();
 }
 
+void WebViewHost::PostWebMessageAsJson(const std::wstring& json) {
+  if (webView)
+    webView->PostWebMessageAsJson(json.c_str());
+}
+
+void WebViewHost::Print() {
+  ShowSystemPrintDialog();
+}
+
+void WebViewHost::Close() {
+  Shutdown(kShutdownWaitMs);
+}
+
 void WebViewHost::ShowSystemPrintDialog() {
   if (!webView || !platform_.printPage)
     return;
-  if (!printRequests_.Accept()) {
-    PostPrintCancelled();
-    return;
-  }
   // The dialog runs a nested message loop, which the runtime does not support inside one of
-  // its event handlers: it runs from the window's own message loop instead.
-  if (!PostMessageW(parentWindow, WM_APP_PRINT_REQUEST, 0, 0)) {
-    printRequests_.End();
-    PostPrintCancelled();
-  }
+  // its event handlers: it runs from the host's own message window instead.
+  printRequests_.Request(
+      [this] {
+        // Without its window there is nothing to own the dialog.
+        if (!IsWindow(parentWindow))
+          return false;
+        const HWND window = MessageWindow();
+        return window != nullptr && PostMessageW(window, WM_APP_RUN_PRINT_REQUEST, 0, 0) != FALSE;
+      },
+      [this] { PostPrintCancelled(); });
 }
 
-void WebViewHost::RunPrintRequest() {
-  if (!printRequests_.Begin())
-    return;
+void WebViewHost::RunPrintRequest() noexcept {
   CallScope scope(*this);  // the dialog runs a modal loop in which the window may go away
-  struct Closed {
-    PrintRequests& requests;
-    ~Closed() { requests.End(); }
-  } closed{printRequests_};
-  if (!webView || !platform_.printPage)
-    return;  // shut down since the request came: there is no page to answer
-  const ComPtr<ICoreWebView2Environment> keptEnvironment = environment;
-  const ComPtr<ICoreWebView2> keptView = webView;
   try {
-    platform_.printPage(parentWindow, keptEnvironment.Get(), keptView.Get());
+    printRequests_.RunScheduled([this] {
+      if (!webView || !platform_.printPage)
+        return;  // shut down since the request came: there is no page to answer
+      const ComPtr<ICoreWebView2Environment> keptEnvironment = environment;
+      const ComPtr<ICoreWebView2> keptView = webView;
+      platform_.printPage(parentWindow, keptEnvironment.Get(), keptView.Get());
+    });
   } catch (...) {
   }
 }
@@ -589,9 +660,38 @@ void WebViewHost::RunPrintRequest() {
 void WebViewHost::PostPrintCancelled() noexcept {
   try {
     if (webView)
-      webView->PostWebMessageAsJson(PrintResultMessage(PrintOutcome::Cancelled).c_str());
+      webView->PostWebMessageAsJson(PrintResultMessage(PrintOutcome::kCancelled).c_str());
   } catch (...) {
   }
+}
+
+HWND WebViewHost::MessageWindow() {
+  if (messageWindow_)
+    return messageWindow_.get();
+  static const wchar_t kClassName[] = L"CorvelWebViewHostMessages";
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = &WebViewHost::MessageWindowProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = kClassName;
+  RegisterClassExW(&windowClass);  // a second registration fails harmlessly
+  messageWindow_.reset(CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                       GetModuleHandleW(nullptr), nullptr));
+  if (messageWindow_)
+    SetWindowLongPtrW(messageWindow_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  return messageWindow_.get();
+}
+
+LRESULT CALLBACK WebViewHost::MessageWindowProc(HWND window,
+                                                UINT message,
+                                                WPARAM wparam,
+                                                LPARAM lparam) noexcept {
+  if (message == WM_APP_RUN_PRINT_REQUEST) {
+    if (auto* host = reinterpret_cast<WebViewHost*>(GetWindowLongPtrW(window, GWLP_USERDATA)))
+      host->RunPrintRequest();
+    return 0;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
 }
 
 void WebViewHost::Resize(int width, int height) {

@@ -1,7 +1,8 @@
 // WebViewHost against fake WebView2 objects under Wine: initialisation outcomes and summaries,
 // attempts and folders, environment variables and runtime choice, the quit message, shutdown,
 // the thin calls and the event handlers with the pin gate.
-#include "webview/webview_host.h"
+#include "webview/webview_host_win.h"
+#include "base/window_messages.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,7 @@
 
 #include "config/config.h"
 #include "text/text.h"
-#include "webview/webview_host_test_fakes_win.h"
+#include "webview/test/fake_webview2_win.h"
 
 namespace {
 
@@ -971,12 +972,11 @@ TEST(WebViewHostEventsTest, PermissionsMessagesNewWindowsAndDownloadsFollowTheOw
   EXPECT_EQ(r.runtime.unexpectedCalls(), 0);
 }
 
-// Removes the print requests posted to `window`; how many there were.
-int TakePrintRequests(HWND window) {
+// Removes the print requests the host posted (to its own message window); how many there were.
+int TakePrintRequests(HWND) {
   int count = 0;
   MSG message;
-  while (
-      PeekMessageW(&message, window, WebView::WM_APP_PRINT_REQUEST, WebView::WM_APP_PRINT_REQUEST, PM_REMOVE))
+  while (PeekMessageW(&message, nullptr, WM_APP_RUN_PRINT_REQUEST, WM_APP_RUN_PRINT_REQUEST, PM_REMOVE))
     ++count;
   return count;
 }
@@ -1055,13 +1055,13 @@ struct PinGate {
     noticeThread = 0;
     notices = 0;
     noticeShown = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    platform.checkHostPins = [](const std::wstring& host, std::uint16_t port) {
+    platform.pinGate.check = [](const std::wstring& host, std::uint16_t port) {
       checked.push_back(host + L":" + std::to_wstring(port));
       if (host.rfind(L"blocked", 0) != 0)
         return WebGateAnswer::kAllow;
       return refused.insert(host).second ? WebGateAnswer::kRefuseAndWarn : WebGateAnswer::kRefuse;
     };
-    platform.pinFailureNotice = [](const std::wstring& host) {
+    platform.pinGate.warn = [](const std::wstring& host) {
       noticeHost = host;
       noticeThread = GetCurrentThreadId();
       ++notices;
@@ -1160,7 +1160,7 @@ TEST(WebViewHostEventsTest, RequestsWithoutHeadersOrAddressArePassedThroughUntou
 TEST(WebViewHostEventsTest, TheRealPinCheckLetsUnpinnedHostsThrough) {
   // With no pins installed the process-wide gate answers without any network traffic.
   ReadyHost r([](FakeRuntime&, WebView::HostPlatform& platform) {
-    platform.checkHostPins = WebView::DefaultHostPlatform().checkHostPins;
+    platform.pinGate = WebView::DefaultHostPlatform().pinGate;
   });
   int ownerCalls = 0;
   r.host->onWebResourceRequested =

@@ -6,7 +6,7 @@
 
 #include "app/startup.h"
 #include "app/url_scheme.h"
-#include "base/unique_handle.h"
+#include "base/unique_handle_win.h"
 #include "text/text.h"
 
 namespace {

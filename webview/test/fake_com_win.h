@@ -1,7 +1,7 @@
 // Fake COM objects for tests of code that calls WebView2 interfaces: a vtable built at run time,
 // so a fake implements only the methods the code under test may call.
-#ifndef CORVEL_WEBVIEW_FAKE_COM_TEST_WIN_H_
-#define CORVEL_WEBVIEW_FAKE_COM_TEST_WIN_H_
+#ifndef CORVEL_WEBVIEW_TEST_FAKE_COM_WIN_H_
+#define CORVEL_WEBVIEW_TEST_FAKE_COM_WIN_H_
 
 #include <windows.h>
 
@@ -90,4 +90,4 @@ class FakeCom {
 
 }  // namespace fake_com
 
-#endif  // CORVEL_WEBVIEW_FAKE_COM_TEST_WIN_H_
+#endif  // CORVEL_WEBVIEW_TEST_FAKE_COM_WIN_H_

@@ -1,12 +1,12 @@
 // Owners for CNG and CryptoAPI handles.
-#ifndef CORVEL_BASE_CRYPTO_HANDLES_H_
-#define CORVEL_BASE_CRYPTO_HANDLES_H_
+#ifndef CORVEL_BASE_CRYPTO_HANDLES_WIN_H_
+#define CORVEL_BASE_CRYPTO_HANDLES_WIN_H_
 
-#include <windows.h>
 #include <bcrypt.h>
 #include <wincrypt.h>
+#include <windows.h>
 
-#include "base/unique_handle.h"
+#include "base/unique_handle_win.h"
 
 namespace base {
 
@@ -55,4 +55,4 @@ using UniqueCertStore = UniqueHandle<CertStoreTraits>;
 
 }  // namespace base
 
-#endif  // CORVEL_BASE_CRYPTO_HANDLES_H_
+#endif  // CORVEL_BASE_CRYPTO_HANDLES_WIN_H_

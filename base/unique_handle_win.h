@@ -1,8 +1,8 @@
 // Owners for Win32 handles: one alias per handle kind, built on a traits template. The traits
 // say what the invalid value is and how the handle is closed; reset() keeps GetLastError(), so
 // cleanup on an error path never hides the error being reported.
-#ifndef CORVEL_BASE_UNIQUE_HANDLE_H_
-#define CORVEL_BASE_UNIQUE_HANDLE_H_
+#ifndef CORVEL_BASE_UNIQUE_HANDLE_WIN_H_
+#define CORVEL_BASE_UNIQUE_HANDLE_WIN_H_
 
 #include <windows.h>
 
@@ -109,6 +109,12 @@ struct LocalMemoryTraits {  // LocalAlloc, and what the system hands out that wa
   static void Close(Handle h) noexcept { LocalFree(h); }
 };
 
+struct WindowTraits {  // a window this code made and destroys
+  using Handle = HWND;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { DestroyWindow(h); }
+};
+
 struct CoTaskMemStringTraits {  // a string a COM or WebView2 call allocated for the caller
   using Handle = LPWSTR;
   static Handle Invalid() noexcept { return nullptr; }
@@ -125,7 +131,8 @@ using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
 using UniqueScreenDc = UniqueHandle<ScreenDcTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 using UniqueCoTaskMemString = UniqueHandle<CoTaskMemStringTraits>;
+using UniqueWindow = UniqueHandle<WindowTraits>;
 
 }  // namespace base
 
-#endif  // CORVEL_BASE_UNIQUE_HANDLE_H_
+#endif  // CORVEL_BASE_UNIQUE_HANDLE_WIN_H_

@@ -1,4 +1,4 @@
-#include "app/runtime_bootstrap.h"
+#include "app/runtime_bootstrap_win.h"
 
 #include <objbase.h>
 
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "base/unique_handle.h"
+#include "base/unique_handle_win.h"
 #include "config/config.h"
 #include "tests/fake_webview2_runtime/runtime_registration_win.h"
 
@@ -404,7 +404,8 @@ TEST(RuntimeBootstrapRealTest, TheBuiltInLoaderDecidesBetweenTheOfferAndSilence)
   messages.clear();
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
-  const std::wstring runtimes = std::wstring(temp) + L"corvel-bootstrap-" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring runtimes =
+      std::wstring(temp) + L"corvel-bootstrap-" + std::to_wstring(GetCurrentProcessId());
   const std::wstring folder = runtimes + L"\\Application\\131.0.2903.70";
   ASSERT_TRUE(fake_webview2::PlaceRuntimeLibrary(folder));
   {

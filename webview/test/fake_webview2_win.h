@@ -5,8 +5,8 @@
 // events and completions serially from the message loop: a callback that is still running (for
 // example inside a nested message loop) gets nothing new until it returns. Test-only; used by
 // the webview and app tests.
-#ifndef CORVEL_WEBVIEW_WEBVIEW_HOST_TEST_FAKES_WIN_H_
-#define CORVEL_WEBVIEW_WEBVIEW_HOST_TEST_FAKES_WIN_H_
+#ifndef CORVEL_WEBVIEW_TEST_FAKE_WEBVIEW2_WIN_H_
+#define CORVEL_WEBVIEW_TEST_FAKE_WEBVIEW2_WIN_H_
 
 #include <windows.h>
 
@@ -26,9 +26,9 @@
 #include <vector>
 
 #include "text/text.h"
-#include "webview/fake_com_test_win.h"
+#include "webview/test/fake_com_win.h"
 #include "webview/webview2.h"
-#include "webview/webview_host.h"
+#include "webview/webview_host_win.h"
 
 namespace host_test {
 
@@ -504,8 +504,8 @@ struct FakeRuntime {
       });
       return S_OK;
     };
-    platform.checkHostPins = [](const std::wstring&, std::uint16_t) { return WebGateAnswer::kAllow; };
-    platform.pinFailureNotice = [](const std::wstring&) {};
+    platform.pinGate.check = [](const std::wstring&, std::uint16_t) { return WebGateAnswer::kAllow; };
+    platform.pinGate.warn = [](const std::wstring&) {};
     platform.printPage = [this](HWND, ICoreWebView2Environment*, ICoreWebView2*) {
       calls.push_back("print");
     };
@@ -848,4 +848,4 @@ struct FakeRuntime {
 
 }  // namespace host_test
 
-#endif  // CORVEL_WEBVIEW_WEBVIEW_HOST_TEST_FAKES_WIN_H_
+#endif  // CORVEL_WEBVIEW_TEST_FAKE_WEBVIEW2_WIN_H_

@@ -1,6 +1,7 @@
 // WebView::WebViewHost: one embedded Microsoft Edge WebView2 browser inside a parent window (its
 // environment, controller and view), the handlers it registers on the view, and the thin calls
-// through which the owning window drives it.
+// through which the owning window drives it: the Windows adapter of the portable web-view
+// contract (web_view.h). Connect() wires a window's ViewEvents to the host's five callbacks.
 //
 // Threads: everything runs on the thread that created the parent window, a single-threaded COM
 // apartment. Initialize() is synchronous for its caller but runs a nested message pump, so window
@@ -12,8 +13,8 @@
 //
 // Failures never leave as exceptions: Initialize() reports them as lastError, statusMessage and
 // onInitialized(false, lastError); the other calls simply do nothing when the view is missing.
-#ifndef CORVEL_WEBVIEW_WEBVIEW_HOST_H_
-#define CORVEL_WEBVIEW_WEBVIEW_HOST_H_
+#ifndef CORVEL_WEBVIEW_WEBVIEW_HOST_WIN_H_
+#define CORVEL_WEBVIEW_WEBVIEW_HOST_WIN_H_
 
 #include <windows.h>
 
@@ -24,18 +25,16 @@
 #include <memory>
 #include <string>
 
-#include "base/unique_handle.h"
+#include "base/unique_handle_win.h"
 #include "net/pinning.h"
 #include "webview/composed_page.h"
 #include "webview/navigation_policy.h"
+#include "webview/pin_gate.h"
 #include "webview/print_requests.h"
+#include "webview/web_view.h"
 #include "webview/webview2.h"
 
 namespace WebView {
-
-// Posted by a host's ShowSystemPrintDialog to its parent window; the window procedure answers it
-// with the host's RunPrintRequest(), from the ordinary message loop.
-constexpr UINT WM_APP_PRINT_REQUEST = WM_APP + 102;
 
 // What the host needs from outside: the WebView2 loader, the certificate-pin gate and the
 // printer dialog. DefaultHostPlatform() gives the real ones; tests replace single members.
@@ -49,24 +48,21 @@ struct HostPlatform {
                         const wchar_t* userDataFolder,
                         ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler)>
       createEnvironment;
-  // Whether the browser may load from this HTTPS host and port (blocks the UI thread for the
-  // probe). On kRefuseAndWarn the host starts pinFailureNotice for it.
-  std::function<WebGateAnswer(const std::wstring& host, std::uint16_t port)> checkHostPins;
-  // The warning for a refused host, once per host; the host runs it on a detached thread of its
-  // own.
-  std::function<void(const std::wstring& host)> pinFailureNotice;
-  // The printer dialog and silent print of the view's page (reports to the page itself). Runs
-  // a modal loop; called from RunPrintRequest, never from inside a WebView2 event handler.
+  // The certificate-pin gate before every request of the page (pin_gate.h).
+  PinGate pinGate;
+  // One print request of the view's page: the printer dialog over `owner` and the silent print
+  // (PrintViewPage), which report to the page themselves. Runs a modal loop; called from the
+  // host's own message window, never from inside a WebView2 event handler.
   std::function<void(HWND owner, ICoreWebView2Environment* environment, ICoreWebView2* view)> printPage;
 };
 
 HostPlatform DefaultHostPlatform();
 
-class WebViewHost {
+class WebViewHost final : public BrowserView {
  public:
   WebViewHost();
   explicit WebViewHost(HostPlatform platform);
-  ~WebViewHost();
+  ~WebViewHost() override;
   WebViewHost(const WebViewHost&) = delete;
   WebViewHost& operator=(const WebViewHost&) = delete;
 
@@ -88,6 +84,11 @@ class WebViewHost {
   std::function<bool(const std::wstring& source, bool composedPage)> acceptsMessagesFrom;
   std::function<PermissionAnswer(PagePermission permission, const std::wstring& origin)> answerPermission;
 
+  // Sets the callbacks above from a window's events (web_view.h): navigationStarting cancels
+  // through onNavigationStarting, request sets its headers through onWebResourceRequested,
+  // ready and loaded come through onInitialized and onNavigationCompleted.
+  void Connect(ViewEvents events);
+
   HWND parentWindow = nullptr;
   Microsoft::WRL::ComPtr<ICoreWebView2Environment> environment;
   Microsoft::WRL::ComPtr<ICoreWebView2Controller> controller;
@@ -108,26 +109,32 @@ class WebViewHost {
   // the first call after a view was made does anything.
   void Shutdown(unsigned timeoutMs);
 
-  // View calls; nothing happens without a view.
-  void Navigate(const std::wstring& url);
+  // View calls (BrowserView); nothing happens without a view.
+  void Navigate(const std::wstring& url) override;
   // Shows the host's own page. Its navigation start reaches onNavigationStarting as
   // "about:blank" whichever address the runtime reports for it (ComposedPageMark).
-  void NavigateToString(const std::wstring& html);
-  void AddDocumentScript(const std::wstring& script);
+  void NavigateToString(const std::wstring& html) override;
+  void AddDocumentScript(const std::wstring& script) override;
   // Fixed settings: no developer tools, context menus, status bar, zoom control or browser
   // accelerator keys, and a PDF viewer without Save, Save as and Print (the page's own print
   // button is the way to print, and the watermark is only a layer of the page).
-  void ConfigureSettings();
-  void GoBack();
-  void Reload();
+  void ConfigureSettings() override;
+  void GoBack() override;
+  void Reload() override;
+  void PostWebMessageAsJson(const std::wstring& json) override;
+  // ShowSystemPrintDialog().
+  void Print() override;
+  // Shutdown with the owner's wait (5000 ms).
+  void Close() override;
   // A print request of the page, made from a page-message callback (inside the runtime's event
   // handler). Returns at once: answered "cancelled" while another request waits or its dialog
-  // is open (PrintRequests), otherwise WM_APP_PRINT_REQUEST is posted to the parent window.
+  // is open (PrintRequests), otherwise WM_APP_RUN_PRINT_REQUEST is posted to the host's own
+  // message window, whose procedure runs the printer dialog and the print
+  // (HostPlatform::printPage) from the ordinary message loop.
   void ShowSystemPrintDialog();
-  // The posted request, called by the parent's window procedure: the printer dialog and the
-  // print (HostPlatform::printPage), which post the outcome to the page. Nothing happens when no
-  // request is waiting.
-  void RunPrintRequest();
+  // The posted request, as the host's message window runs it: the printer dialog and the print,
+  // which post the outcome to the page. Nothing happens when no request is waiting.
+  void RunPrintRequest() noexcept;
 
   // Layout calls of the owning window; nothing happens without a controller.
   void Resize(int width, int height);
@@ -164,11 +171,46 @@ class WebViewHost {
   HRESULT OnControllerCreated(const std::shared_ptr<AttemptState>& state,
                               HRESULT result,
                               ICoreWebView2Controller* createdController);
+  // The runtime choice of Initialize: a fixed-version runtime beside the executable, else the
+  // installed one.
+  struct RuntimeChoice {
+    std::wstring kind = L"Evergreen";
+    std::wstring browserFolder;  // empty: the installed runtime
+    std::wstring version;
+  };
+  RuntimeChoice ChooseRuntime();
+  // Makes an attempt's folder usable (created, written to, named in the environment); the
+  // failing stage and its result otherwise.
+  bool PrepareAttemptFolder(const std::wstring& folder,
+                            const RuntimeChoice& runtime,
+                            std::wstring& failedStage,
+                            HRESULT& failure);
+  // Pumps the thread's messages until the attempt is done; false when a quit message ended it.
+  bool PumpUntilDone(AttemptState& state);
+
   void SetupEventHandlers();
+  // One member per view event, registered by SetupEventHandlers.
+  template <typename Handler, typename Args>
+  void AddHandler(HRESULT (STDMETHODCALLTYPE ICoreWebView2::*add)(Handler*, EventRegistrationToken*),
+                  HRESULT (WebViewHost::*member)(Args*));
+  HRESULT OnNavigationStarting(ICoreWebView2NavigationStartingEventArgs* args);
+  HRESULT OnWebMessageReceived(ICoreWebView2WebMessageReceivedEventArgs* args);
+  HRESULT OnNavigationCompleted(ICoreWebView2NavigationCompletedEventArgs* args);
+  HRESULT OnPermissionRequested(ICoreWebView2PermissionRequestedEventArgs* args);
+  HRESULT OnNewWindowRequested(ICoreWebView2NewWindowRequestedEventArgs* args);
+  HRESULT OnWebResourceRequested(ICoreWebView2WebResourceRequestedEventArgs* args);
+  void AddDownloadRefusal();
+  void AddResourceFilter();
+
   void RegisterBrowserProcessExitHandler();
   void PostPrintCancelled() noexcept;
+  // The host's own message-only window, made on first use, for work deferred out of the
+  // runtime's event handlers (the print request).
+  HWND MessageWindow();
+  static LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
 
   HostPlatform platform_;
+  base::UniqueWindow messageWindow_;
   PrintRequests printRequests_;
   ComposedPageMark composedPage_;
   int callDepth_ = 0;
@@ -177,4 +219,4 @@ class WebViewHost {
 
 }  // namespace WebView
 
-#endif  // CORVEL_WEBVIEW_WEBVIEW_HOST_H_
+#endif  // CORVEL_WEBVIEW_WEBVIEW_HOST_WIN_H_

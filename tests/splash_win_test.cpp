@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "app/splash.h"
-#include "base/unique_handle.h"
+#include "app/splash_win.h"
+#include "base/unique_handle_win.h"
 
 namespace {
 
@@ -20,7 +20,8 @@ HWND FindOwnSplash() {
        window = FindWindowExW(nullptr, window, kClassName, nullptr)) {
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId()) found = window;
+    if (process == GetCurrentProcessId())
+      found = window;
   }
   return found;
 }

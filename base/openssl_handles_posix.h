@@ -1,6 +1,6 @@
 // Owners for the OpenSSL objects of the Linux build.
-#ifndef CORVEL_BASE_OPENSSL_HANDLES_H_
-#define CORVEL_BASE_OPENSSL_HANDLES_H_
+#ifndef CORVEL_BASE_OPENSSL_HANDLES_POSIX_H_
+#define CORVEL_BASE_OPENSSL_HANDLES_POSIX_H_
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>
@@ -57,4 +57,4 @@ inline const EVP_CIPHER* AesCbcForKey(std::size_t keySize) {
 
 }  // namespace base
 
-#endif  // CORVEL_BASE_OPENSSL_HANDLES_H_
+#endif  // CORVEL_BASE_OPENSSL_HANDLES_POSIX_H_

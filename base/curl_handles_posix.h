@@ -1,6 +1,6 @@
 // Owners for the libcurl objects of the Linux build.
-#ifndef CORVEL_BASE_CURL_HANDLES_H_
-#define CORVEL_BASE_CURL_HANDLES_H_
+#ifndef CORVEL_BASE_CURL_HANDLES_POSIX_H_
+#define CORVEL_BASE_CURL_HANDLES_POSIX_H_
 
 #include <curl/curl.h>
 
@@ -26,4 +26,4 @@ using UniqueCurlShare = std::unique_ptr<CURLSH, CurlShareDeleter>;
 
 }  // namespace base
 
-#endif  // CORVEL_BASE_CURL_HANDLES_H_
+#endif  // CORVEL_BASE_CURL_HANDLES_POSIX_H_

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/unique_handle.h"
+#include "base/unique_handle_win.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 // dropped on any thread, and the function object is destroyed with the last reference. Invoke
 // passes its arguments on to the function object and returns its HRESULT (S_OK when it returns
 // nothing). No exception leaves Invoke: one thrown by the function object becomes E_FAIL.
-#ifndef CORVEL_BASE_COM_CALLBACK_H_
-#define CORVEL_BASE_COM_CALLBACK_H_
+#ifndef CORVEL_BASE_COM_CALLBACK_WIN_H_
+#define CORVEL_BASE_COM_CALLBACK_WIN_H_
 
 #include <windows.h>
 
@@ -112,4 +112,4 @@ Microsoft::WRL::ComPtr<Interface> ComCallback(Fn&& fn) {
 
 }  // namespace base
 
-#endif  // CORVEL_BASE_COM_CALLBACK_H_
+#endif  // CORVEL_BASE_COM_CALLBACK_WIN_H_

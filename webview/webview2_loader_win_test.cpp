@@ -15,7 +15,7 @@
 #include <tuple>
 #include <vector>
 
-#include "base/com_callback.h"
+#include "base/com_callback_win.h"
 #include "tests/fake_webview2_loader/fake_webview2_loader.h"
 #include "tests/fake_webview2_runtime/fake_webview2_runtime.h"
 #include "tests/fake_webview2_runtime/runtime_registration_win.h"
@@ -206,7 +206,8 @@ constexpr HRESULT kNoRuntime = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
 FakeRuntimeCall LastRuntimeCall(const std::wstring& runtimeFolder) {
   FakeRuntimeCall call{};
-  HMODULE library = GetModuleHandleW((runtimeFolder + L"\\EBWebView\\x64\\EmbeddedBrowserWebView.dll").c_str());
+  HMODULE library =
+      GetModuleHandleW((runtimeFolder + L"\\EBWebView\\x64\\EmbeddedBrowserWebView.dll").c_str());
   auto last = library ? reinterpret_cast<PFN_FakeRuntimeLastCall>(
                             reinterpret_cast<void (*)()>(GetProcAddress(library, "FakeRuntimeLastCall")))
                       : nullptr;
@@ -232,8 +233,8 @@ void Write64BitViewRecords(const std::wstring& folder, const std::wstring& versi
        {std::tuple{fake_webview2::kClientKey, L"pv", version},
         std::tuple{fake_webview2::kClientStateKey, L"EBWebView", folder}}) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
-                              &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
+                              nullptr, &key, nullptr),
               ERROR_SUCCESS);
     RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
@@ -284,20 +285,23 @@ TEST(WebView2LoaderBuiltIn, FindsTheInstalledRuntimeThroughTheUpdatersRecords) {
        L"131.0.2903.70"},
       {"trailing separator", {{HKEY_LOCAL_MACHINE, current + L"\\", L"131.0.2903.70"}}, L"131.0.2903.70"},
       {"the folder names the running version during an update",
-       {{HKEY_LOCAL_MACHINE, current, L"134.0.3124.51"}}, L"131.0.2903.70"},
+       {{HKEY_LOCAL_MACHINE, current, L"134.0.3124.51"}},
+       L"131.0.2903.70"},
       {"empty pv", {{HKEY_LOCAL_MACHINE, current, L""}}, L"(none)"},
       {"pv 0.0.0.0 (uninstalled)", {{HKEY_LOCAL_MACHINE, current, L"0.0.0.0"}}, L"(none)"},
       {"too old", {{HKEY_LOCAL_MACHINE, old, L"85.0.564.40"}}, L"(none)"},
       {"library missing", {{HKEY_LOCAL_MACHINE, withoutLibrary, L"133.0.3065.39"}}, L"(none)"},
       {"a broken machine-wide runtime leaves the user's",
-       {{HKEY_LOCAL_MACHINE, withoutLibrary, L"133.0.3065.39"}, {HKEY_CURRENT_USER, userCopy, L"132.0.2957.11"}},
+       {{HKEY_LOCAL_MACHINE, withoutLibrary, L"133.0.3065.39"},
+        {HKEY_CURRENT_USER, userCopy, L"132.0.2957.11"}},
        L"132.0.2957.11"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<std::unique_ptr<fake_webview2::ScopedRuntimeRegistration>> scoped;
+    std::vector<std::unique_ptr<fake_webview2::ScopedRuntimeRegistration> > scoped;
     for (const Registration& r : c.registrations) {
-      scoped.push_back(std::make_unique<fake_webview2::ScopedRuntimeRegistration>(r.root, r.folder, r.installedVersion));
+      scoped.push_back(
+          std::make_unique<fake_webview2::ScopedRuntimeRegistration>(r.root, r.folder, r.installedVersion));
       ASSERT_TRUE(scoped.back()->ok());
     }
     EXPECT_EQ(InstalledVersion(), c.expected);

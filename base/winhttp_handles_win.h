@@ -1,11 +1,11 @@
 // Owner for WinHTTP handles (session, connection, request).
-#ifndef CORVEL_BASE_WINHTTP_HANDLES_H_
-#define CORVEL_BASE_WINHTTP_HANDLES_H_
+#ifndef CORVEL_BASE_WINHTTP_HANDLES_WIN_H_
+#define CORVEL_BASE_WINHTTP_HANDLES_WIN_H_
 
 #include <windows.h>
 #include <winhttp.h>
 
-#include "base/unique_handle.h"
+#include "base/unique_handle_win.h"
 
 namespace base {
 
@@ -19,4 +19,4 @@ using UniqueHInternet = UniqueHandle<HInternetTraits>;
 
 }  // namespace base
 
-#endif  // CORVEL_BASE_WINHTTP_HANDLES_H_
+#endif  // CORVEL_BASE_WINHTTP_HANDLES_WIN_H_

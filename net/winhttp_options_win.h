@@ -1,6 +1,6 @@
 // Request options shared by every WinHTTP request of the player.
-#ifndef CORVEL_NET_WINHTTP_OPTIONS_H_
-#define CORVEL_NET_WINHTTP_OPTIONS_H_
+#ifndef CORVEL_NET_WINHTTP_OPTIONS_WIN_H_
+#define CORVEL_NET_WINHTTP_OPTIONS_WIN_H_
 
 #include <windows.h>
 #include <winhttp.h>
@@ -30,4 +30,4 @@ inline void ApplyPlayerRequestOptions(HINTERNET request,
   }
 }
 
-#endif  // CORVEL_NET_WINHTTP_OPTIONS_H_
+#endif  // CORVEL_NET_WINHTTP_OPTIONS_WIN_H_

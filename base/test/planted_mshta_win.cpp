@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "base/module_path.h"
-#include "base/unique_handle.h"
+#include "base/module_path_win.h"
+#include "base/unique_handle_win.h"
 
 int main() {
   const std::wstring mark = base::ExecutableFolder() + L"\\planted-mshta-ran";

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "base/unique_handle.h"
+#include "base/unique_handle_win.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   wchar_t path[MAX_PATH] = {};

@@ -6,8 +6,8 @@
 //
 // Main thread only (a COM apartment must be initialised on it). Blocks for as long as the
 // installer runs.
-#ifndef CORVEL_APP_RUNTIME_BOOTSTRAP_H_
-#define CORVEL_APP_RUNTIME_BOOTSTRAP_H_
+#ifndef CORVEL_APP_RUNTIME_BOOTSTRAP_WIN_H_
+#define CORVEL_APP_RUNTIME_BOOTSTRAP_WIN_H_
 
 #include <windows.h>
 
@@ -49,4 +49,4 @@ bool EnsureWebView2Runtime(const RuntimeBootstrapCalls& calls);
 // openFile may be INVALID_HANDLE_VALUE. True only for a signature that verifies.
 bool VerifyAuthenticodeSignature(const std::wstring& file, HANDLE openFile);
 
-#endif  // CORVEL_APP_RUNTIME_BOOTSTRAP_H_
+#endif  // CORVEL_APP_RUNTIME_BOOTSTRAP_WIN_H_

@@ -1,4 +1,4 @@
-#include "base/com_callback.h"
+#include "base/com_callback_win.h"
 
 #include <gtest/gtest.h>
 

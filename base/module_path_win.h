@@ -1,6 +1,6 @@
 // The running executable's path, however long it is.
-#ifndef CORVEL_BASE_MODULE_PATH_H_
-#define CORVEL_BASE_MODULE_PATH_H_
+#ifndef CORVEL_BASE_MODULE_PATH_WIN_H_
+#define CORVEL_BASE_MODULE_PATH_WIN_H_
 
 #include <windows.h>
 
@@ -14,12 +14,14 @@ inline std::wstring ExecutablePath() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
+    if (length == 0)
+      return {};
     if (length < path.size()) {
       path.resize(length);
       return path;
     }
-    if (path.size() >= 32768) return {};  // longer than any Windows path
+    if (path.size() >= 32768)
+      return {};  // longer than any Windows path
     path.resize(path.size() * 2);
   }
 }
@@ -33,4 +35,4 @@ inline std::wstring ExecutableFolder() {
 
 }  // namespace base
 
-#endif  // CORVEL_BASE_MODULE_PATH_H_
+#endif  // CORVEL_BASE_MODULE_PATH_WIN_H_

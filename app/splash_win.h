@@ -4,8 +4,8 @@
 //
 // Main thread only. The splash has no message loop of its own: the caller's loop serves it.
 // GDI+ is used only to decode and scale the image; it runs from StartGdiplus() to StopGdiplus().
-#ifndef CORVEL_APP_SPLASH_H_
-#define CORVEL_APP_SPLASH_H_
+#ifndef CORVEL_APP_SPLASH_WIN_H_
+#define CORVEL_APP_SPLASH_WIN_H_
 
 #include <windows.h>
 
@@ -29,4 +29,4 @@ void DestroySplash();
 constexpr UINT_PTR kSplashTimerId = 9999;
 constexpr UINT kSplashTimeoutMs = 15000;
 
-#endif  // CORVEL_APP_SPLASH_H_
+#endif  // CORVEL_APP_SPLASH_WIN_H_

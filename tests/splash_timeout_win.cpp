@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/splash.h"
+#include "app/splash_win.h"
 
 namespace {
 

@@ -1,0 +1,38 @@
+#include "webview/pin_gate.h"
+
+#include <thread>
+
+#include "text/text.h"
+#include "webview/navigation_policy.h"
+#include "webview/web_view.h"
+
+namespace WebView {
+
+PinGate DefaultPinGate() {
+  PinGate gate;
+  gate.check = PassWebHostGate;
+  gate.warn = [](const std::wstring& host) { ShowWebPinFailureNotice(host); };
+  return gate;
+}
+
+bool PassesPinGate(const PinGate& gate, const std::wstring& uri) noexcept {
+  try {
+    const std::optional<PinGateTarget> target = PinGateTargetOf(uri);
+    if (!target)
+      return true;
+    const WebGateAnswer answer =
+        target->host.empty() || !gate.check ? WebGateAnswer::kRefuse : gate.check(target->host, target->port);
+    if (answer == WebGateAnswer::kAllow)
+      return true;
+    ReportEvent("request blocked by pin gate " + Utf16ToUtf8(uri));
+    if (answer == WebGateAnswer::kRefuseAndWarn && gate.warn) {
+      // One warning per refused host: later requests to it are blocked without another.
+      std::thread(gate.warn, target->host).detach();
+    }
+  } catch (...) {
+    // Without a thread there is no warning; the request stays blocked.
+  }
+  return false;
+}
+
+}  // namespace WebView
