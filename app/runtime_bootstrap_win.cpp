@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "base/authenticode_win.h"
 #include "base/module_path_win.h"
 #include "base/stable_names.h"
 #include "base/unique_handle_win.h"
@@ -159,24 +160,5 @@ bool EnsureWebView2Runtime(const RuntimeBootstrapCalls& calls) {
 }
 
 bool VerifyAuthenticodeSignature(const std::wstring& file, HANDLE openFile) {
-  WINTRUST_FILE_INFO fileInfo{};
-  fileInfo.cbStruct = sizeof fileInfo;
-  fileInfo.pcwszFilePath = file.c_str();
-  fileInfo.hFile = openFile == INVALID_HANDLE_VALUE ? nullptr : openFile;
-
-  WINTRUST_DATA trust{};
-  trust.cbStruct = sizeof trust;
-  trust.dwUIChoice = WTD_UI_NONE;
-  trust.fdwRevocationChecks = WTD_REVOKE_NONE;
-  trust.dwUnionChoice = WTD_CHOICE_FILE;
-  trust.pFile = &fileInfo;
-  trust.dwStateAction = WTD_STATEACTION_VERIFY;
-  trust.dwProvFlags = WTD_REVOCATION_CHECK_NONE;
-
-  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  HWND noInterface = static_cast<HWND>(INVALID_HANDLE_VALUE);
-  const LONG status = WinVerifyTrust(noInterface, &action, &trust);
-  trust.dwStateAction = WTD_STATEACTION_CLOSE;  // frees the state the verification kept
-  WinVerifyTrust(noInterface, &action, &trust);
-  return status == ERROR_SUCCESS;
+  return base::VerifyAuthenticode(file, openFile).valid;
 }

@@ -81,7 +81,3 @@ void DestroySplash() {
   window->close();  // deletes it (WA_DeleteOnClose)
   WebView::TestEvent("splash removed");
 }
-
-bool SplashShown() {
-  return !g_splash.isNull();
-}

@@ -14,7 +14,4 @@ bool CreateSplash(int maxWidth, int maxHeight);
 // Removes the splash when one is shown. Safe at any time, any number of times.
 void DestroySplash();
 
-// Whether a splash is on screen (for tests and the test hooks).
-bool SplashShown();
-
 #endif  // CORVEL_APP_SPLASH_QT_H_

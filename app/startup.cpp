@@ -19,32 +19,37 @@ MessageBoxRequest AlreadyRunning() {
           MessageIcon::kInformation, MessageButtons::kOk};
 }
 
+// "<displayName> - <title>", the captions of the player's own message boxes.
+std::wstring Caption(const std::wstring& title) {
+  return GetAppState().displayName + L" - " + title;
+}
+
 MessageBoxRequest UnsupportedOs() {
   return {L"This application requires Windows 10 or later.\nهذا التطبيق يتطلب ويندوز 10 أو أحدث.",
           L"Unsupported OS", MessageIcon::kError, MessageButtons::kOk};
 }
 
 MessageBoxRequest WindowFailed() {
-  return {L"Failed to create the application window.", L"Corvel - Startup Error", MessageIcon::kError,
+  return {L"Failed to create the application window.", Caption(L"Startup Error"), MessageIcon::kError,
           MessageButtons::kOk};
 }
 
 MessageBoxRequest ServerMessage(const std::wstring& text) {
-  return {text, L"Corvel - خطأ", MessageIcon::kWarning, MessageButtons::kOk, true};
+  return {text, Caption(L"خطأ"), MessageIcon::kWarning, MessageButtons::kOk, true};
 }
 
 MessageBoxRequest MandatoryUpdate() {
   return {
       L"A mandatory update is available. You must download the new version to continue.\n"
       L"تحديث إجباري متاح. يجب عليك تحميل الإصدار الجديد للمتابعة.",
-      L"Corvel - Update Required", MessageIcon::kWarning, MessageButtons::kOkCancel};
+      Caption(L"Update Required"), MessageIcon::kWarning, MessageButtons::kOkCancel};
 }
 
 MessageBoxRequest OptionalUpdate() {
   return {
       L"A new version of the app is available. Would you like to update now?\n"
       L"يوجد تحديث جديد للتطبيق. هل ترغب في التحديث الآن؟",
-      L"Corvel - Update Available", MessageIcon::kInformation, MessageButtons::kYesNo};
+      Caption(L"Update Available"), MessageIcon::kInformation, MessageButtons::kYesNo};
 }
 
 // The address the update prompt opens. The link comes from a server answer (the platform of a

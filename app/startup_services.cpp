@@ -37,7 +37,7 @@ StartupServices DefaultStartupServices() {
 }
 
 void ShowUnexpectedErrorDialog() {
-  ShowFatalDiagnosticDialog(L"Corvel", L"The player stopped because of an unexpected error.",
+  ShowFatalDiagnosticDialog(GetAppState().displayName, L"The player stopped because of an unexpected error.",
                             L"توقف البرنامج بسبب خطأ غير متوقع.", "UNHANDLED_EXCEPTION");
 }
 

@@ -28,6 +28,13 @@ function(corvel_target_defaults target)
   endif()
 endfunction()
 
+# A Windows executable whose entry point is wWinMain/wmain (MinGW needs -municode for that).
+function(corvel_unicode_entry target)
+  if(MINGW)
+    target_link_options(${target} PRIVATE -municode)
+  endif()
+endfunction()
+
 # A static library of the project: corvel_library(name SOURCES ... [WIN ...] [POSIX ...] [LIBS ...])
 # WIN files are used on Windows, POSIX files elsewhere.
 function(corvel_library name)

@@ -184,7 +184,13 @@ enum class WebProbeResult {
   kRefused,      // the certificate was refused: block, and keep blocking
 };
 
-// "HEAD /" to host:port with 3-second time-outs and the browser's user agent, then the
+// The web probe's user agent (a browser's, as the web view's own requests look) and time-outs.
+inline constexpr char kWebProbeUserAgent[] =
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/120.0.0.0 Safari/537.36 Edg/120.0.0.0";
+inline constexpr unsigned kWebProbeTimeoutMs = 3000;
+
+// "HEAD /" to host:port with kWebProbeTimeoutMs time-outs and kWebProbeUserAgent, then the
 // certificate check (which may end the process for a platform host).
 WebProbeResult ProbeWebHost(const std::wstring& host, std::uint16_t port);
 

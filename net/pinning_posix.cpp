@@ -22,12 +22,6 @@
 
 namespace {
 
-constexpr char kBrowserUserAgent[] =
-    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
-    "Chrome/120.0.0.0 Safari/537.36 Edg/120.0.0.0";
-constexpr long kProbeTimeoutMs = 3000;
-constexpr long kProbeIdleSeconds = 3;
-
 std::string PinOfCertificate(X509* certificate) {
   unsigned char* der = nullptr;
   const int length = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(certificate), &der);
@@ -310,9 +304,9 @@ WebProbeResult ProbeWebHost(const std::wstring& host, std::uint16_t port) {
   CurlTransfer transfer;
   transfer.url = BuildCurlUrl(true, host, port, L"/");
   transfer.method = "HEAD";
-  transfer.userAgent = kBrowserUserAgent;
-  transfer.connectTimeoutMs = kProbeTimeoutMs;
-  transfer.idleTimeoutSeconds = kProbeIdleSeconds;
+  transfer.userAgent = kWebProbeUserAgent;
+  transfer.connectTimeoutMs = kWebProbeTimeoutMs;
+  transfer.idleTimeoutSeconds = kWebProbeTimeoutMs / 1000;
   transfer.host = host;
   transfer.trust = ServerTrust::kPinned;
   CurlOutcome outcome;

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/authenticode_win.h"
 #include "base/crypto_handles_win.h"
 #include "base/unique_handle_win.h"
 #include "base/winhttp_handles_win.h"
@@ -20,11 +21,6 @@
 #include "text/text.h"
 
 namespace {
-
-constexpr wchar_t kBrowserUserAgent[] =
-    L"Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
-    L"Chrome/120.0.0.0 Safari/537.36 Edg/120.0.0.0";
-constexpr DWORD kProbeTimeoutMs = 3000;
 
 std::string Sha256Base64(const BYTE* data, DWORD size) {
   base::UniqueBcryptAlg algorithm;
@@ -311,41 +307,19 @@ std::wstring ProcessImagePath(std::uint32_t pid) {
 // The product is accepted only when its executable carries a valid Authenticode signature whose
 // signer names the vendor: a program that merely copies a product's file name does not pass.
 bool IsVendorBinary(const std::wstring& path, const std::wstring& signerFragment) {
-  WINTRUST_FILE_INFO file{};
-  file.cbStruct = sizeof(file);
-  file.pcwszFilePath = path.c_str();
-  WINTRUST_DATA data{};
-  data.cbStruct = sizeof(data);
-  data.dwUIChoice = WTD_UI_NONE;
-  data.fdwRevocationChecks = WTD_REVOKE_NONE;
-  data.dwUnionChoice = WTD_CHOICE_FILE;
-  data.pFile = &file;
-  data.dwStateAction = WTD_STATEACTION_VERIFY;
-  data.dwProvFlags = WTD_SAFER_FLAG;
-  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-
-  bool accepted = false;
-  if (WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data) == ERROR_SUCCESS) {
-    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(data.hWVTStateData);
-    CRYPT_PROVIDER_SGNR* signer =
-        provider != nullptr ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
-    if (signer != nullptr && signer->csCertChain > 0 && signer->pasCertChain != nullptr &&
-        signer->pasCertChain[0].pCert != nullptr) {
-      const std::wstring subject = ToLowerCopy(SimpleDisplayName(signer->pasCertChain[0].pCert, 0));
-      accepted = !subject.empty() && subject.find(signerFragment) != std::wstring::npos;
-    }
-  }
-  data.dwStateAction = WTD_STATEACTION_CLOSE;
-  WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-  return accepted;
+  const base::AuthenticodeSignature signature = base::VerifyAuthenticode(path);
+  const std::wstring subject = ToLowerCopy(signature.signer);
+  return signature.valid && !subject.empty() && subject.find(signerFragment) != std::wstring::npos;
 }
 
 WebProbeResult ProbeWebHost(const std::wstring& host, std::uint16_t port) {
-  base::UniqueHInternet session(WinHttpOpen(kBrowserUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  base::UniqueHInternet session(WinHttpOpen(WidenAscii(kWebProbeUserAgent).c_str(),
+                                            WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                            WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session)
     return WebProbeResult::kNotOpened;
-  WinHttpSetTimeouts(session.get(), kProbeTimeoutMs, kProbeTimeoutMs, kProbeTimeoutMs, kProbeTimeoutMs);
+  WinHttpSetTimeouts(session.get(), kWebProbeTimeoutMs, kWebProbeTimeoutMs, kWebProbeTimeoutMs,
+                     kWebProbeTimeoutMs);
   base::UniqueHInternet connection(WinHttpConnect(session.get(), host.c_str(), port, 0));
   if (!connection)
     return WebProbeResult::kNotOpened;
