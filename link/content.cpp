@@ -25,28 +25,15 @@ std::wstring IdUntil(const std::wstring& address, size_t from, std::initializer_
 
 }  // namespace
 
-namespace {
-
-// The host of an http(s) address, or of the http(s) origin inside a "blob:" address.
-std::optional<std::wstring> WebHost(const std::wstring& address) {
-  const bool blob = ToLowerCopy(address.substr(0, 5)) == L"blob:";
-  const std::optional<WebAddress> parsed = ParseWebAddress(blob ? address.substr(5) : address);
-  if (!parsed)
-    return std::nullopt;
-  return parsed->host;
-}
-
-}  // namespace
-
 bool IsYouTubeUrl(const std::wstring& address) {
-  const std::optional<std::wstring> host = WebHost(address);
-  return host && (HostIsOrIsUnder(*host, config::YouTubeDomain()) ||
-                  HostIsOrIsUnder(*host, config::YouTubeShortDomain()));
+  const std::optional<WebAddress> web = ParseWebOrBlobAddress(address);
+  return web && (HostIsOrIsUnder(web->host, config::YouTubeDomain()) ||
+                 HostIsOrIsUnder(web->host, config::YouTubeShortDomain()));
 }
 
 bool IsZoomUrl(const std::wstring& address) {
-  const std::optional<std::wstring> host = WebHost(address);
-  return host && HostIsOrIsUnder(*host, config::ZoomDomain());
+  const std::optional<WebAddress> web = ParseWebOrBlobAddress(address);
+  return web && HostIsOrIsUnder(web->host, config::ZoomDomain());
 }
 
 std::wstring NormalizeYouTubeUrl(const std::wstring& address) {

@@ -383,6 +383,14 @@ std::optional<WebAddress> ParseWebAddress(const std::wstring& address) {
   return result;
 }
 
+std::optional<WebAddress> ParseWebOrBlobAddress(const std::wstring& address) {
+  std::wstring scheme;
+  for (size_t i = 0; i < address.size() && i < 5; ++i)
+    scheme.push_back(AsciiLower(address[i]));
+  const bool blob = scheme == L"blob:";
+  return ParseWebAddress(blob ? address.substr(5) : address);
+}
+
 bool IsIpAddressHost(const std::wstring& canonicalHost) {
   if (canonicalHost.empty())
     return false;

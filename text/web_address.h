@@ -32,6 +32,9 @@ struct WebAddress {
 // An "http:" or "https:" address (any letter case), or nothing.
 std::optional<WebAddress> ParseWebAddress(const std::wstring& address);
 
+// The web address an address stands for: itself, or the http(s) origin inside a "blob:" address.
+std::optional<WebAddress> ParseWebOrBlobAddress(const std::wstring& address);
+
 // A host as written in an address, in its canonical form (see WebAddress::host), or nothing
 // when it is empty or not one the parser reads.
 std::optional<std::wstring> CanonicalHost(const std::wstring& host);

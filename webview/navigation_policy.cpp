@@ -29,17 +29,10 @@ bool IsUnderAny(const std::wstring& host, const std::vector<std::wstring>& domai
   return false;
 }
 
-// The web address an address stands for: itself, or the origin inside a "blob:" address.
-std::optional<WebAddress> WebAddressOf(const std::wstring& url) {
-  if (ToLowerCopy(url.substr(0, 5)) == L"blob:")
-    return ParseWebAddress(url.substr(5));
-  return ParseWebAddress(url);
-}
-
 }  // namespace
 
 std::wstring ExtractHost(const std::wstring& url) {
-  const std::optional<WebAddress> address = WebAddressOf(url);
+  const std::optional<WebAddress> address = ParseWebOrBlobAddress(url);
   return address ? address->host : std::wstring();
 }
 
@@ -50,7 +43,7 @@ std::wstring PlatformHost(const std::wstring& platformDomain) {
 }
 
 bool IsWebTarget(const std::wstring& uri) {
-  return WebAddressOf(uri).has_value();
+  return ParseWebOrBlobAddress(uri).has_value();
 }
 
 bool IsSameSite(const std::wstring& known, const std::wstring& candidate) {
