@@ -122,13 +122,17 @@ std::string Narrow(const std::wstring& text, std::size_t limit = 300) {
 void ApplyPlayerAction(WebView::BrowserView& view,
                        WindowShell& window,
                        PlayerWindowFlags& state,
-                       PlayerWindowAction action) {
+                       PlayerWindowAction action,
+                       const std::optional<PrintedDocument>& printed = std::nullopt) {
   bool applied = false;
   switch (action) {
     case PlayerWindowAction::kNone:
       return;
     case PlayerWindowAction::kPrint:
-      view.Print();
+      if (printed)
+        view.PrintDocument(*printed);
+      else
+        view.Print();
       return;
     case PlayerWindowAction::kEnterFullscreen:
     case PlayerWindowAction::kLeaveFullscreen:
@@ -207,9 +211,9 @@ WebView::ViewEvents PlayerViewEvents(WebView::BrowserView& view,
       WebView::ReportEvent("web-message ignored from " + Narrow(source, 200));
     return heard;
   };
-  events.pageMessage = [&view, &window, &state](const std::wstring& message) {
+  events.pageMessage = [&view, &window, &state, printed = PrintedPdf(content)](const std::wstring& message) {
     WebView::ReportEvent("web-message " + Narrow(message, std::string::npos));
-    ApplyPlayerAction(view, window, state, PlayerPageMessageAction(state, window.Exists(), message));
+    ApplyPlayerAction(view, window, state, PlayerPageMessageAction(state, window.Exists(), message), printed);
   };
   events.permission = [](PagePermission permission, const std::wstring& origin) {
     const PermissionAnswer answer = PlayerPermission(permission, origin);

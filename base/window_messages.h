@@ -17,4 +17,8 @@ inline constexpr unsigned int WM_APP_RUN_PRINT_REQUEST = kWindowMessageAppBase +
 // To a main window: run the tasks other threads handed over (RunOnWindowThread).
 inline constexpr unsigned int WM_APP_RUN_HANDED_OVER = kWindowMessageAppBase + 103;
 
+// To a thread's task window of the PDF print (webview/pdf_print_win.cpp): run the task whose
+// heap-allocated std::function<void()> the LPARAM carries (the window frees it).
+inline constexpr unsigned int WM_APP_RUN_UI_TASK = kWindowMessageAppBase + 104;
+
 #endif  // CORVEL_BASE_WINDOW_MESSAGES_H_

@@ -20,6 +20,7 @@ SCRIPTS = [
     ("PrintBlock", "print_block.js"),
     ("NavigationBar", "nav_bar.js"),
     ("PrintButton", "print_button.js"),
+    ("PdfPrint", "pdf_print.js"),
 ]
 WATERMARK = ("WatermarkPrefix", "WatermarkSuffix", "watermark.js")
 

@@ -226,3 +226,15 @@ HttpResponse HttpClient::RequestUnguarded(const std::wstring& method,
   return transport_->Exchange(method, *parts, BuildHeaderLines(headers, contentType), body,
                               pinned ? ServerTrust::kPinned : ServerTrust::kPinsOrSystem);
 }
+
+std::optional<std::string> FetchVerified(const std::wstring& address) {
+  static const std::wstring kHttps = L"https://";
+  if (ToLowerCopy(address.substr(0, kHttps.size())) != kHttps)
+    return std::nullopt;
+  HttpClient client;
+  client.DisablePinning();
+  HttpResponse response = client.Get(address);
+  if (!response.success)
+    return std::nullopt;
+  return std::move(response.body);
+}

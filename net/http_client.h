@@ -137,4 +137,10 @@ std::vector<std::wstring> BuildHeaderLines(const std::map<std::wstring, std::wst
 // host that is connected to.
 std::optional<UrlParts> SplitHttpUrl(const std::wstring& url);
 
+// A GET of an HTTPS address on a fresh client without the pin pre-flight and its notice: the
+// server must show its host's pins, or pass the system's validation for a host without pins.
+// The body of a 2xx answer; nothing otherwise, and nothing for an address that is not HTTPS
+// (no file from the network is used unless its server's certificate verified).
+std::optional<std::string> FetchVerified(const std::wstring& address);
+
 #endif  // CORVEL_NET_HTTP_CLIENT_H_

@@ -464,24 +464,24 @@ TEST_F(PlayerViewQtTest, RequestsCarryTheIdentificationHeaderAndPassTheGateFirst
 TEST_F(PlayerViewQtTest, PrintsToAPrinterAndRefusesASecondPrintWhileOneRuns) {
   ASSERT_TRUE(Open(QStringLiteral("/print"), QStringLiteral("<h1>Print me</h1>")));
   QTemporaryDir folder;
-  QPrinter printer(QPrinter::HighResolution);
-  printer.setOutputFormat(QPrinter::PdfFormat);
-  printer.setOutputFileName(folder.path() + QStringLiteral("/out.pdf"));
+  auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+  printer->setOutputFormat(QPrinter::PdfFormat);
+  printer->setOutputFileName(folder.path() + QStringLiteral("/out.pdf"));
 
   int calls = 0;
   bool outcome = false;
-  ASSERT_TRUE(view_->PrintTo(&printer, [&](bool ok) {
+  ASSERT_TRUE(view_->PrintTo(printer, [&](bool ok) {
     ++calls;
     outcome = ok;
   }));
-  EXPECT_FALSE(view_->PrintTo(&printer, [&](bool) { ++calls; }));
+  EXPECT_FALSE(view_->PrintTo(printer, [&](bool) { ++calls; }));
   ASSERT_TRUE(WaitUntil([&calls] { return calls > 0; }, 30000));
   WaitUntil([] { return false; }, 200);
   EXPECT_EQ(calls, 1);
   EXPECT_TRUE(outcome);
   EXPECT_EQ(ReadFile(folder.path() + QStringLiteral("/out.pdf")).substr(0, 5), "%PDF-");
   // Done: the next print may start.
-  EXPECT_TRUE(view_->PrintTo(&printer, [&](bool) { ++calls; }));
+  EXPECT_TRUE(view_->PrintTo(printer, [&](bool) { ++calls; }));
   ASSERT_TRUE(WaitUntil([&calls] { return calls == 2; }, 30000));
 }
 

@@ -371,6 +371,51 @@ def case_print(home):
         player.stop()
 
 
+def pdf_pages_text(path):
+    """The text of each page of a PDF file (pdftotext), blanks removed."""
+    pages = int(subprocess.run(["pdfinfo", path], capture_output=True, text=True, check=True)
+                .stdout.split("Pages:")[1].split()[0])
+    return ["".join(subprocess.run(["pdftotext", "-f", str(n), "-l", str(n), path, "-"], capture_output=True,
+                                   text=True, check=True).stdout.split()) for n in range(1, pages + 1)]
+
+
+def case_print_pdf(home):
+    """The print button of a PDF lesson prints the lesson's pages, each under the watermark; a
+    document that cannot be read gives an error result and prints nothing."""
+    output = os.path.join(home, "printed.pdf")
+    player = Player(home, make_link("lesson-pdf"), answer="ok", env={"CORVEL_TEST_PRINTER_PDF": output})
+    try:
+        player.wait_event("load-finished 1 " + PLATFORM + "/demo/lesson.pdf")
+        notice = "(document.getElementById('kelmo-print-notice')||{getAttribute:function(){return ''}})"
+        player.click("kelmo-print-btn")
+        player.wait_event("printer-dialog:")
+        wait_until(lambda: player.js(notice + ".getAttribute('data-status')") == "success", 60, "the print's success")
+        pages = pdf_pages_text(output)
+        check(len(pages) == 2, "one printed page per lesson page: %r" % pages)
+        check("Unit3:Fractionsanddecimals" in pages[0] and "Write3/4asadecimal." in pages[1],
+              "the lesson's text: %r" % pages)
+        watermark = "".join(sorted("DemoStudent\u00b7\u0637\u0627\u0644\u0628\u062a\u062c\u0631\u064a\u0628\u064a\u00b72026"))
+        for page in pages:
+            # The watermark is printed at an angle: its letters, in whatever order they are read.
+            marks = sorted(c for c in page if c in watermark)
+            check("".join(marks).count("2") >= watermark.count("2") and all(
+                marks.count(c) >= watermark.count(c) for c in set(watermark)), "the watermark on %r" % page)
+
+        # A document that is not a PDF any more: an error, in both languages, and no paper.
+        os.remove(output)
+        control("POST", "/switch", {"path": "/demo/lesson.pdf", "mode": "respond", "status": 200,
+                                    "body": "not a PDF", "content_type": "application/pdf"})
+        player.click("kelmo-print-btn")
+        wait_until(lambda: player.js(notice + ".getAttribute('data-status')") == "error", 60, "the print's error")
+        text = player.js(notice + ".textContent")
+        check(text.startswith("The lesson's PDF could not be read") and "\u0637\u0628\u0627\u0639\u0629" in text, text)
+        time.sleep(1)
+        check(not os.path.exists(output), "nothing was printed for an unreadable document")
+        check(player.close_and_wait() == 0, "exit code after closing")
+    finally:
+        player.stop()
+
+
 def case_print_without_printers(home):
     """Without any printer the choice shows only the notice; leaving it posts "cancelled"."""
     player = Player(home, make_link("lesson-page"), answer="ok", env={"CUPS_SERVER": "/nonexistent/cups.sock"})
@@ -622,6 +667,7 @@ CASES = {
     "policy": case_policy,
     "print": case_print,
     "print-without-printers": case_print_without_printers,
+    "print-pdf": case_print_pdf,
     "youtube": case_youtube,
     "embed": case_embed,
     "expired": case_expired,

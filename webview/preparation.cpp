@@ -23,7 +23,7 @@ std::vector<ViewStep> PlanPlayerPreparation(const LinkContent& content) {
       steps.push_back(Step(Kind::kAddDocumentScript, WrapPageScript(*content.pageScript)));
     }
     steps.push_back(Step(Kind::kNavigate, content.contentUrl));
-  } else if (content.contentKind == L"pdf" || content.contentKind == L"pdf_url") {
+  } else if (PrintedPdf(content)) {
     steps.push_back(Step(Kind::kAddDocumentScript, WatermarkScript(content.watermarkText)));
     steps.push_back(Step(Kind::kAddDocumentScript, PrintButtonScript()));
     steps.push_back(Step(Kind::kNavigate, content.contentUrl));
@@ -33,6 +33,12 @@ std::vector<ViewStep> PlanPlayerPreparation(const LinkContent& content) {
   }
   steps.push_back(Step(Kind::kReveal));
   return steps;
+}
+
+std::optional<PrintedDocument> PrintedPdf(const LinkContent& content) {
+  if (content.contentKind != L"pdf" && content.contentKind != L"pdf_url")
+    return std::nullopt;
+  return PrintedDocument{content.contentUrl, content.watermarkText};
 }
 
 std::vector<ViewStep> PlanInitPreparation() {

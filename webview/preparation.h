@@ -6,6 +6,7 @@
 #define CORVEL_WEBVIEW_PREPARATION_H_
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,10 @@ struct ViewStep {
 // watermark and the print button and navigate; any other kind shows the composed content page.
 // Ends with Reveal.
 std::vector<ViewStep> PlanPlayerPreparation(const LinkContent& content);
+
+// What the player prints for `content`: a PDF lesson ("pdf", "pdf_url") prints its document,
+// any other content its current page (nothing).
+std::optional<PrintedDocument> PrintedPdf(const LinkContent& content);
 
 // Init screen: settings, print block and navigation bar, then the configured start page.
 std::vector<ViewStep> PlanInitPreparation();

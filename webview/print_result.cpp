@@ -19,6 +19,13 @@ const wchar_t* ErrorText(PrintOutcome outcome) {
       return L"Print failed with unknown error.";
     case PrintOutcome::kPrintFailed:
       return L"Print failed. Please check your printer.";
+    case PrintOutcome::kDocumentUnreadable:
+      return L"The lesson's PDF could not be read for printing. Nothing was printed.\\n"
+             L"\u062a\u0639\u0630\u0651\u0631\u062a \u0642\u0631\u0627\u0621\u0629 \u0645\u0644\u0641 PDF "
+             L"\u0627\u0644\u062e\u0627\u0635 \u0628\u0627\u0644\u062f\u0631\u0633 "
+             L"\u0644\u0644\u0637\u0628\u0627\u0639\u0629. "
+             L"\u0644\u0645 \u062a\u062a\u0645 \u0637\u0628\u0627\u0639\u0629 \u0623\u064a "
+             L"\u0634\u064a\u0621.";
     case PrintOutcome::kCancelled:
     case PrintOutcome::kSuccess:
       break;

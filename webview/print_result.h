@@ -15,6 +15,7 @@ enum class PrintOutcome {
   kPrinterUnavailable,      // the runtime reports the printer unavailable
   kUnknownError,            // the runtime reports another print status
   kPrintFailed,             // the print call itself failed
+  kDocumentUnreadable,      // a PDF lesson's document could not be read or drawn
 };
 
 // Status values of the runtime's print completion.

@@ -373,12 +373,13 @@ INT_PTR CALLBACK PrinterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 
 // ---- Printing through the view -----------------------------------------------------------------
 
-// Prints the view's page to a printer with the runtime's print settings; `done` gets the outcome
-// (at once for a failure before printing, from the runtime's completion otherwise).
-void PrintToPrinter(const std::wstring& printerName,
-                    const ComPtr<ICoreWebView2Environment>& environment,
-                    const ComPtr<ICoreWebView2>& view,
-                    const std::function<void(PrintOutcome)>& done) {
+}  // namespace
+
+void PrintViewToPrinter(const std::wstring& printerName,
+                        const ComPtr<ICoreWebView2Environment>& environment,
+                        const ComPtr<ICoreWebView2>& view,
+                        const PrintPaper* paper,
+                        const std::function<void(PrintOutcome)>& done) {
   ComPtr<ICoreWebView2Environment6> environment6;
   if (!environment || FAILED(environment.As(&environment6)) || !environment6) {
     done(PrintOutcome::kEnvironmentUnavailable);
@@ -396,6 +397,17 @@ void PrintToPrinter(const std::wstring& printerName,
     done(PrintOutcome::kPrinterNameFailed);
     return;
   }
+  if (paper) {
+    // The page's own sheets fill the paper: no margins, header or footer of the runtime's.
+    settings->put_PageWidth(paper->width / 96);
+    settings->put_PageHeight(paper->height / 96);
+    settings->put_MarginTop(0);
+    settings->put_MarginBottom(0);
+    settings->put_MarginLeft(0);
+    settings->put_MarginRight(0);
+    settings->put_ShouldPrintBackgrounds(TRUE);
+    settings->put_ShouldPrintHeaderAndFooter(FALSE);
+  }
   ComPtr<ICoreWebView2_16> view16;
   if (FAILED(view.As(&view16)) || !view16) {
     done(PrintOutcome::kPrintApiUnavailable);
@@ -411,6 +423,8 @@ void PrintToPrinter(const std::wstring& printerName,
     done(PrintOutcome::kPrintFailed);
 }
 
+namespace {
+
 // The print of one request through WebView2: the printer dialog, then the runtime's silent print.
 class WebView2PrintBackend final : public PrintBackend {
  public:
@@ -423,7 +437,7 @@ class WebView2PrintBackend final : public PrintBackend {
   std::wstring ChoosePrinter() override { return select_ ? select_(owner_) : std::wstring(); }
 
   void PrintTo(const std::wstring& printer, std::function<void(PrintOutcome)> done) override {
-    PrintToPrinter(printer, environment_, view_, done);
+    PrintViewToPrinter(printer, environment_, view_, nullptr, done);
   }
 
  private:

@@ -10,10 +10,13 @@
 
 #include <windows.h>
 
+#include <wrl/client.h>
+
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "webview/pdf_print.h"
 #include "webview/printers.h"
 #include "webview/webview2.h"
 
@@ -43,6 +46,15 @@ void PrintViewPage(HWND owner,
                    ICoreWebView2Environment* environment,
                    ICoreWebView2* view,
                    const PrinterSelector& selectPrinter) noexcept;
+
+// Prints the view's page silently to `printerName` and gives the outcome to `done` (at once for a
+// failure before printing, from the runtime's completion otherwise). With `paper`: on that paper,
+// edge to edge, backgrounds included, without the runtime's header and footer.
+void PrintViewToPrinter(const std::wstring& printerName,
+                        const Microsoft::WRL::ComPtr<ICoreWebView2Environment>& environment,
+                        const Microsoft::WRL::ComPtr<ICoreWebView2>& view,
+                        const PrintPaper* paper,
+                        const std::function<void(PrintOutcome)>& done);
 
 // The dialog's controls.
 constexpr int kPrinterDialogListId = 1001;

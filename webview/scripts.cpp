@@ -19,6 +19,10 @@ std::wstring PrintButtonScript() {
   return std::wstring(scripts_embedded::PrintButton());
 }
 
+std::wstring PdfPrintPageScript() {
+  return std::wstring(scripts_embedded::PdfPrint());
+}
+
 std::wstring WatermarkScript(const std::wstring& watermarkText) {
   std::wstring script(scripts_embedded::WatermarkPrefix());
   script += JsStringEscape(watermarkText);

@@ -25,6 +25,9 @@ std::wstring PrintButtonScript();
 // string, so any text (quotes, "</script>", line breaks) is shown literally.
 std::wstring WatermarkScript(const std::wstring& watermarkText);
 
+// The host's print page of a PDF lesson (run after PDF.js): window.corvelPdfPrint.
+std::wstring PdfPrintPageScript();
+
 // Runs `pageScript` once the document has been parsed (at once when it already has been).
 std::wstring WrapPageScript(const std::wstring& pageScript);
 

@@ -11,6 +11,7 @@ std::wstring_view Loader();
 std::wstring_view PrintBlock();
 std::wstring_view NavigationBar();
 std::wstring_view PrintButton();
+std::wstring_view PdfPrint();
 // The watermark script up to and including the quote that opens the text, and from the quote
 // that closes it.
 std::wstring_view WatermarkPrefix();

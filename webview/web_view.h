@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "webview/navigation_policy.h"
+#include "webview/pdf_print.h"
 
 namespace WebView {
 
@@ -71,6 +72,9 @@ class BrowserView {
   // request while another waits or its choice is open is answered "cancelled" at once. Every
   // outcome reaches the page as a "printResult" message.
   virtual void Print() = 0;
+  // A print request of a PDF lesson (from a message handler), answered like Print(): what is
+  // printed is the document's own pages, each under the watermark (pdf_print.h).
+  virtual void PrintDocument(const PrintedDocument& document) = 0;
   // Closes the view, waiting a bounded time for its browser; nothing happens afterwards.
   virtual void Close() = 0;
 };

@@ -21,9 +21,11 @@
 #include <QWebEngineView>
 
 #include "config/config.h"
+#include "net/http_client.h"
 #include "net/pinning.h"
 #include "text/text.h"
 #include "webview/navigation_policy.h"
+#include "webview/pdf_print_qt.h"
 #include "webview/print_result.h"
 #include "webview/printing_qt.h"
 
@@ -186,7 +188,10 @@ namespace {
 // engine's print to the chosen printer.
 class QtPrintBackend final : public PrintBackend {
  public:
-  QtPrintBackend(QtWebView& view, const QtViewPlatform& platform) : view_(view), platform_(platform) {}
+  QtPrintBackend(QtWebView& view,
+                 const QtViewPlatform& platform,
+                 const std::optional<PrintedDocument>& document)
+      : view_(view), platform_(platform), document_(document) {}
 
   std::wstring ChoosePrinter() override {
     return platform_.choosePrinter ? platform_.choosePrinter(view_.view()->window()) : std::wstring();
@@ -198,17 +203,27 @@ class QtPrintBackend final : public PrintBackend {
       done(PrintOutcome::kPrinterUnavailable);
       return;
     }
-    // The engine prints one page at a time; a second print while one runs fails at once.
-    if (!view_.PrintTo(target.get(), [target, done](bool ok) {
-          done(ok ? PrintOutcome::kSuccess : PrintOutcome::kPrintFailed);
-        })) {
-      done(PrintOutcome::kPrintFailed);
+    if (document_) {
+      QPointer<QWebEnginePage> page(view_.view()->page());
+      QtWebView* view = &view_;
+      PrintPdfDocument(QtPdfPrintServices(target, platform_.fetchDocument,
+                                          [page, view](const std::wstring& json) {
+                                            if (page)
+                                              view->PostWebMessageAsJson(json);
+                                          }),
+                       *document_, std::move(done));
+      return;
     }
+    // The engine prints one page at a time; a second print while one runs fails at once.
+    if (!view_.PrintTo(target,
+                       [done](bool ok) { done(ok ? PrintOutcome::kSuccess : PrintOutcome::kPrintFailed); }))
+      done(PrintOutcome::kPrintFailed);
   }
 
  private:
   QtWebView& view_;
   const QtViewPlatform& platform_;
+  const std::optional<PrintedDocument>& document_;
 };
 
 }  // namespace
@@ -220,6 +235,7 @@ QtViewPlatform DefaultQtViewPlatform() {
   };
   platform.pinnedChainTrusted = ChainMatchesPins;
   platform.choosePrinter = [](QWidget* owner) { return SelectPrinter(owner, EnumeratePrinters()); };
+  platform.fetchDocument = FetchVerified;
   return platform;
 }
 
@@ -406,26 +422,39 @@ void QtWebView::PostWebMessageAsJson(const std::wstring& json) {
 }
 
 void QtWebView::Print() {
+  RequestPrint(std::nullopt);
+}
+
+void QtWebView::PrintDocument(const PrintedDocument& document) {
+  RequestPrint(document);
+}
+
+void QtWebView::RequestPrint(std::optional<PrintedDocument> document) {
   printRequests_.Request(
-      [this] {
+      [this, document] {
+        // A PDF lesson's print takes a while after its dialog: one at a time.
+        if (printingDocument_)
+          return false;
         // The choice runs a nested event loop: never inside the page's message event.
-        QTimer::singleShot(0, page_.get(), [this] { RunPrintRequest(); });
+        QTimer::singleShot(0, page_.get(), [this, document] { RunPrintRequest(document); });
         return !closed_;
       },
       [this] { PostWebMessageAsJson(PrintResultMessage(PrintOutcome::kCancelled)); });
 }
 
-void QtWebView::RunPrintRequest() noexcept {
+void QtWebView::RunPrintRequest(const std::optional<PrintedDocument>& document) noexcept {
   const EventScope scope(*this);
   try {
-    printRequests_.RunScheduled([this] {
+    printRequests_.RunScheduled([this, &document] {
       if (closed_) {
         return;
       }
-      QtPrintBackend backend(*this, platform_);
+      QtPrintBackend backend(*this, platform_, document);
       QPointer<QWebEnginePage> page(page_.get());
+      printingDocument_ = document.has_value();
       RunPrintFlow(backend, [this, page](const std::wstring& json) {
         if (page) {
+          printingDocument_ = false;
           PostWebMessageAsJson(json);
         }
       });
@@ -434,25 +463,8 @@ void QtWebView::RunPrintRequest() noexcept {
   }
 }
 
-bool QtWebView::PrintTo(QPrinter* printer, std::function<void(bool ok)> done) {
-  if (printDone_) {
-    return false;
-  }
-  printDone_ = std::move(done);
-  const auto connection = std::make_shared<QMetaObject::Connection>();
-  *connection = QObject::connect(view_.data(), &QWebEngineView::printFinished, [this, connection](bool ok) {
-    QObject::disconnect(*connection);
-    std::function<void(bool)> finished = std::move(printDone_);
-    printDone_ = nullptr;
-    try {
-      if (finished) {
-        finished(ok);
-      }
-    } catch (...) {
-    }
-  });
-  view_->print(printer);
-  return true;
+bool QtWebView::PrintTo(const std::shared_ptr<QPrinter>& printer, std::function<void(bool ok)> done) {
+  return PrintViewTo(view_.data(), printer, std::move(done));
 }
 
 void QtWebView::Close() {

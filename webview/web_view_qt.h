@@ -61,6 +61,9 @@ struct QtViewPlatform {
   std::function<bool(const std::wstring& host, const std::vector<std::string>& derChain)> pinnedChainTrusted;
   // The printer choice over `owner` (a modal dialog) and the printer to print to; empty: none.
   std::function<std::wstring(QWidget* owner)> choosePrinter;
+  // A PDF lesson's document for printing, from a server whose certificate verified (worker
+  // thread; FetchVerified).
+  std::function<std::optional<std::string>(const std::wstring& url)> fetchDocument;
 };
 QtViewPlatform DefaultQtViewPlatform();
 
@@ -95,6 +98,7 @@ class QtWebView final : public BrowserView {
   void Reload() override;
   void PostWebMessageAsJson(const std::wstring& json) override;
   void Print() override;
+  void PrintDocument(const PrintedDocument& document) override;
   void Close() override;
 
   // Shows `html` as a page with relative addresses resolved against `baseUrl`.
@@ -103,7 +107,7 @@ class QtWebView final : public BrowserView {
   // Prints the current page to `printer`, which must stay alive until `done` is called with the
   // outcome (once, from the event loop). False, without a call of `done`, while another print
   // of this view is still running.
-  bool PrintTo(QPrinter* printer, std::function<void(bool ok)> done);
+  bool PrintTo(const std::shared_ptr<QPrinter>& printer, std::function<void(bool ok)> done);
 
   // Frees `view` now, or, when one of its own events is still on the stack (a window closed from
   // inside a page message, or inside the printer choice's loop), once that event has returned;
@@ -130,7 +134,8 @@ class QtWebView final : public BrowserView {
   void LoadFinished(bool ok) noexcept;
   bool NavigationStarting(const QUrl& url) noexcept;  // false cancels
   void RequestStarting(QWebEngineUrlRequestInfo& request) noexcept;
-  void RunPrintRequest() noexcept;
+  void RequestPrint(std::optional<PrintedDocument> document);
+  void RunPrintRequest(const std::optional<PrintedDocument>& document) noexcept;
 
   QtViewPlatform platform_;
   ViewEvents events_;
@@ -146,7 +151,7 @@ class QtWebView final : public BrowserView {
   bool destroyWhenIdle_ = false;
   ComposedPageMark composedPage_;
   PrintRequests printRequests_;
-  std::function<void(bool ok)> printDone_;
+  bool printingDocument_ = false;  // a PDF lesson's print is being prepared or printed
 };
 
 }  // namespace WebView

@@ -12,8 +12,10 @@
 #include "base/stable_names.h"
 #include "base/window_messages.h"
 #include "config/config.h"
+#include "net/http_client.h"
 #include "net/pinning.h"
 #include "webview/navigation_policy.h"
+#include "webview/pdf_print_win.h"
 #include "webview/print_requests.h"
 #include "webview/print_result.h"
 #include "webview/printing_win.h"
@@ -143,6 +145,11 @@ HostPlatform DefaultHostPlatform() {
   platform.pinGate = DefaultPinGate();
   platform.printPage = [](HWND owner, ICoreWebView2Environment* env, ICoreWebView2* view) {
     PrintViewPage(owner, env, view);
+  };
+  platform.printDocument = [](HWND owner, ICoreWebView2Environment* env, ICoreWebView2* view,
+                              const PrintedDocument& document, std::function<void()> ended) {
+    const PrinterSelector select = SelectPrinter;
+    PrintPdfLesson(owner, env, view, document, select, FetchVerified, std::move(ended));
   };
   return platform;
 }
@@ -620,6 +627,16 @@ void WebViewHost::PostWebMessageAsJson(const std::wstring& json) {
 }
 
 void WebViewHost::Print() {
+  requestedDocument_.reset();
+  ShowSystemPrintDialog();
+}
+
+void WebViewHost::PrintDocument(const PrintedDocument& document) {
+  if (*printingDocument_ || printRequests_.busy()) {
+    PostPrintCancelled();
+    return;
+  }
+  requestedDocument_ = document;
   ShowSystemPrintDialog();
 }
 
@@ -651,7 +668,15 @@ void WebViewHost::RunPrintRequest() noexcept {
         return;  // shut down since the request came: there is no page to answer
       const ComPtr<ICoreWebView2Environment> keptEnvironment = environment;
       const ComPtr<ICoreWebView2> keptView = webView;
-      platform_.printPage(parentWindow, keptEnvironment.Get(), keptView.Get());
+      std::optional<PrintedDocument> document = std::move(requestedDocument_);
+      requestedDocument_.reset();
+      if (document && platform_.printDocument) {
+        *printingDocument_ = true;
+        platform_.printDocument(parentWindow, keptEnvironment.Get(), keptView.Get(), *document,
+                                [printing = printingDocument_] { *printing = false; });
+      } else {
+        platform_.printPage(parentWindow, keptEnvironment.Get(), keptView.Get());
+      }
     });
   } catch (...) {
   }

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/unique_handle_win.h"
@@ -54,6 +55,14 @@ struct HostPlatform {
   // (PrintViewPage), which report to the page themselves. Runs a modal loop; called from the
   // host's own message window, never from inside a WebView2 event handler.
   std::function<void(HWND owner, ICoreWebView2Environment* environment, ICoreWebView2* view)> printPage;
+  // The same for a PDF lesson, printing its document (PrintPdfLesson); `ended` runs once the
+  // outcome has been posted.
+  std::function<void(HWND owner,
+                     ICoreWebView2Environment* environment,
+                     ICoreWebView2* view,
+                     const PrintedDocument& document,
+                     std::function<void()> ended)>
+      printDocument;
 };
 
 HostPlatform DefaultHostPlatform();
@@ -124,6 +133,9 @@ class WebViewHost final : public BrowserView {
   void PostWebMessageAsJson(const std::wstring& json) override;
   // ShowSystemPrintDialog().
   void Print() override;
+  // ShowSystemPrintDialog() for a PDF lesson: HostPlatform::printDocument instead of printPage.
+  // One at a time: a request while a document is still being printed is answered "cancelled".
+  void PrintDocument(const PrintedDocument& document) override;
   // Shutdown with the owner's wait (5000 ms).
   void Close() override;
   // A print request of the page, made from a page-message callback (inside the runtime's event
@@ -212,6 +224,8 @@ class WebViewHost final : public BrowserView {
   HostPlatform platform_;
   base::UniqueWindow messageWindow_;
   PrintRequests printRequests_;
+  std::optional<PrintedDocument> requestedDocument_;  // what the waiting request prints
+  std::shared_ptr<bool> printingDocument_ = std::make_shared<bool>(false);
   ComposedPageMark composedPage_;
   int callDepth_ = 0;
   bool destroyWhenIdle_ = false;

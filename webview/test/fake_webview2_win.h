@@ -382,7 +382,10 @@ struct FakeRuntime {
   std::optional<BOOL> allowExternalDrop;
   std::vector<RECT> bounds;
   std::vector<BOOL> visibility;
-  std::vector<std::wstring> posted;  // PostWebMessageAsJson, in order
+  std::vector<std::wstring> posted;    // PostWebMessageAsJson, in order
+  std::vector<std::wstring> executed;  // ExecuteScript, in order
+  // The JSON value an executed script completes with, later from the loop; unset: null.
+  std::function<std::wstring(const std::wstring& script)> scriptValue;
   ComPtr<ICoreWebView2NavigationStartingEventHandler> navigationStarting;
   ComPtr<ICoreWebView2WebMessageReceivedEventHandler> webMessage;
   ComPtr<ICoreWebView2NavigationCompletedEventHandler> navigationCompleted;
@@ -451,6 +454,7 @@ struct FakeRuntime {
     view.Implement(&ICoreWebView2::Reload, &Reload);
     view.Implement(&ICoreWebView2::add_WebMessageReceived, &AddWebMessage);
     view.Implement(&ICoreWebView2::PostWebMessageAsJson, &PostJson);
+    view.Implement(&ICoreWebView2::ExecuteScript, &ExecuteScript);
     view.Implement(&ICoreWebView2::get_BrowserProcessId, &GetBrowserProcessId);
     view.Implement(&ICoreWebView2::get_CanGoBack, &GetCanGoBack);
     view.Implement(&ICoreWebView2::GoBack, &GoBack);
@@ -730,6 +734,16 @@ struct FakeRuntime {
   }
   static HRESULT STDMETHODCALLTYPE PostJson(FakeCom* self, LPCWSTR json) {
     Of(self).posted.push_back(json != nullptr ? json : L"(null)");
+    return S_OK;
+  }
+  static HRESULT STDMETHODCALLTYPE ExecuteScript(FakeCom* self,
+                                                 LPCWSTR script,
+                                                 ICoreWebView2ExecuteScriptCompletedHandler* handler) {
+    FakeRuntime& r = Of(self);
+    r.executed.push_back(script != nullptr ? script : L"");
+    const std::wstring value = r.scriptValue ? r.scriptValue(r.executed.back()) : L"null";
+    ComPtr<ICoreWebView2ExecuteScriptCompletedHandler> kept(handler);
+    r.Queue([kept, value] { return kept->Invoke(S_OK, value.c_str()); });
     return S_OK;
   }
   static HRESULT STDMETHODCALLTYPE NavigateToString(FakeCom* self, LPCWSTR html) {
