@@ -16,6 +16,7 @@
 #include "app/startup.h"
 #include "app/windows_win.h"
 #include "base/unique_handle_win.h"
+#include "webview/webview2_loader.h"
 
 namespace {
 
@@ -84,7 +85,11 @@ class WindowsStartupPlatform : public StartupPlatform {
     }
   }
   bool IsSystemSupported() override { return IsSupportedWindowsVersion(GetTrueWindowsVersion()); }
-  bool EnsureWebViewRuntime() override { return EnsureWebView2Runtime(); }
+  bool EnsureWebViewRuntime() override {
+    // The check must see the runtime the views will use: without a parent's stale overrides.
+    WebView::ClearInheritedOverrides();
+    return EnsureWebView2Runtime();
+  }
   bool CreateInitScreen() override { return ::CreateInitScreen(instance_); }
   bool InitHostExists() override { return g_initHost != nullptr; }
   bool CreatePlayerFrame() override {
@@ -140,6 +145,9 @@ class WindowsStartupPlatform : public StartupPlatform {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
+  // Libraries loaded by name come from the program's folder and System32 only, never from the
+  // current directory or PATH.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
   try {
     WindowsStartupPlatform platform(instance);
     return RunStartup(platform, commandLine ? commandLine : L"");

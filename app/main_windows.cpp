@@ -224,11 +224,19 @@ WebView::ViewEvents PlayerViewEvents(WebView::BrowserView& view,
                          Narrow(origin, 200));
     return answer;
   };
+  events.fullscreenElement = [&view, &window, &state](bool fullscreen) {
+    // A video's own full-screen button: the window follows, as with "toggleFullscreen".
+    if (fullscreen != state.fullscreen)
+      ApplyPlayerAction(
+          view, window, state,
+          fullscreen ? PlayerWindowAction::kEnterFullscreen : PlayerWindowAction::kLeaveFullscreen);
+  };
   events.ready = [&view, &window, &state, plan = PlanPlayerPreparation(content)](bool success) {
     if (!success)
       return;  // whoever started the view reports the failure
-    ApplyPreparation(view, plan,
-                     [&] { ApplyPlayerAction(view, window, state, PlayerWindowAction::kReveal); });
+    ApplyPreparation(
+        view, plan, [&] { ApplyPlayerAction(view, window, state, PlayerWindowAction::kReveal); },
+        [&window](const std::wstring& summary) { window.FailStart(summary); });
   };
   return events;
 }
@@ -249,6 +257,11 @@ WebView::ViewEvents InitScreenViewEvents(WebView::BrowserView& view,
     ApplyInitAction(view, window, state, InitPageMessageAction(state, message));
   };
   events.permission = InitScreenPermission;
+  events.fullscreenElement = [&view, &window, &state](bool fullscreen) {
+    if (fullscreen != state.fullscreen)
+      ApplyInitAction(view, window, state,
+                      fullscreen ? InitScreenAction::kEnterFullscreen : InitScreenAction::kLeaveFullscreen);
+  };
   events.loaded = [&window](bool) {
     window.Reveal();
     WebView::ReportEvent("init shown");
@@ -258,7 +271,8 @@ WebView::ViewEvents InitScreenViewEvents(WebView::BrowserView& view,
       window.DismissSplash();
       return;
     }
-    ApplyPreparation(view, PlanInitPreparation(), nullptr);
+    ApplyPreparation(view, PlanInitPreparation(), nullptr,
+                     [&window](const std::wstring& summary) { window.FailStart(summary); });
   };
   return events;
 }

@@ -131,6 +131,10 @@ class WindowShell {
   virtual void Reveal() = 0;
   // The splash goes (a view that could not start).
   virtual void DismissSplash() = 0;
+  // The view could not be prepared for its content: later, from the event loop (never inside a
+  // view's event), the splash goes, the "WebView2 Error" box shows `summary`, and the window
+  // closes.
+  virtual void FailStart(const std::wstring& summary) = 0;
 };
 
 // The wiring reports what the windows do through WebView::ReportEvent (web_view.h).

@@ -7,8 +7,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QMessageBox>
 #include <QPainter>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -87,6 +89,20 @@ class MainWindow : public QWidget, public WindowShell {
   }
 
   void DismissSplash() override { DestroySplash(); }
+
+  void FailStart(const std::wstring& summary) override {
+    // The box runs a nested loop: never inside the view's event that found the failure.
+    QTimer::singleShot(0, this, [this, summary] {
+      DestroySplash();
+      WebView::ReportEvent("start failed " + QString::fromStdWString(summary).toStdString());
+      if (!closed_) {
+        QMessageBox::critical(
+            this, QStringLiteral("Web View Error"),
+            QStringLiteral("Failed to initialize the web view.\n\n") + QString::fromStdWString(summary));
+        close();
+      }
+    });
+  }
 
  protected:
   void paintEvent(QPaintEvent*) override {

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -80,6 +81,14 @@ void BringToFront(HWND window) {
   SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   UpdateWindow(window);
+}
+
+// The view over the window's whole client area as it is now: the window may have been resized
+// while the view was being created, after the controller took its first bounds.
+void FitViewToWindow(WebViewHost& host, HWND window) {
+  RECT client{};
+  if (IsWindow(window) && GetClientRect(window, &client))
+    host.Resize(client.right - client.left, client.bottom - client.top);
 }
 
 void ShowStartFailure(const MainWindowServices& services, HWND owner, const WebViewHost& host) {
@@ -167,6 +176,12 @@ void PaintLoadingLine(HWND window) {
 }
 
 // The part both procedures share; `host` is the window's own host (may be null).
+// How the window that is being made shows its "WebView2 Error" box (MainWindowServices).
+std::function<int(HWND, const std::wstring&, const std::wstring&, UINT)>& StartFailureMessage() {
+  static std::function<int(HWND, const std::wstring&, const std::wstring&, UINT)> show;
+  return show;
+}
+
 LRESULT HandleMainWindowMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam, WebViewHost* host) {
   switch (message) {
     case WM_DESTROY: {
@@ -194,6 +209,15 @@ LRESULT HandleMainWindowMessage(HWND window, UINT message, WPARAM wparam, LPARAM
     case WM_PAINT:
       PaintLoadingLine(window);
       return 0;
+    case WM_APP_START_FAILED: {
+      const std::unique_ptr<std::wstring> summary(reinterpret_cast<std::wstring*>(lparam));
+      DestroySplash();
+      if (StartFailureMessage() && summary)
+        StartFailureMessage()(window, L"Failed to initialize WebView2.\n\n" + *summary, L"WebView2 Error",
+                              MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
+      DestroyWindow(window);
+      return 0;
+    }
     case WM_ACTIVATEAPP:
       if (wparam != 0 && host != nullptr && !IsIconic(window))
         host->RefreshLayout();
@@ -240,6 +264,14 @@ LRESULT CALLBACK InitWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
 
 // ---- What the wiring asks of a window (WindowShell) --------------------------------------------
 
+// The box runs a modal loop: it is shown from the window's own message, never inside the view's
+// event that found the failure, with the message box of the services the window was made with.
+void PostStartFailure(HWND window, const std::wstring& summary) {
+  auto* posted = new std::wstring(summary);
+  if (!IsWindow(window) || !PostMessageW(window, WM_APP_START_FAILED, 0, reinterpret_cast<LPARAM>(posted)))
+    delete posted;
+}
+
 class PlayerWindowShell final : public WindowShell {
  public:
   bool Exists() const override { return GetPlayerWindowState().window != nullptr; }
@@ -255,6 +287,9 @@ class PlayerWindowShell final : public WindowShell {
       BringToFront(window);
   }
   void DismissSplash() override { DestroySplash(); }
+  void FailStart(const std::wstring& summary) override {
+    PostStartFailure(GetPlayerWindowState().window, summary);
+  }
 };
 
 class InitScreenShell final : public WindowShell {
@@ -271,6 +306,7 @@ class InitScreenShell final : public WindowShell {
     BringToFront(window_);
   }
   void DismissSplash() override { DestroySplash(); }
+  void FailStart(const std::wstring& summary) override { PostStartFailure(window_, summary); }
 
  private:
   HWND window_;
@@ -380,6 +416,7 @@ bool CreatePlayerWindow(HINSTANCE,
     ResetPlayerWindow(state);
 
     const std::wstring root = PrepareUserDataRoot();
+    StartFailureMessage() = services.showMessage;
     g_playerHost = services.makeHost ? services.makeHost() : nullptr;
     WebViewHost* host = g_playerHost.get();
     if (host == nullptr)
@@ -389,8 +426,10 @@ bool CreatePlayerWindow(HINSTANCE,
     // The pump inside Initialize may destroy the window and free the host; keep it for the
     // failure message below.
     WebViewHost::CallScope keep(*host);
-    if (host->Initialize(window, root, 1))
+    if (host->Initialize(window, root, 1)) {
+      FitViewToWindow(*host, window);
       return true;
+    }
     ShowStartFailure(services, window, *host);
     return false;
   } catch (...) {
@@ -411,18 +450,16 @@ bool CreateInitScreen(HINSTANCE instance, const MainWindowServices& services) {
     g_mainWindow = window;
 
     const std::wstring root = PrepareUserDataRoot();
+    StartFailureMessage() = services.showMessage;
     g_initHost = services.makeHost ? services.makeHost() : nullptr;
     WebViewHost* host = g_initHost.get();
     if (host == nullptr)
       return false;
     host->Connect(InitScreenViewEvents(*host, InitShell(window), GetInitScreenState()));
 
-    RECT client{};
-    GetClientRect(window, &client);
     WebViewHost::CallScope keep(*host);
     if (host->Initialize(window, root, 1)) {
-      if (host->controller)
-        host->controller->put_Bounds(client);
+      FitViewToWindow(*host, window);
       return true;
     }
     ShowStartFailure(services, window, *host);

@@ -169,7 +169,7 @@ std::vector<std::string> ExpectedCalls(const std::vector<ViewStep>& steps) {
                                                         COREWEBVIEW2_PDF_TOOLBAR_ITEMS_PRINT)));
         break;
       case ViewStep::Kind::kAddDocumentScript:
-        calls.push_back("view.AddScriptToExecuteOnDocumentCreated " + Utf16ToUtf8(step.text));
+        calls.push_back("view.AddScriptToExecuteOnDocumentCreated " + Utf16ToUtf8(step.text) + " +handler");
         break;
       case ViewStep::Kind::kNavigate:
         if (WantsIdentificationHeader(step.text)) {
@@ -187,6 +187,15 @@ std::vector<std::string> ExpectedCalls(const std::vector<ViewStep>& steps) {
     }
   }
   return calls;
+}
+
+// The preparation has come to its navigation: every script before it was confirmed.
+bool Prepared(const FakeRuntime& runtime) {
+  for (const std::string& call : runtime.calls) {
+    if (call.rfind("view.Navigate", 0) == 0)
+      return true;
+  }
+  return false;
 }
 
 std::vector<std::string> ViewCalls(const FakeRuntime& runtime) {
@@ -275,6 +284,7 @@ TEST_F(MainWindowsTest, ShutdownMessageAndDestroyCloseBothHosts) {
   init.Build();
   HWND frame = Track(CreatePlayerFrame(Instance()));
   ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, AppContent(), player.services));
+  ASSERT_TRUE(PumpUntil([&] { return Prepared(player.runtime); }));
   g_initHost = init.services.makeHost();  // as if an init screen had run in this process
   EXPECT_EQ(SendMessageW(frame, WM_APP_SHUTDOWN_HOSTS, 0, 0), 0);
   EXPECT_EQ(g_playerHost, nullptr);
@@ -285,6 +295,7 @@ TEST_F(MainWindowsTest, ShutdownMessageAndDestroyCloseBothHosts) {
 
   // Destroying the window closes whatever host exists, forgets the window and ends the loop.
   ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, AppContent(), player.services));
+  ASSERT_TRUE(PumpUntil([&] { return Prepared(player.runtime); }));
   DrainQuit();
   DestroyWindow(frame);
   EXPECT_EQ(g_playerHost, nullptr);
@@ -360,6 +371,7 @@ TEST_F(MainWindowsTest, PlayerWindowPreparesTheContentAndRevealsTheWindow) {
   RECT client{};
   GetClientRect(frame, &client);
   ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, AppContent(), s.services));
+  ASSERT_TRUE(PumpUntil([&] { return Prepared(s.runtime); }));
 
   EXPECT_EQ(g_mainWindow.load(), frame);
   EXPECT_EQ(GetPlayerWindowState().window, frame);
@@ -378,11 +390,30 @@ TEST_F(MainWindowsTest, PlayerWindowPreparesTheContentAndRevealsTheWindow) {
   EXPECT_EQ(s.runtime.unexpectedCalls(), 0);
 }
 
+// A protective script the runtime does not take: the content never loads, the "WebView2 Error"
+// box comes from the window's own message (not inside the runtime's completion), and the window
+// closes.
+TEST_F(MainWindowsTest, AScriptTheContentNeedsThatCannotBeAddedEndsTheStart) {
+  FakeServices s;
+  s.runtime.addScriptResult = E_FAIL;
+  s.Build();
+  HWND frame = Track(CreatePlayerFrame(Instance()));
+  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, AppContent(), s.services));
+  ASSERT_TRUE(PumpUntil([&] { return !IsWindow(frame); }));
+  EXPECT_FALSE(Prepared(s.runtime)) << "nothing is shown without its scripts";
+  ASSERT_EQ(s.messages.size(), 1u);
+  EXPECT_EQ(s.messages[0].caption, L"WebView2 Error");
+  EXPECT_EQ(s.messages[0].text.rfind(L"Failed to initialize WebView2.\n\n", 0), 0u);
+  EXPECT_FALSE(GetPlayerWindowState().revealed);
+  DrainQuit();
+}
+
 TEST_F(MainWindowsTest, PlayerWindowAnswersPageMessagesAndAppliesThePolicy) {
   FakeServices s;
   s.Build();
   HWND frame = Track(CreatePlayerFrame(Instance()));
   ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, AppContent(), s.services));
+  ASSERT_TRUE(PumpUntil([&] { return Prepared(s.runtime); }));
   s.runtime.calls.clear();
 
   {
@@ -493,6 +524,7 @@ TEST_F(MainWindowsTest, ThePrinterDialogRunsFromTheWindowsLoopAndASecondRequestI
   };
   HWND frame = Track(CreatePlayerFrame(Instance()));
   ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, AppContent(), s.services));
+  ASSERT_TRUE(PumpUntil([&] { return Prepared(s.runtime); }));
 
   FakeWebMessageArgs first(L"requestPrint", L"\"requestPrint\"");
   EXPECT_EQ(s.runtime.RaiseWebMessage(first), S_OK);
@@ -528,6 +560,7 @@ TEST_F(MainWindowsTest, TheComposedPageIsAllowedUnderEitherAddressAndAPagesOwnDa
   s.Build();
   HWND frame = Track(CreatePlayerFrame(Instance()));
   ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, AppContent(), s.services));
+  ASSERT_TRUE(PumpUntil([&] { return Prepared(s.runtime); }));
   ASSERT_EQ(
       std::count_if(s.runtime.calls.begin(), s.runtime.calls.end(),
                     [](const std::string& call) { return call.rfind("view.NavigateToString ", 0) == 0; }),
@@ -557,6 +590,7 @@ TEST_F(MainWindowsTest, WindowMessagesDriveTheViewLayout) {
   s.Build();
   HWND frame = Track(CreatePlayerFrame(Instance()));
   ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, AppContent(), s.services));
+  ASSERT_TRUE(PumpUntil([&] { return Prepared(s.runtime); }));
   s.runtime.bounds.clear();
   s.runtime.visibility.clear();
   s.runtime.calls.clear();
@@ -676,6 +710,7 @@ TEST_F(MainWindowsTest, InitScreenBrowsesThePlatformAndAnswersTheNavigationBar) 
   FakeServices s;
   s.Build();
   ASSERT_TRUE(CreateInitScreen(Instance(), s.services));
+  ASSERT_TRUE(PumpUntil([&] { return Prepared(s.runtime); }));
   HWND window = Track(g_mainWindow.load());
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(ClassOf(window), L"KelmoInitWindow");

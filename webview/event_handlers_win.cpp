@@ -61,6 +61,27 @@ void WebViewHost::AddHandler(HRESULT (STDMETHODCALLTYPE ICoreWebView2::*add)(Han
                         &token);
 }
 
+// The event carries no arguments: the state is read from the view.
+void WebViewHost::AddFullscreenElementWatch() {
+  EventRegistrationToken token{};
+  webView->add_ContainsFullScreenElementChanged(
+      base::ComCallback<ICoreWebView2ContainsFullScreenElementChangedEventHandler>([this](
+                                                                                       ICoreWebView2* sender,
+                                                                                       IUnknown*) noexcept {
+        CallScope scope(*this);
+        BOOL contains = FALSE;
+        if (sender == nullptr || FAILED(sender->get_ContainsFullScreenElement(&contains)) ||
+            !onFullscreenElement)
+          return S_OK;
+        try {
+          onFullscreenElement(contains != FALSE);
+        } catch (...) {
+        }
+        return S_OK;
+      }).Get(),
+      &token);
+}
+
 void WebViewHost::SetupEventHandlers() {
   if (!webView)
     return;
@@ -69,6 +90,7 @@ void WebViewHost::SetupEventHandlers() {
   AddHandler(&ICoreWebView2::add_NavigationCompleted, &WebViewHost::OnNavigationCompleted);
   AddHandler(&ICoreWebView2::add_PermissionRequested, &WebViewHost::OnPermissionRequested);
   AddHandler(&ICoreWebView2::add_NewWindowRequested, &WebViewHost::OnNewWindowRequested);
+  AddFullscreenElementWatch();
   AddDownloadRefusal();
   AddResourceFilter();
   AddHandler(&ICoreWebView2::add_WebResourceRequested, &WebViewHost::OnWebResourceRequested);

@@ -1,7 +1,6 @@
 // How the player window and the init screen prepare their web view once it is ready: the fixed
-// settings, the document scripts in their order, and what to show. The plans are plain values;
-// each web-view backend applies the steps in order (a script that fails to register is skipped,
-// the navigation still happens).
+// settings, the document scripts in their order, and what to show. The plans are plain values,
+// applied in order to either web-view backend (ApplyPreparation).
 #ifndef CORVEL_WEBVIEW_PREPARATION_H_
 #define CORVEL_WEBVIEW_PREPARATION_H_
 
@@ -23,6 +22,9 @@ struct ViewStep {
   };
   Kind kind;
   std::wstring text;
+  // A document script the content must never be shown without (the watermark, the print block,
+  // the print button): a view that cannot add it ends the preparation.
+  bool protective = false;
 
   bool operator==(const ViewStep&) const = default;
 };
@@ -40,9 +42,14 @@ std::optional<PrintedDocument> PrintedPdf(const LinkContent& content);
 // Init screen: settings, print block and navigation bar, then the configured start page.
 std::vector<ViewStep> PlanInitPreparation();
 
-// Applies a plan in order to a view; Reveal calls `reveal()` (when set).
+// Applies a plan in order to a view; Reveal calls `reveal()` (when set). Each document script is
+// awaited: the next step runs only once the view has confirmed it (from the event loop), so the
+// first document already has every script. A script the view refuses is skipped, unless it is
+// protective: then nothing more is applied and `failed` (when set) gets a one-line summary; the
+// content is never shown without it. The view must outlive the preparation.
 void ApplyPreparation(WebView::BrowserView& view,
                       const std::vector<ViewStep>& steps,
-                      const std::function<void()>& reveal);
+                      const std::function<void()>& reveal,
+                      const std::function<void(const std::wstring& summary)>& failed = nullptr);
 
 #endif  // CORVEL_WEBVIEW_PREPARATION_H_

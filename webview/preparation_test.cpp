@@ -79,7 +79,7 @@ TEST(PreparationTest, PlayerPlanFollowsTheContentKind) {
 TEST(PreparationTest, InitScreenPlanAddsPrintBlockThenBarThenOpensTheStartPage) {
   const std::vector<ViewStep> expected = {
       {Kind::kConfigureSettings, L""},
-      {Kind::kAddDocumentScript, PrintBlockScript()},
+      {Kind::kAddDocumentScript, PrintBlockScript(), true},
       {Kind::kAddDocumentScript, NavigationBarScript()},
       {Kind::kNavigate, config::InitStartUrl()},
   };

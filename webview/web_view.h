@@ -49,6 +49,9 @@ struct ViewEvents {
   std::function<void(bool success)> ready;
   // A top-level navigation ended, whatever its outcome.
   std::function<void(bool success)> loaded;
+  // An element of the page went full screen (true: a video's full-screen button) or left it.
+  // Unset: the engine keeps the element within the view.
+  std::function<void(bool fullscreen)> fullscreenElement;
 };
 
 class BrowserView {
@@ -59,7 +62,10 @@ class BrowserView {
   // browser shortcuts, and a PDF viewer without save or print controls.
   virtual void ConfigureSettings() = 0;
   // Runs `script` at the creation of every later document, before the document's own scripts.
-  virtual void AddDocumentScript(const std::wstring& script) = 0;
+  // The engine confirms it later, from the event loop: `added` (when set) then says whether the
+  // script is in place; only then is it sure to run in the next document.
+  virtual void AddDocumentScript(const std::wstring& script, std::function<void(bool added)> added) = 0;
+  void AddDocumentScript(const std::wstring& script) { AddDocumentScript(script, nullptr); }
   virtual void Navigate(const std::wstring& url) = 0;
   // Shows a page the host composed (its navigation starts as "about:blank").
   virtual void NavigateToString(const std::wstring& html) = 0;

@@ -11,6 +11,7 @@
 #include <QWebChannel>
 #include <QWebEngineCertificateError>
 #include <QWebEngineDownloadRequest>
+#include <QWebEngineFullScreenRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -274,6 +275,18 @@ QtWebView::QtWebView(QWidget* parent, const QString& storagePath, QtViewPlatform
   QObject::connect(page, &QWebEnginePage::loadFinished, [this](bool ok) { LoadFinished(ok); });
   QObject::connect(page, &QWebEnginePage::titleChanged,
                    [](const QString& title) { ReportEvent("title " + title.toStdString()); });
+  QObject::connect(page, &QWebEnginePage::fullScreenRequested, [this](QWebEngineFullScreenRequest request) {
+    const EventScope scope(*this);
+    if (!events_.fullscreenElement) {
+      request.reject();
+      return;
+    }
+    request.accept();
+    try {
+      events_.fullscreenElement(request.toggleOn());
+    } catch (...) {
+    }
+  });
   QObject::connect(
       page, &QWebEnginePage::featurePermissionRequested,
       [this, page](const QUrl& origin, QWebEnginePage::Feature feature) {
@@ -370,21 +383,38 @@ void QtWebView::ConfigureSettings() {
   settings->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
   settings->setAttribute(QWebEngineSettings::PluginsEnabled, true);
   settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
+  // A page's full-screen request (a video's button) reaches the window: see fullScreenRequested.
+  settings->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, true);
 }
 
-void QtWebView::AddDocumentScript(const std::wstring& script) {
-  if (script.empty()) {
+void QtWebView::AddDocumentScript(const std::wstring& script, std::function<void(bool added)> added) {
+  bool inPlace = false;
+  if (!script.empty() && !closed_) {
+    // Every document, frames too, as WebView2's AddScriptToExecuteOnDocumentCreated does; before
+    // the document's own scripts, in the order added.
+    QWebEngineScript entry;
+    entry.setName(QStringLiteral("corvel-document-script-%1").arg(++scriptCount_));
+    entry.setSourceCode(ToQString(script));
+    entry.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    entry.setWorldId(QWebEngineScript::MainWorld);
+    entry.setRunsOnSubFrames(true);
+    page_->scripts().insert(entry);
+    inPlace = page_->scripts().contains(entry);
+  }
+  if (!added) {
     return;
   }
-  // Every document, frames too, as WebView2's AddScriptToExecuteOnDocumentCreated does; before
-  // the document's own scripts, in the order added.
-  QWebEngineScript entry;
-  entry.setName(QStringLiteral("corvel-document-script-%1").arg(++scriptCount_));
-  entry.setSourceCode(ToQString(script));
-  entry.setInjectionPoint(QWebEngineScript::DocumentCreation);
-  entry.setWorldId(QWebEngineScript::MainWorld);
-  entry.setRunsOnSubFrames(true);
-  page_->scripts().insert(entry);
+  // Confirmed from the event loop, as WebView2 confirms it.
+  QTimer::singleShot(0, page_.get(), [this, added, inPlace] {
+    if (closed_) {
+      return;
+    }
+    const EventScope scope(*this);
+    try {
+      added(inPlace);
+    } catch (...) {
+    }
+  });
 }
 
 void QtWebView::Navigate(const std::wstring& url) {

@@ -91,7 +91,8 @@ class QtWebView final : public BrowserView {
   // paging, zoom, fit, rotation and a menu with two-page view, annotations, presentation and
   // document properties.
   void ConfigureSettings() override;
-  void AddDocumentScript(const std::wstring& script) override;
+  using BrowserView::AddDocumentScript;
+  void AddDocumentScript(const std::wstring& script, std::function<void(bool added)> added) override;
   void Navigate(const std::wstring& url) override;
   void NavigateToString(const std::wstring& html) override;
   void GoBack() override;

@@ -177,6 +177,7 @@ struct ICoreWebView2;
 struct ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler;
 struct ICoreWebView2BrowserProcessExitedEventArgs;
 struct ICoreWebView2BrowserProcessExitedEventHandler;
+struct ICoreWebView2ContainsFullScreenElementChangedEventHandler;
 struct ICoreWebView2Controller;
 struct ICoreWebView2Controller2;
 struct ICoreWebView2Controller3;
@@ -249,7 +250,6 @@ struct ICoreWebView2CallDevToolsProtocolMethodCompletedHandler;
 struct ICoreWebView2CapturePreviewCompletedHandler;
 struct ICoreWebView2ClearServerCertificateErrorActionsCompletedHandler;
 struct ICoreWebView2ClientCertificateRequestedEventHandler;
-struct ICoreWebView2ContainsFullScreenElementChangedEventHandler;
 struct ICoreWebView2ContentLoadingEventHandler;
 struct ICoreWebView2ContextMenuRequestedEventHandler;
 struct ICoreWebView2CookieManager;
@@ -1141,6 +1141,13 @@ struct ICoreWebView2NewWindowRequestedEventHandler : public IUnknown {
 };
 __CRT_UUID_DECL(ICoreWebView2NewWindowRequestedEventHandler,
                 0xd4c185fe, 0xc81c, 0x4989, 0x97, 0xaf, 0x2d, 0x3f, 0xa7, 0xab, 0x56, 0x51)
+
+// {e45d98b1-afef-45be-8baf-6c7728867f73}; slot 3.
+struct ICoreWebView2ContainsFullScreenElementChangedEventHandler : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender, IUnknown* args) = 0;  // 3
+};
+__CRT_UUID_DECL(ICoreWebView2ContainsFullScreenElementChangedEventHandler,
+                0xe45d98b1, 0xafef, 0x45be, 0x8b, 0xaf, 0x6c, 0x77, 0x28, 0x86, 0x7f, 0x73)
 
 // {ab00b74c-15f1-4646-80e8-e76341d25d71}; slot 3.
 struct ICoreWebView2WebResourceRequestedEventHandler : public IUnknown {

@@ -37,6 +37,23 @@ constexpr wchar_t kUserDataFolderVariable[] = L"WEBVIEW2_USER_DATA_FOLDER";
 
 constexpr HRESULT kNoRuntime = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
+// The administrators' choice of a fixed runtime: a value named by the executable's file name (or
+// "*" for every program) whose data is the runtime's folder.
+constexpr wchar_t kBrowserFolderPolicyKey[] =
+    L"Software\\Policies\\Microsoft\\Edge\\WebView2\\BrowserExecutableFolder";
+
+// Only the named file's own folder and System32 serve a library and its dependencies: never the
+// current directory or PATH, where anyone could plant one.
+constexpr DWORD kLibrarySearch = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
+
+// Overrides a parent process (or the user) may have set; any of them would redirect the runtime,
+// the data folder, the channel or the browser's command line.
+constexpr const wchar_t* kInheritedOverrides[] = {
+    L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER",    L"WEBVIEW2_USER_DATA_FOLDER",
+    L"WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS", L"WEBVIEW2_RELEASE_CHANNEL_PREFERENCE",
+    L"WEBVIEW2_CHANNEL_SEARCH_KIND",          L"WEBVIEW2_RELEASE_CHANNELS",
+};
+
 // How the runtime's entry point is told which runtime it belongs to.
 enum RuntimeType : int { kInstalledRuntime = 0, kFixedVersionRuntime = 1 };
 
@@ -64,7 +81,7 @@ std::optional<MicrosoftLoader> LoadMicrosoftLoader() {
   const std::wstring folder = base::ExecutableFolder();
   if (folder.empty())
     return std::nullopt;
-  base::UniqueHModule module(LoadLibraryExW((folder + L"\\" + kLoaderDll).c_str(), nullptr, 0));
+  base::UniqueHModule module(LoadLibraryExW((folder + L"\\" + kLoaderDll).c_str(), nullptr, kLibrarySearch));
   if (!module)
     return std::nullopt;
   MicrosoftLoader loader;
@@ -119,11 +136,14 @@ std::optional<std::wstring> EnvironmentValue(const wchar_t* name) {
   }
 }
 
-// A REG_SZ value in the 32-bit view of root\subKey, without its terminators; nothing when the key
-// or the value is missing or of another type.
-std::optional<std::wstring> ReadRegistryText(HKEY root, const wchar_t* subKey, const wchar_t* name) {
+// A REG_SZ value of root\subKey (in the 32-bit view unless told otherwise), without its
+// terminators; nothing when the key or the value is missing or of another type.
+std::optional<std::wstring> ReadRegistryText(HKEY root,
+                                             const wchar_t* subKey,
+                                             const wchar_t* name,
+                                             REGSAM view = KEY_WOW64_32KEY) {
   base::UniqueHKey key;
-  if (RegOpenKeyExW(root, subKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, key.put()) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(root, subKey, 0, KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS)
     return std::nullopt;
   for (int attempt = 0; attempt < 3; ++attempt) {  // the value may grow between the two calls
     DWORD type = 0;
@@ -211,6 +231,9 @@ std::optional<Runtime> FindRegisteredRuntime(HKEY root) {
 }
 
 std::optional<Runtime> FindRuntime(const wchar_t* browserFolderOrNull) {
+  // As with Microsoft's loader: the policy wins over the variable, which wins over the argument.
+  if (std::optional<std::wstring> folder = PolicyBrowserFolder())
+    return FindFixedVersionRuntime(*folder);
   if (std::optional<std::wstring> folder = EnvironmentValue(kBrowserFolderVariable))
     return FindFixedVersionRuntime(*folder);
   if (browserFolderOrNull != nullptr && *browserFolderOrNull != L'\0')
@@ -231,7 +254,7 @@ HMODULE LoadClientLibrary(const std::wstring& path) {
   if (const auto found = loaded->find(path); found != loaded->end())
     return found->second;
   // The library's own dependencies come from its folder.
-  HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  HMODULE module = LoadLibraryExW(path.c_str(), nullptr, kLibrarySearch);
   if (module != nullptr)
     loaded->emplace(path, module);
   return module;
@@ -322,6 +345,28 @@ HRESULT CreateEnvironment(const wchar_t* browserFolderOrNull,
     }
   }
   return microsoft->createEnvironment(browserFolderOrNull, userDataFolder, nullptr, handler);
+}
+
+std::optional<std::wstring> PolicyBrowserFolder() {
+  const std::wstring path = base::ExecutablePath();
+  const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    for (const std::wstring& value : {name, std::wstring(L"*")}) {
+      if (value.empty())
+        continue;
+      std::optional<std::wstring> folder = ReadRegistryText(root, kBrowserFolderPolicyKey, value.c_str(), 0);
+      if (folder && !WithoutTrailingSeparators(*folder).empty())
+        return WithoutTrailingSeparators(*folder);
+    }
+  }
+  return std::nullopt;
+}
+
+void ClearInheritedOverrides() {
+  for (const wchar_t* name : kInheritedOverrides) {
+    if (GetEnvironmentVariableW(name, nullptr, 0) > 0)
+      SetEnvironmentVariableW(name, nullptr);
+  }
 }
 
 }  // namespace WebView

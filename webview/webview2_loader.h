@@ -2,11 +2,13 @@
 // starts a browser environment.
 //
 // Microsoft's WebView2Loader.dll wins when it lies beside the executable (only there: never from
-// the current directory, PATH or the system folders, where anyone could plant one); it is loaded
+// the current directory, PATH or the system folders, where anyone could plant one; its own
+// dependencies come from its folder and System32 only); it is loaded
 // on first use and stays loaded. Without it, or when that DLL lacks an entry point, the built-in
 // loader finds the runtime itself:
 //   - a fixed-version runtime folder (passed in, or named by WEBVIEW2_BROWSER_EXECUTABLE_FOLDER,
-//     which overrides the argument as it does for Microsoft's loader) counts when it holds
+//     which overrides the argument, or by the BrowserExecutableFolder policy, which overrides
+//     both, as they do for Microsoft's loader) counts when it holds
 //     EBWebView\x64\EmbeddedBrowserWebView.dll; its version is that file's version (or that of
 //     msedgewebview2.exe);
 //   - the installed (Evergreen) runtime of the stable channel is found through the updater's
@@ -49,6 +51,16 @@ HRESULT GetAvailableBrowserVersion(const wchar_t* browserFolderOrNull, std::wstr
 HRESULT CreateEnvironment(const wchar_t* browserFolderOrNull,
                           const wchar_t* userDataFolder,
                           ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler);
+
+// The fixed runtime folder that the administrators' BrowserExecutableFolder policy names for this
+// program (Software\Policies\Microsoft\Edge\WebView2\BrowserExecutableFolder, machine-wide first,
+// then the user's; the value named by the executable's file name, then "*"). The built-in loader
+// takes it before the environment variable and the argument, as Microsoft's loader does.
+std::optional<std::wstring> PolicyBrowserFolder();
+
+// Removes the WEBVIEW2_* variables a parent process may have left (runtime folder, data folder,
+// browser arguments, channel choice), so that the runtime check and the view see one runtime.
+void ClearInheritedOverrides();
 
 // A runtime version query: GetAvailableBrowserVersion, or a test's stand-in.
 using BrowserVersionQuery = std::function<HRESULT(const wchar_t* browserFolderOrNull, std::wstring& version)>;

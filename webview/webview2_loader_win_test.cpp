@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/com_callback_win.h"
+#include "base/module_path_win.h"
 #include "tests/fake_webview2_loader/fake_webview2_loader.h"
 #include "tests/fake_webview2_runtime/fake_webview2_runtime.h"
 #include "tests/fake_webview2_runtime/runtime_registration_win.h"
@@ -335,7 +336,34 @@ TEST(WebView2LoaderBuiltIn, AFixedVersionFolderCountsWithItsLibraryAndReportsIts
   EXPECT_EQ(WebView::GetAvailableBrowserVersion(empty.c_str(), version), S_OK);
   SetEnvironmentVariableW(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", empty.c_str());
   EXPECT_EQ(WebView::GetAvailableBrowserVersion(fixed.c_str(), version), kNoRuntime);
-  SetEnvironmentVariableW(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", nullptr);
+
+  // The administrators' policy for this program wins over both; the machine's over the user's.
+  constexpr wchar_t kPolicy[] = L"Software\\Policies\\Microsoft\\Edge\\WebView2\\BrowserExecutableFolder";
+  const std::wstring self = base::ExecutablePath().substr(base::ExecutablePath().find_last_of(L'\\') + 1);
+  const auto setPolicy = [&](HKEY root, const std::wstring& name, const std::wstring& folder) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(root, kPolicy, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                   static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+  };
+  setPolicy(HKEY_CURRENT_USER, L"other.exe", fixed);
+  EXPECT_EQ(WebView::PolicyBrowserFolder(), std::nullopt) << "another program's policy";
+  setPolicy(HKEY_CURRENT_USER, self, fixed + L"\\");
+  EXPECT_EQ(WebView::PolicyBrowserFolder(), fixed);
+  EXPECT_EQ(WebView::GetAvailableBrowserVersion(empty.c_str(), version), S_OK) << "over the variable";
+  EXPECT_EQ(version, kFakeRuntimeFileVersion);
+  setPolicy(HKEY_LOCAL_MACHINE, L"*", empty);
+  EXPECT_EQ(WebView::PolicyBrowserFolder(), empty);
+  EXPECT_EQ(WebView::GetAvailableBrowserVersion(fixed.c_str(), version), kNoRuntime);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPolicy);
+  RegDeleteTreeW(HKEY_CURRENT_USER, kPolicy);
+
+  // The player clears every inherited override before it looks for a runtime.
+  WebView::ClearInheritedOverrides();
+  EXPECT_EQ(GetEnvironmentVariableW(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", nullptr, 0), 0u);
+  EXPECT_EQ(WebView::GetAvailableBrowserVersion(fixed.c_str(), version), S_OK);
 }
 
 TEST(WebView2LoaderBuiltIn, EnvironmentCreationReachesTheRuntimeLibraryWithItsRuntimeType) {

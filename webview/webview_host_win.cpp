@@ -27,14 +27,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// Overrides a parent process (or the user) may have set; any of them would redirect the view's
-// runtime, data folder, channel or command line.
-constexpr const wchar_t* kInheritedOverrides[] = {
-    L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER",    L"WEBVIEW2_USER_DATA_FOLDER",
-    L"WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS", L"WEBVIEW2_RELEASE_CHANNEL_PREFERENCE",
-    L"WEBVIEW2_CHANNEL_SEARCH_KIND",          L"WEBVIEW2_RELEASE_CHANNELS",
-};
-
 constexpr wchar_t kStageCreateUserDataFolder[] = L"CreateUserDataFolder";
 constexpr wchar_t kStageWriteTest[] = L"UserDataFolderWriteTest";
 constexpr wchar_t kStageUserDataOverride[] = L"SetUserDataFolderOverride";
@@ -44,7 +36,6 @@ constexpr wchar_t kStageEnvironmentCallback[] = L"CreateEnvironmentCallback";
 constexpr wchar_t kStageControllerCall[] = L"CreateControllerCall";
 constexpr wchar_t kStageControllerCallback[] = L"CreateControllerCallback";
 constexpr wchar_t kStageGetView[] = L"GetCoreWebView2";
-constexpr wchar_t kStagePump[] = L"InitializationMessagePump";
 constexpr wchar_t kStageQuit[] = L"ApplicationQuitDuringInitialization";
 constexpr wchar_t kStageComplete[] = L"Complete";
 constexpr wchar_t kStagePending[] = L"Pending";
@@ -60,13 +51,6 @@ std::wstring FormatHResult(HRESULT value) {
   wchar_t text[16];
   std::swprintf(text, 16, L"0x%08X", static_cast<unsigned>(value));
   return text;
-}
-
-void ClearInheritedOverrides() {
-  for (const wchar_t* name : kInheritedOverrides) {
-    if (GetEnvironmentVariableW(name, nullptr, 0) > 0)
-      SetEnvironmentVariableW(name, nullptr);
-  }
 }
 
 // The write test: a temporary file that disappears when it is closed.
@@ -117,10 +101,12 @@ struct WebViewHost::AttemptState {
   bool done = false;
   HRESULT result = E_PENDING;
   std::wstring stage = kStagePending;
+  // The completion the attempt waits for: the stage a time limit ends it in.
+  const wchar_t* waitingFor = kStageEnvironmentCallback;
   HWND parent = nullptr;
   std::wstring folder;
 
-  // Ends the attempt and wakes the pump, which may be waiting in GetMessageW.
+  // Ends the attempt and wakes the pump, which may be waiting for a message.
   void Finish(HRESULT value, const wchar_t* stageName) noexcept {
     result = value;
     try {
@@ -210,6 +196,7 @@ void WebViewHost::Connect(ViewEvents events) {
     onNavigationCompleted = [shared](bool success, COREWEBVIEW2_WEB_ERROR_STATUS) {
       shared->loaded(success);
     };
+  onFullscreenElement = shared->fullscreenElement;
 }
 
 WebViewHost::CallScope::CallScope(WebViewHost& host) noexcept : host_(host) {
@@ -286,25 +273,40 @@ bool WebViewHost::PrepareAttemptFolder(const std::wstring& folder,
 }
 
 bool WebViewHost::PumpUntilDone(AttemptState& state) {
-  // The completion handlers run from this pump; it ends only when the attempt is done.
+  // The completion handlers run from this pump. It ends when the attempt is done, or when the
+  // runtime has not completed a creation within the time limit (a completion that never comes
+  // would otherwise leave "Loading" on screen for good); each creation gets the whole limit.
+  const ULONGLONG limit = platform_.creationLimitMs;
+  const wchar_t* waitingFor = state.waitingFor;
+  ULONGLONG deadline = GetTickCount64() + limit;
   while (!state.done) {
-    MSG message;
-    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-    if (got == -1) {
-      state.result = HResultFromSystemError(GetLastError());
-      state.stage = kStagePump;
+    ULONGLONG now = GetTickCount64();
+    if (state.waitingFor != waitingFor) {
+      waitingFor = state.waitingFor;
+      deadline = now + limit;
+    }
+    if (now >= deadline) {
+      state.result = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+      state.stage = state.waitingFor;
       state.done = true;
-    } else if (got == 0) {
+      break;
+    }
+    MSG message;
+    if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      const ULONGLONG wait = deadline - now < 1000 ? deadline - now : 1000;
+      MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(wait), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+      continue;
+    }
+    if (message.message == WM_QUIT) {
       state.result = E_ABORT;
       state.stage = kStageQuit;
       state.done = true;
       // The caller's own message loop must see the quit message too.
       PostQuitMessage(static_cast<int>(message.wParam));
       return false;
-    } else {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
     }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
   }
   return true;
 }
@@ -429,6 +431,8 @@ HRESULT WebViewHost::OnEnvironmentCreated(const std::shared_ptr<AttemptState>& s
         handler ? created->CreateCoreWebView2Controller(parentWindow, handler.Get()) : E_OUTOFMEMORY;
     if (FAILED(call) && !state->done)
       state->Finish(call, kStageControllerCall);
+    else
+      state->waitingFor = kStageControllerCallback;
   } catch (...) {
     if (!state->done)
       state->Finish(E_OUTOFMEMORY, kStageEnvironmentCallback);
@@ -580,9 +584,30 @@ void WebViewHost::NavigateToString(const std::wstring& html) {
     composedPage_.Clear();
 }
 
-void WebViewHost::AddDocumentScript(const std::wstring& script) {
-  if (webView)
-    webView->AddScriptToExecuteOnDocumentCreated(script.c_str(), nullptr);
+void WebViewHost::AddDocumentScript(const std::wstring& script, std::function<void(bool added)> added) {
+  const auto answer = [added](bool ok) {
+    if (!added)
+      return;
+    try {
+      added(ok);
+    } catch (...) {
+    }
+  };
+  if (!webView) {
+    answer(false);
+    return;
+  }
+  // The runtime applies the script asynchronously: it is sure to run only once this completes.
+  // A completion after the host went (or closed its view) has nobody to tell.
+  const auto completed = base::ComCallback<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler>(
+      [this, answer, alive = std::weak_ptr<int>(lifetime_)](HRESULT result, LPCWSTR) {
+        if (alive.expired() || closing)
+          return;
+        CallScope scope(*this);
+        answer(SUCCEEDED(result));
+      });
+  if (!completed || FAILED(webView->AddScriptToExecuteOnDocumentCreated(script.c_str(), completed.Get())))
+    answer(false);
 }
 
 void WebViewHost::ConfigureSettings() {

@@ -51,6 +51,9 @@ struct HostPlatform {
       createEnvironment;
   // The certificate-pin gate before every request of the page (pin_gate.h).
   PinGate pinGate;
+  // How long Initialize waits for the runtime to complete the environment, then the controller:
+  // past it the attempt fails with HRESULT_FROM_WIN32(ERROR_TIMEOUT) at that creation's stage.
+  unsigned creationLimitMs = 60000;
   // One print request of the view's page: the printer dialog over `owner` and the silent print
   // (PrintViewPage), which report to the page themselves. Runs a modal loop; called from the
   // host's own message window, never from inside a WebView2 event handler.
@@ -83,6 +86,8 @@ class WebViewHost final : public BrowserView {
   std::function<void(const std::wstring& message)> onWebMessage;
   std::function<void(bool success, HRESULT result)> onInitialized;
   std::function<void(bool success, COREWEBVIEW2_WEB_ERROR_STATUS status)> onNavigationCompleted;
+  // ContainsFullScreenElementChanged, with the view's new state.
+  std::function<void(bool fullscreen)> onFullscreenElement;
 
   // Which pages the host listens to and what they may use, decided by the owner; both are
   // asked from the view's events on the UI thread. Messages of a top document for which
@@ -123,7 +128,8 @@ class WebViewHost final : public BrowserView {
   // Shows the host's own page. Its navigation start reaches onNavigationStarting as
   // "about:blank" whichever address the runtime reports for it (ComposedPageMark).
   void NavigateToString(const std::wstring& html) override;
-  void AddDocumentScript(const std::wstring& script) override;
+  using BrowserView::AddDocumentScript;
+  void AddDocumentScript(const std::wstring& script, std::function<void(bool added)> added) override;
   // Fixed settings: no developer tools, context menus, status bar, zoom control or browser
   // accelerator keys, and a PDF viewer without Save, Save as and Print (the page's own print
   // button is the way to print, and the watermark is only a layer of the page).
@@ -205,6 +211,7 @@ class WebViewHost final : public BrowserView {
   template <typename Handler, typename Args>
   void AddHandler(HRESULT (STDMETHODCALLTYPE ICoreWebView2::*add)(Handler*, EventRegistrationToken*),
                   HRESULT (WebViewHost::*member)(Args*));
+  void AddFullscreenElementWatch();
   HRESULT OnNavigationStarting(ICoreWebView2NavigationStartingEventArgs* args);
   HRESULT OnWebMessageReceived(ICoreWebView2WebMessageReceivedEventArgs* args);
   HRESULT OnNavigationCompleted(ICoreWebView2NavigationCompletedEventArgs* args);
@@ -226,6 +233,8 @@ class WebViewHost final : public BrowserView {
   PrintRequests printRequests_;
   std::optional<PrintedDocument> requestedDocument_;  // what the waiting request prints
   std::shared_ptr<bool> printingDocument_ = std::make_shared<bool>(false);
+  // Gone with the host: completions that come later find it expired and do nothing.
+  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
   ComposedPageMark composedPage_;
   int callDepth_ = 0;
   bool destroyWhenIdle_ = false;

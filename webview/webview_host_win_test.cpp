@@ -237,7 +237,8 @@ TEST(WebViewHostInitializeTest, ReadyViewIsSetUpAndReported) {
   EXPECT_EQ(CallsStartingWith(h.runtime, {"view.add_", "view.AddWebResourceRequestedFilter"}),
             (std::vector<std::string>{
                 "view.add_NavigationStarting", "view.add_WebMessageReceived", "view.add_NavigationCompleted",
-                "view.add_PermissionRequested", "view.add_NewWindowRequested", "view.add_DownloadStarting",
+                "view.add_PermissionRequested", "view.add_NewWindowRequested",
+                "view.add_ContainsFullScreenElementChanged", "view.add_DownloadStarting",
                 "view.AddWebResourceRequestedFilterWithRequestSourceKinds * 0 4294967295",
                 "view.add_WebResourceRequested"}));
   EXPECT_EQ(Environment(L"WEBVIEW2_USER_DATA_FOLDER"), std::optional<std::wstring>(folder));
@@ -302,6 +303,20 @@ TEST(WebViewHostInitializeTest, EachFailingStageIsNamedInTheSummary) {
        L"GetCoreWebView2", true},
       {"null view from the controller", [](FakeRuntime& r) { r.giveView = false; }, E_FAIL,
        L"GetCoreWebView2", true},
+      // A completion that never comes ends the attempt at the time limit.
+      {"environment never completes",
+       [](FakeRuntime& r) {
+         r.completeEnvironment = false;
+         r.creationLimitMs = 300;
+       },
+       HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"CreateEnvironmentCallback", false},
+      {"controller never completes",
+       [](FakeRuntime& r) {
+         r.completeController = false;
+         r.offerEnvironment5 = false;
+         r.creationLimitMs = 300;
+       },
+       HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"CreateControllerCallback", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fault);
@@ -764,12 +779,13 @@ TEST(WebViewHostCallsTest, ViewCallsReachTheView) {
   h.host->Reload();
   h.host->ShowSystemPrintDialog();
   h.host->RunPrintRequest();  // what the parent's window procedure does with the posted request
-  EXPECT_EQ(h.runtime.calls,
-            (std::vector<std::string>{
-                "view.NavigateToString <p>hi</p>", "view.AddScriptToExecuteOnDocumentCreated window.x=1;",
-                "settings.AreDevToolsEnabled 0", "settings.AreDefaultContextMenusEnabled 0",
-                "settings.IsStatusBarEnabled 0", "settings.IsZoomControlEnabled 0",
-                "settings.AreBrowserAcceleratorKeysEnabled 0", "view.GoBack", "view.Reload", "print"}));
+  EXPECT_EQ(
+      h.runtime.calls,
+      (std::vector<std::string>{
+          "view.NavigateToString <p>hi</p>", "view.AddScriptToExecuteOnDocumentCreated window.x=1; +handler",
+          "settings.AreDevToolsEnabled 0", "settings.AreDefaultContextMenusEnabled 0",
+          "settings.IsStatusBarEnabled 0", "settings.IsZoomControlEnabled 0",
+          "settings.AreBrowserAcceleratorKeysEnabled 0", "view.GoBack", "view.Reload", "print"}));
   EXPECT_EQ(h.runtime.settings.references(), 1u);
   EXPECT_EQ(h.runtime.unexpectedCalls(), 0);
 
@@ -882,6 +898,13 @@ TEST(WebViewHostEventsTest, NavigationMessagesAndCompletionReachTheOwner) {
   r.runtime.RaiseNavigationCompleted(ok);
   r.runtime.RaiseNavigationCompleted(failed);
   EXPECT_EQ(completed, (std::vector<std::pair<bool, int>>{{true, 0}, {false, 13}}));
+
+  // A video's full-screen button: the state is read from the view, which the event leaves out.
+  std::vector<bool> fullscreen;
+  r.host->onFullscreenElement = [&fullscreen](bool on) { fullscreen.push_back(on); };
+  r.runtime.RaiseFullscreenChanged(true);
+  r.runtime.RaiseFullscreenChanged(false);
+  EXPECT_EQ(fullscreen, (std::vector<bool>{true, false}));
 
   // An owner callback that throws does not take the handler down with it.
   r.host->onWebMessage = [](const std::wstring&) { throw std::runtime_error("owner failed"); };

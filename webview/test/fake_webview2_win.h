@@ -351,6 +351,9 @@ struct FakeRuntime {
   HRESULT createEnvironmentCall = S_OK;  // result of the loader call itself
   HRESULT environmentResult = S_OK;      // passed to the environment-completed handler
   bool giveEnvironment = true;
+  bool completeEnvironment = true;  // false: the completion never comes
+  bool completeController = true;
+  unsigned creationLimitMs = 60000;  // the host's time limit for each
   bool offerEnvironment2 = true;
   bool offerEnvironment5 = true;
   HRESULT controllerCall = S_OK;  // result of CreateCoreWebView2Controller
@@ -366,6 +369,8 @@ struct FakeRuntime {
   bool offerSettings3 = true;
   bool offerSettings7 = true;
   HRESULT createRequestResult = S_OK;
+  HRESULT addScriptCall = S_OK;    // result of AddScriptToExecuteOnDocumentCreated itself
+  HRESULT addScriptResult = S_OK;  // passed to its completion
   UINT32 browserProcessId = 0;
   BOOL canGoBack = TRUE;
   RECT reportedBounds{};  // what get_Bounds answers
@@ -391,6 +396,8 @@ struct FakeRuntime {
   ComPtr<ICoreWebView2NavigationCompletedEventHandler> navigationCompleted;
   ComPtr<ICoreWebView2PermissionRequestedEventHandler> permissionRequested;
   ComPtr<ICoreWebView2NewWindowRequestedEventHandler> newWindowRequested;
+  ComPtr<ICoreWebView2ContainsFullScreenElementChangedEventHandler> fullscreenChanged;
+  BOOL containsFullScreenElement = FALSE;
   ComPtr<ICoreWebView2WebResourceRequestedEventHandler> resourceRequested;
   ComPtr<ICoreWebView2DownloadStartingEventHandler> downloadStarting;
   ComPtr<ICoreWebView2BrowserProcessExitedEventHandler> browserExited;
@@ -459,6 +466,8 @@ struct FakeRuntime {
     view.Implement(&ICoreWebView2::get_CanGoBack, &GetCanGoBack);
     view.Implement(&ICoreWebView2::GoBack, &GoBack);
     view.Implement(&ICoreWebView2::add_NewWindowRequested, &AddNewWindow);
+    view.Implement(&ICoreWebView2::add_ContainsFullScreenElementChanged, &AddFullscreenChanged);
+    view.Implement(&ICoreWebView2::get_ContainsFullScreenElement, &GetContainsFullScreen);
     view.Implement(&ICoreWebView2::add_WebResourceRequested, &AddResourceRequested);
     view.Implement(&ICoreWebView2::AddWebResourceRequestedFilter, &AddFilter);
     view.Implement(&ICoreWebView2_2::NavigateWithWebResourceRequest, &NavigateWithRequest);
@@ -502,12 +511,15 @@ struct FakeRuntime {
       if (FAILED(createEnvironmentCall))
         return createEnvironmentCall;
       ComPtr<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler> kept(handler);
+      if (!completeEnvironment)
+        return S_OK;
       Queue([this, kept] {
         return kept->Invoke(environmentResult,
                             giveEnvironment ? environment.As<ICoreWebView2Environment>() : nullptr);
       });
       return S_OK;
     };
+    platform.creationLimitMs = creationLimitMs;
     platform.pinGate.check = [](const std::wstring&, std::uint16_t) { return WebGateAnswer::kAllow; };
     platform.pinGate.warn = [](const std::wstring&) {};
     platform.printPage = [this](HWND, ICoreWebView2Environment*, ICoreWebView2*) {
@@ -538,6 +550,11 @@ struct FakeRuntime {
   }
   HRESULT RaisePermission(FakePermissionArgs& args) {
     return Raise([this, &args] { return permissionRequested->Invoke(view.As<ICoreWebView2>(), args.get()); });
+  }
+  // The page's element entered or left full screen (the event has no arguments).
+  HRESULT RaiseFullscreenChanged(bool contains) {
+    containsFullScreenElement = contains ? TRUE : FALSE;
+    return Raise([this] { return fullscreenChanged->Invoke(view.As<ICoreWebView2>(), nullptr); });
   }
   HRESULT RaiseNewWindow(FakeNewWindowArgs& args) {
     return Raise([this, &args] { return newWindowRequested->Invoke(view.As<ICoreWebView2>(), args.get()); });
@@ -624,6 +641,8 @@ struct FakeRuntime {
     if (FAILED(r.controllerCall))
       return r.controllerCall;
     ComPtr<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler> kept(handler);
+    if (!r.completeController)
+      return S_OK;
     r.Queue([&r, kept] {
       return kept->Invoke(r.controllerResult,
                           r.giveController ? r.controller.As<ICoreWebView2Controller>() : nullptr);
@@ -754,8 +773,16 @@ struct FakeRuntime {
   AddScript(FakeCom* self,
             LPCWSTR script,
             ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler* h) {
-    Of(self).calls.push_back("view.AddScriptToExecuteOnDocumentCreated " + Narrow(script) +
-                             (h ? " +handler" : ""));
+    FakeRuntime& r = Of(self);
+    r.calls.push_back("view.AddScriptToExecuteOnDocumentCreated " + Narrow(script) + (h ? " +handler" : ""));
+    if (FAILED(r.addScriptCall))
+      return r.addScriptCall;
+    // Applied later, as the runtime applies it: the completion comes from the message loop.
+    if (h != nullptr) {
+      ComPtr<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler> kept(h);
+      const HRESULT result = r.addScriptResult;
+      r.Queue([kept, result] { return kept->Invoke(result, SUCCEEDED(result) ? L"script-id" : nullptr); });
+    }
     return S_OK;
   }
   static HRESULT STDMETHODCALLTYPE Reload(FakeCom* self) {
@@ -810,6 +837,16 @@ struct FakeRuntime {
                                                 ICoreWebView2NewWindowRequestedEventHandler* h,
                                                 EventRegistrationToken* token) {
     return Keep(self, "add_NewWindowRequested", &FakeRuntime::newWindowRequested, h, token);
+  }
+  static HRESULT STDMETHODCALLTYPE
+  AddFullscreenChanged(FakeCom* self,
+                       ICoreWebView2ContainsFullScreenElementChangedEventHandler* h,
+                       EventRegistrationToken* token) {
+    return Keep(self, "add_ContainsFullScreenElementChanged", &FakeRuntime::fullscreenChanged, h, token);
+  }
+  static HRESULT STDMETHODCALLTYPE GetContainsFullScreen(FakeCom* self, BOOL* out) {
+    *out = Of(self).containsFullScreenElement;
+    return S_OK;
   }
   static HRESULT STDMETHODCALLTYPE AddDownloadStarting(FakeCom* self,
                                                        ICoreWebView2DownloadStartingEventHandler* h,
