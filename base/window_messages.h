@@ -17,8 +17,9 @@ inline constexpr unsigned int WM_APP_RUN_PRINT_REQUEST = kWindowMessageAppBase +
 // To a main window: run the tasks other threads handed over (RunOnWindowThread).
 inline constexpr unsigned int WM_APP_RUN_HANDED_OVER = kWindowMessageAppBase + 103;
 
-// To a thread's task window of the PDF print (webview/pdf_print_win.cpp): run the task whose
-// heap-allocated std::function<void()> the LPARAM carries (the window frees it).
+// To a task window of the PDF print (webview/pdf_print_win.cpp) or a web view's own message
+// window: run, on the window's thread, the task whose heap-allocated std::function<void()> the
+// LPARAM carries (the window frees it). Worker threads hand their results back this way.
 inline constexpr unsigned int WM_APP_RUN_UI_TASK = kWindowMessageAppBase + 104;
 
 // To a main window: its view could not be prepared; the LPARAM is a heap-allocated std::wstring

@@ -238,7 +238,7 @@ void ShowInterceptionNotice(const std::string& code) {
 WebHostGate::WebHostGate(Probe probe, Lookup lookup, std::chrono::milliseconds reprobeInterval)
     : probe_(std::move(probe)), lookup_(std::move(lookup)), reprobeInterval_(reprobeInterval) {}
 
-WebGateAnswer WebHostGate::Check(const std::wstring& host, std::uint16_t port) {
+std::optional<WebGateAnswer> WebHostGate::Known(const std::wstring& host, std::uint16_t port) {
   const std::wstring normalized = NormalizePinHost(host);
   const std::wstring key = normalized + L":" + std::to_wstring(port);
   const auto now = std::chrono::steady_clock::now();
@@ -259,6 +259,15 @@ WebGateAnswer WebHostGate::Check(const std::wstring& host, std::uint16_t port) {
     verified_.insert(key);
     return WebGateAnswer::kAllow;
   }
+  return std::nullopt;
+}
+
+WebGateAnswer WebHostGate::Check(const std::wstring& host, std::uint16_t port) {
+  if (const std::optional<WebGateAnswer> known = Known(host, port))
+    return *known;
+  const std::wstring normalized = NormalizePinHost(host);
+  const std::wstring key = normalized + L":" + std::to_wstring(port);
+  const auto now = std::chrono::steady_clock::now();
   switch (probe_(normalized, port)) {
     case WebProbeResult::kNotOpened:
       return WebGateAnswer::kAllow;
@@ -284,9 +293,21 @@ WebGateAnswer WebHostGate::Check(const std::wstring& host, std::uint16_t port) {
   return refused_.insert(key).second ? WebGateAnswer::kRefuseAndWarn : WebGateAnswer::kRefuse;
 }
 
-WebGateAnswer PassWebHostGate(const std::wstring& host, std::uint16_t port) {
+namespace {
+
+WebHostGate& ProcessWebHostGate() {
   static WebHostGate gate(ProbeWebHost, LookupPins);
-  return gate.Check(host, port);
+  return gate;
+}
+
+}  // namespace
+
+WebGateAnswer PassWebHostGate(const std::wstring& host, std::uint16_t port) {
+  return ProcessWebHostGate().Check(host, port);
+}
+
+std::optional<WebGateAnswer> KnownWebHostGate(const std::wstring& host, std::uint16_t port) {
+  return ProcessWebHostGate().Known(host, port);
 }
 
 std::string BuildWebPinNoticeCode(const std::wstring& host) {

@@ -214,6 +214,8 @@ class WebHostGate {
               Lookup lookup,
               std::chrono::milliseconds reprobeInterval = std::chrono::seconds(5));
   WebGateAnswer Check(const std::wstring& host, std::uint16_t port);
+  // The answer Check would give without probing; nothing when it would have to probe.
+  std::optional<WebGateAnswer> Known(const std::wstring& host, std::uint16_t port);
 
  private:
   Probe probe_;
@@ -227,6 +229,8 @@ class WebHostGate {
 
 // The web view's probe for an HTTPS resource host and port, with the process-wide gate.
 WebGateAnswer PassWebHostGate(const std::wstring& host, std::uint16_t port);
+// The same gate's answer when it needs no probe (WebHostGate::Known); never blocks on the network.
+std::optional<WebGateAnswer> KnownWebHostGate(const std::wstring& host, std::uint16_t port);
 
 // "MITM_PIN_" + host (UTF-8), cut to its first 100 bytes.
 std::string BuildWebPinNoticeCode(const std::wstring& host);

@@ -6,11 +6,15 @@
 
 #include <objbase.h>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "base/com_callback_win.h"
 #include "base/unique_handle_win.h"
+#include "base/window_messages.h"
 #include "config/config.h"
 #include "webview/navigation_policy.h"
 #include "webview/pin_gate.h"
@@ -231,7 +235,51 @@ HRESULT WebViewHost::OnWebResourceRequested(ICoreWebView2WebResourceRequestedEve
 
   // The pin gate: the browser never loads from a pinned host whose keys do not match (an
   // intercepting proxy); the request is answered here, and the gate warns the user.
-  if (!PassesPinGate(platform_.pinGate, uri)) {
+  if (const std::optional<bool> passes = PinGateAnswerAtOnce(platform_.pinGate, uri)) {
+    FinishResourceRequest(args, uri, *passes);
+    return S_OK;
+  }
+  // Deciding takes a probe of the host (seconds on a slow network): the request waits on its
+  // deferral while a worker thread probes, and is finished on this thread, so the handler
+  // returns at once.
+  ComPtr<ICoreWebView2Deferral> deferral;
+  const HWND window = MessageWindow();
+  if (FAILED(args->GetDeferral(&deferral)) || !deferral || window == nullptr) {
+    FinishResourceRequest(args, uri, PassesPinGate(platform_.pinGate, uri));
+    return S_OK;
+  }
+  auto finish = std::make_unique<std::function<void(bool)>>(
+      [this, alive = std::weak_ptr<int>(lifetime_),
+       kept = ComPtr<ICoreWebView2WebResourceRequestedEventArgs>(args), deferral, uri](bool passes) {
+        if (!alive.expired() && !closing) {
+          CallScope scope(*this);
+          FinishResourceRequest(kept.Get(), uri, passes);
+        }
+        deferral->Complete();
+      });
+  try {
+    std::thread([gate = platform_.pinGate, uri, window, finish = finish.get()] {
+      const bool passes = PassesPinGate(gate, uri);
+      auto* task = new std::function<void()>([finish, passes] {
+        const std::unique_ptr<std::function<void(bool)>> owned(finish);
+        (*owned)(passes);
+      });
+      // A window that is gone cannot take it: the request's objects are then left alone rather
+      // than released on this thread.
+      if (!PostMessageW(window, WM_APP_RUN_UI_TASK, 0, reinterpret_cast<LPARAM>(task)))
+        return;
+    }).detach();
+    finish.release();  // the posted task owns it now
+  } catch (...) {
+    (*finish)(PassesPinGate(platform_.pinGate, uri));
+  }
+  return S_OK;
+}
+
+void WebViewHost::FinishResourceRequest(ICoreWebView2WebResourceRequestedEventArgs* args,
+                                        const std::wstring& uri,
+                                        bool passes) {
+  if (!passes) {
     if (environment) {
       ComPtr<ICoreWebView2WebResourceResponse> response;
       if (SUCCEEDED(environment->CreateWebResourceResponse(nullptr, 403, L"Blocked",
@@ -240,11 +288,10 @@ HRESULT WebViewHost::OnWebResourceRequested(ICoreWebView2WebResourceRequestedEve
         args->put_Response(response.Get());
       }
     }
-    return S_OK;
+    return;
   }
   if (onWebResourceRequested)
     onWebResourceRequested(uri, args);
-  return S_OK;
 }
 
 }  // namespace WebView

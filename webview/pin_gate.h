@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "net/pinning.h"
@@ -16,6 +17,9 @@ namespace WebView {
 struct PinGate {
   // The answer for an HTTPS host and port (blocks for the probe; net/pinning.h).
   std::function<WebGateAnswer(const std::wstring& host, std::uint16_t port)> check;
+  // The answer when it needs no probe, without blocking; nothing when it would probe. Unset: every
+  // answer is taken from `check`.
+  std::function<std::optional<WebGateAnswer>(const std::wstring& host, std::uint16_t port)> known;
   // The interception warning for a refused host; ends the process. Started on a detached thread.
   std::function<void(const std::wstring& host)> warn;
 };
@@ -28,6 +32,10 @@ PinGate DefaultPinGate();
 // moment, so the refused request is answered first). An HTTPS address whose host cannot be read
 // for certain is blocked without a warning; other schemes pass. Never throws.
 bool PassesPinGate(const PinGate& gate, const std::wstring& uri) noexcept;
+
+// PassesPinGate's answer when the gate has it without a probe; nothing when deciding would block
+// on the network (the caller then asks PassesPinGate away from its UI thread).
+std::optional<bool> PinGateAnswerAtOnce(const PinGate& gate, const std::wstring& uri) noexcept;
 
 }  // namespace WebView
 

@@ -736,6 +736,16 @@ LRESULT CALLBACK WebViewHost::MessageWindowProc(HWND window,
                                                 UINT message,
                                                 WPARAM wparam,
                                                 LPARAM lparam) noexcept {
+  if (message == WM_APP_RUN_UI_TASK) {
+    // A worker's result, finished on this thread (a page request the pin gate probed).
+    const std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(lparam));
+    try {
+      if (task && *task)
+        (*task)();
+    } catch (...) {
+    }
+    return 0;
+  }
   if (message == WM_APP_RUN_PRINT_REQUEST) {
     if (auto* host = reinterpret_cast<WebViewHost*>(GetWindowLongPtrW(window, GWLP_USERDATA)))
       host->RunPrintRequest();

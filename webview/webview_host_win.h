@@ -212,6 +212,10 @@ class WebViewHost final : public BrowserView {
   void AddHandler(HRESULT (STDMETHODCALLTYPE ICoreWebView2::*add)(Handler*, EventRegistrationToken*),
                   HRESULT (WebViewHost::*member)(Args*));
   void AddFullscreenElementWatch();
+  // A page's request after the pin gate: blocked with 403, or given the owner's headers.
+  void FinishResourceRequest(ICoreWebView2WebResourceRequestedEventArgs* args,
+                             const std::wstring& uri,
+                             bool passes);
   HRESULT OnNavigationStarting(ICoreWebView2NavigationStartingEventArgs* args);
   HRESULT OnWebMessageReceived(ICoreWebView2WebMessageReceivedEventArgs* args);
   HRESULT OnNavigationCompleted(ICoreWebView2NavigationCompletedEventArgs* args);

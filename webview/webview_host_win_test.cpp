@@ -1159,6 +1159,54 @@ TEST(WebViewHostEventsTest, EveryRequestCarriesTheIdentificationHeaderAndPassesT
   CloseHandle(PinGate::noticeShown);
 }
 
+// A host the gate must probe: the handler takes the request's deferral and returns at once; the
+// probe runs on another thread, and the request is finished (403, or the owner's headers) and
+// completed on the UI thread. An answer the gate already has is given at once, without a deferral.
+TEST(WebViewHostEventsTest, AProbeRunsAwayFromTheHandlerAndTheRequestWaitsForIt) {
+  static std::atomic<DWORD> probeThread{0};
+  ReadyHost r([](FakeRuntime&, WebView::HostPlatform& platform) {
+    platform.pinGate.known = [](const std::wstring& host, std::uint16_t) -> std::optional<WebGateAnswer> {
+      if (host == L"known.example")
+        return WebGateAnswer::kAllow;
+      return std::nullopt;
+    };
+    platform.pinGate.check = [](const std::wstring& host, std::uint16_t) {
+      probeThread = GetCurrentThreadId();
+      Sleep(300);  // a probe on a slow network
+      return host == L"intercepted.example" ? WebGateAnswer::kRefuse : WebGateAnswer::kAllow;
+    };
+    platform.pinGate.warn = [](const std::wstring&) {};
+  });
+  std::vector<std::wstring> seen;
+  r.host->onWebResourceRequested =
+      [&seen](const std::wstring& uri, ICoreWebView2WebResourceRequestedEventArgs*) { seen.push_back(uri); };
+  FakeResourceRequestedArgs known(L"https://known.example/a");
+  FakeResourceRequestedArgs probed(L"https://probed.example/b");
+  FakeResourceRequestedArgs refused(L"https://intercepted.example/c");
+  for (FakeResourceRequestedArgs* args : {&known, &probed, &refused}) {
+    args->offerDeferral = true;
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(r.runtime.RaiseResourceRequested(*args), S_OK);
+    EXPECT_LT(GetTickCount() - start, 200u) << "the handler returned before the probe ended";
+  }
+  EXPECT_EQ(known.deferrals, 0);
+  EXPECT_EQ(seen, std::vector<std::wstring>{L"https://known.example/a"});
+  ASSERT_TRUE(PumpUntil([&] { return probed.deferral.completed + refused.deferral.completed == 2; }, 5000));
+  EXPECT_NE(probeThread.load(), GetCurrentThreadId());
+  EXPECT_EQ(seen, (std::vector<std::wstring>{L"https://known.example/a", L"https://probed.example/b"}));
+  EXPECT_EQ(probed.response, nullptr);
+  EXPECT_EQ(refused.response, r.runtime.response.As<ICoreWebView2WebResourceResponse>());
+  EXPECT_EQ(r.runtime.responseStatus, std::optional<int>(403));
+
+  // A host closed while its probe runs: the request is completed, and the owner hears nothing.
+  FakeResourceRequestedArgs orphan(L"https://probed-again.example/d");
+  orphan.offerDeferral = true;
+  r.runtime.RaiseResourceRequested(orphan);
+  r.host->Shutdown(0);
+  ASSERT_TRUE(PumpUntil([&] { return orphan.deferral.completed == 1; }, 5000));
+  EXPECT_EQ(seen.size(), 2u);
+}
+
 TEST(WebViewHostEventsTest, RequestsWithoutHeadersOrAddressArePassedThroughUntouched) {
   ReadyHost r(&PinGate::Install);
   int ownerCalls = 0;

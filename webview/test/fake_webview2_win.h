@@ -157,10 +157,27 @@ struct FakeRequest {
 
 // ---- Event arguments -----------------------------------------------------------------------
 
+// A deferral: the request is answered once Complete is called.
+struct FakeDeferral {
+  int completed = 0;
+  FakeCom com{SlotOf(&ICoreWebView2Deferral::Complete) + 1, this};
+  FakeDeferral() {
+    com.Answer(__uuidof(ICoreWebView2Deferral));
+    com.Implement(&ICoreWebView2Deferral::Complete, &Complete);
+  }
+  static HRESULT STDMETHODCALLTYPE Complete(FakeCom* self) {
+    ++self->context<FakeDeferral>().completed;
+    return S_OK;
+  }
+};
+
 struct FakeResourceRequestedArgs {
   bool offerRequest = true;
   FakeRequest request;
   ICoreWebView2WebResourceResponse* response = nullptr;  // what put_Response received
+  bool offerDeferral = false;  // otherwise GetDeferral fails, and the host decides at once
+  FakeDeferral deferral;
+  int deferrals = 0;  // GetDeferral calls
   FakeCom com{SlotOf(&ICoreWebView2WebResourceRequestedEventArgs::get_ResourceContext) + 1, this};
 
   explicit FakeResourceRequestedArgs(std::optional<std::wstring> uri) {
@@ -168,6 +185,17 @@ struct FakeResourceRequestedArgs {
     com.Answer(__uuidof(ICoreWebView2WebResourceRequestedEventArgs));
     com.Implement(&ICoreWebView2WebResourceRequestedEventArgs::get_Request, &GetRequest);
     com.Implement(&ICoreWebView2WebResourceRequestedEventArgs::put_Response, &PutResponse);
+    com.Implement(&ICoreWebView2WebResourceRequestedEventArgs::GetDeferral, &GetDeferral);
+  }
+  static HRESULT STDMETHODCALLTYPE GetDeferral(FakeCom* self, ICoreWebView2Deferral** out) {
+    FakeResourceRequestedArgs& a = self->context<FakeResourceRequestedArgs>();
+    ++a.deferrals;
+    *out = nullptr;
+    if (!a.offerDeferral)
+      return E_NOTIMPL;
+    *out = a.deferral.com.As<ICoreWebView2Deferral>();
+    (*out)->AddRef();
+    return S_OK;
   }
   ICoreWebView2WebResourceRequestedEventArgs* get() {
     return com.As<ICoreWebView2WebResourceRequestedEventArgs>();
@@ -521,6 +549,7 @@ struct FakeRuntime {
     };
     platform.creationLimitMs = creationLimitMs;
     platform.pinGate.check = [](const std::wstring&, std::uint16_t) { return WebGateAnswer::kAllow; };
+    platform.pinGate.known = nullptr;  // every answer from `check`, which tests replace
     platform.pinGate.warn = [](const std::wstring&) {};
     platform.printPage = [this](HWND, ICoreWebView2Environment*, ICoreWebView2*) {
       calls.push_back("print");
