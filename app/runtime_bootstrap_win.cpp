@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "app/splash_win.h"
 #include "base/authenticode_win.h"
 #include "base/module_path_win.h"
 #include "base/stable_names.h"
@@ -46,6 +47,8 @@ std::wstring RealTempFolder() {
 }
 
 bool RealRunAndWait(const std::wstring& file) {
+  // The topmost splash would cover the installer's own window.
+  DestroySplash();
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_NOCLOSEPROCESS;
@@ -54,8 +57,20 @@ bool RealRunAndWait(const std::wstring& file) {
   if (!ShellExecuteExW(&info))
     return false;
   base::UniqueKernelHandle process(info.hProcess);
-  if (process)
-    WaitForSingleObject(process.get(), INFINITE);
+  const HANDLE waited = process.get();
+  // The thread's windows keep answering (no "Not Responding") while the installer runs.
+  while (process &&
+         MsgWaitForMultipleObjects(1, &waited, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(message.wParam));
+        return true;
+      }
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
   return true;
 }
 
@@ -138,7 +153,7 @@ RuntimeBootstrapCalls DefaultRuntimeBootstrapCalls() {
   calls.download = [](const std::wstring& url, const std::wstring& file) {
     return URLDownloadToFileW(nullptr, url.c_str(), file.c_str(), 0, nullptr);
   };
-  calls.verifySignature = VerifyAuthenticodeSignature;
+  calls.verifySignature = VerifyMicrosoftSignature;
   calls.runAndWait = RealRunAndWait;
   return calls;
 }
@@ -161,4 +176,13 @@ bool EnsureWebView2Runtime(const RuntimeBootstrapCalls& calls) {
 
 bool VerifyAuthenticodeSignature(const std::wstring& file, HANDLE openFile) {
   return base::VerifyAuthenticode(file, openFile).valid;
+}
+
+bool IsMicrosoftSigner(const std::wstring& signer) {
+  return signer == L"Microsoft Corporation";
+}
+
+bool VerifyMicrosoftSignature(const std::wstring& file, HANDLE openFile) {
+  const base::AuthenticodeSignature signature = base::VerifyAuthenticode(file, openFile);
+  return signature.valid && IsMicrosoftSigner(signature.signer);
 }

@@ -4,8 +4,8 @@
 // installer, which is started only when its Authenticode signature verifies, waited for, and the
 // check repeated.
 //
-// Main thread only (a COM apartment must be initialised on it). Blocks for as long as the
-// installer runs.
+// Main thread only (a COM apartment must be initialised on it). Returns once the installer has
+// ended, dispatching the thread's messages while it runs.
 #ifndef CORVEL_APP_RUNTIME_BOOTSTRAP_WIN_H_
 #define CORVEL_APP_RUNTIME_BOOTSTRAP_WIN_H_
 
@@ -32,8 +32,9 @@ struct RuntimeBootstrapCalls {
   // Whether file carries a valid Authenticode signature. `file` is held open (read sharing only)
   // by the caller during this call and the installer start, so it cannot be swapped in between.
   std::function<bool(const std::wstring& file, HANDLE openFile)> verifySignature;
-  // Starts file (ShellExecuteExW, default verb, no parameters) and waits for its process to end;
-  // false when it could not be started.
+  // Starts file (ShellExecuteExW, default verb, no parameters) and waits for its process to end,
+  // the splash gone first so the installer's window is not hidden, and the thread's messages
+  // dispatched meanwhile; false when it could not be started.
   std::function<bool(const std::wstring& file)> runAndWait;
 };
 
@@ -48,5 +49,12 @@ bool EnsureWebView2Runtime(const RuntimeBootstrapCalls& calls);
 // WinVerifyTrust (generic Authenticode policy, no user interface, no revocation checks) of file;
 // openFile may be INVALID_HANDLE_VALUE. True only for a signature that verifies.
 bool VerifyAuthenticodeSignature(const std::wstring& file, HANDLE openFile);
+
+// Whether a verified signature's signer (its certificate's display name) is Microsoft's: the
+// runtime installer is Microsoft's program, and no other signer's file runs in its place.
+bool IsMicrosoftSigner(const std::wstring& signer);
+
+// The installer check of the real calls: a signature that verifies, by Microsoft.
+bool VerifyMicrosoftSignature(const std::wstring& file, HANDLE openFile);
 
 #endif  // CORVEL_APP_RUNTIME_BOOTSTRAP_WIN_H_

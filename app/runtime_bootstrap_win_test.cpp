@@ -333,7 +333,15 @@ std::wstring SignedInstaller() {
 
 // The signature check and the start are real; only a finished installer leaves its marker.
 TEST_F(RuntimeBootstrapTest, SignedInstallerRunsThroughTheRealCheckAndStart) {
-  calls_.runAndWait = DefaultRuntimeBootstrapCalls().runAndWait;  // the signature check is real too
+  calls_.runAndWait = DefaultRuntimeBootstrapCalls().runAndWait;
+  // The signature check is real; the player's own check also wants Microsoft as the signer,
+  // which a throw-away certificate is not.
+  calls_.verifySignature = VerifyAuthenticodeSignature;
+  EXPECT_FALSE(DefaultRuntimeBootstrapCalls().verifySignature(SignedInstaller(), INVALID_HANDLE_VALUE));
+  EXPECT_TRUE(IsMicrosoftSigner(L"Microsoft Corporation"));
+  for (const wchar_t* other :
+       {L"Corvel Test Signer", L"Microsoft Corporation ", L"microsoft corporation", L""})
+    EXPECT_FALSE(IsMicrosoftSigner(other)) << other;
   downloadedFrom_ = SignedInstaller();
   ASSERT_TRUE(Exists(downloadedFrom_));
   const std::wstring marker = installer_ + L".ran";
