@@ -14,7 +14,7 @@
 
 #include "base/com_callback_win.h"
 #include "base/unique_handle_win.h"
-#include "base/window_messages.h"
+#include "base/window_task_win.h"
 #include "config/config.h"
 #include "webview/navigation_policy.h"
 #include "webview/pin_gate.h"
@@ -260,14 +260,15 @@ HRESULT WebViewHost::OnWebResourceRequested(ICoreWebView2WebResourceRequestedEve
   try {
     std::thread([gate = platform_.pinGate, uri, window, finish = finish.get()] {
       const bool passes = PassesPinGate(gate, uri);
-      auto* task = new std::function<void()>([finish, passes] {
-        const std::unique_ptr<std::function<void(bool)>> owned(finish);
-        (*owned)(passes);
-      });
       // A window that is gone cannot take it: the request's objects are then left alone rather
       // than released on this thread.
-      if (!PostMessageW(window, WM_APP_RUN_UI_TASK, 0, reinterpret_cast<LPARAM>(task)))
-        return;
+      base::PostWindowTask(
+          window,
+          [finish, passes] {
+            const std::unique_ptr<std::function<void(bool)>> owned(finish);
+            (*owned)(passes);
+          },
+          true);
     }).detach();
     finish.release();  // the posted task owns it now
   } catch (...) {

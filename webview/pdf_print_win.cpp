@@ -10,6 +10,7 @@
 
 #include "base/com_callback_win.h"
 #include "base/window_messages.h"
+#include "base/window_task_win.h"
 #include "text/text.h"
 #include "webview/print_requests.h"
 
@@ -38,9 +39,7 @@ thread_local TaskWindow& taskWindow = *new TaskWindow;
 LRESULT CALLBACK TaskWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
   try {
     if (message == WM_APP_RUN_UI_TASK) {
-      std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(lparam));
-      if (task && *task)
-        (*task)();
+      base::RunPostedWindowTask(lparam);
       return 0;
     }
     if (message == WM_TIMER) {
@@ -88,9 +87,7 @@ void PostTask(HWND window, int delayMs, std::function<void()> task) {
     });
     return;
   }
-  auto* posted = new std::function<void()>(std::move(task));
-  if (!window || !PostMessageW(window, WM_APP_RUN_UI_TASK, 0, reinterpret_cast<LPARAM>(posted)))
-    delete posted;
+  base::PostWindowTask(window, std::move(task));
 }
 
 // ---- The off-screen page ---------------------------------------------------------------------
@@ -142,11 +139,12 @@ class WebView2PdfPrintPage final : public PdfPrintPage {
       const std::shared_ptr<Opening> state = weak.lock();
       if (!state || !state->page)
         return;
-      std::shared_ptr<WebView2PdfPrintPage> page(std::move(state->page));
+      auto page = std::make_shared<std::unique_ptr<PdfPrintPage>>(std::move(state->page));
       std::function<void(std::unique_ptr<PdfPrintPage>)> opened = std::move(state->opened);
       state->opened = nullptr;
-      PostTask(tasks, 0, [page, opened, ok]() mutable {
-        opened(ok ? std::unique_ptr<PdfPrintPage>(new Held(page)) : nullptr);
+      PostTask(tasks, 0, [page, opened, ok] {
+        std::unique_ptr<PdfPrintPage> loaded = std::move(*page);
+        opened(ok ? std::move(loaded) : nullptr);
       });
     };
     PostTask(tasks, kOpenLimitMs, [opening, answer] { answer(false); });
@@ -200,20 +198,6 @@ class WebView2PdfPrintPage final : public PdfPrintPage {
   }
 
  private:
-  // The job's hold on a page that the open's callbacks shared.
-  class Held final : public PdfPrintPage {
-   public:
-    explicit Held(std::shared_ptr<WebView2PdfPrintPage> page) : page_(std::move(page)) {}
-    PrintPaper Paper() const override { return page_->Paper(); }
-    void Run(const std::wstring& script, std::function<void(std::optional<std::wstring>)> done) override {
-      page_->Run(script, std::move(done));
-    }
-    void Print(std::function<void(PrintOutcome)> done) override { page_->Print(std::move(done)); }
-
-   private:
-    std::shared_ptr<WebView2PdfPrintPage> page_;
-  };
-
   HWND window_;
   ComPtr<ICoreWebView2Environment> environment_;
   std::wstring printer_;

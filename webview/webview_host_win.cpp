@@ -11,6 +11,7 @@
 #include "base/module_path_win.h"
 #include "base/stable_names.h"
 #include "base/window_messages.h"
+#include "base/window_task_win.h"
 #include "config/config.h"
 #include "net/http_client.h"
 #include "net/pinning.h"
@@ -738,12 +739,7 @@ LRESULT CALLBACK WebViewHost::MessageWindowProc(HWND window,
                                                 LPARAM lparam) noexcept {
   if (message == WM_APP_RUN_UI_TASK) {
     // A worker's result, finished on this thread (a page request the pin gate probed).
-    const std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(lparam));
-    try {
-      if (task && *task)
-        (*task)();
-    } catch (...) {
-    }
+    base::RunPostedWindowTask(lparam);
     return 0;
   }
   if (message == WM_APP_RUN_PRINT_REQUEST) {
