@@ -1,6 +1,7 @@
 #include "app/main_windows.h"
 
 #include "base/app_state.h"
+#include "base/fatal_dialog.h"
 #include "config/config.h"
 #include "text/text.h"
 #include "webview/navigation_policy.h"
@@ -10,6 +11,24 @@
 std::wstring MainWindowTitle() {
   const AppState& state = GetAppState();
   return state.displayName + L" V " + state.versionText;
+}
+
+RecoveryAction DecideRecovery(ViewRecovery& record,
+                              WebView::ViewFailure failure,
+                              std::chrono::steady_clock::time_point now) {
+  if (record.failures > 0 && now - record.last > kRecoveryWindow)
+    record.failures = 0;
+  ++record.failures;
+  record.last = now;
+  if (record.failures >= 3)
+    return RecoveryAction::kGiveUp;
+  if (record.failures == 2)
+    return RecoveryAction::kOfferRetry;
+  return failure == WebView::ViewFailure::kBrowserExited ? RecoveryAction::kNewView : RecoveryAction::kReload;
+}
+
+void NoteRetry(ViewRecovery& record, std::chrono::steady_clock::time_point now) {
+  record.last = now;
 }
 
 PlayerWindowAction PlayerPageMessageAction(const PlayerWindowFlags& state,
@@ -187,6 +206,48 @@ void ApplyInitAction(WebView::BrowserView& view,
   }
 }
 
+// A failed engine process: the page again, a new view, Retry, or the end. Everything that opens a
+// window, closes the view or ends the process waits for the event loop.
+void ApplyRecovery(WebView::BrowserView& view,
+                   WindowShell& window,
+                   ViewRecovery& record,
+                   WebView::ViewFailure failure) {
+  const RecoveryAction action = DecideRecovery(record, failure, std::chrono::steady_clock::now());
+  static constexpr const char* kFailureNames[] = {"renderer-exited", "renderer-unresponsive",
+                                                  "browser-exited"};
+  static constexpr const char* kActionNames[] = {"reload", "new-view", "offer-retry", "give-up"};
+  WebView::ReportEvent(std::string("process failed ") + kFailureNames[static_cast<int>(failure)] + " " +
+                       kActionNames[static_cast<int>(action)]);
+  switch (action) {
+    case RecoveryAction::kReload:
+      view.Reload();
+      return;
+    case RecoveryAction::kNewView:
+      window.RunLater([&window] { window.RestartView(); });
+      return;
+    case RecoveryAction::kOfferRetry:
+      window.RunLater([&window, &record] {
+        if (!window.Exists())
+          return;
+        if (window.AskRetry(kViewFailedText)) {
+          NoteRetry(record, std::chrono::steady_clock::now());
+          window.RestartView();
+        } else {
+          window.Close();
+        }
+      });
+      return;
+    case RecoveryAction::kGiveUp:
+      window.RunLater([] {
+        ShowFatalDiagnosticDialog(GetAppState().displayName,
+                                  L"The player stopped because its browser component failed again and again.",
+                                  L"توقف البرنامج لأن مكوّن المتصفح تعطّل مرة بعد مرة.",
+                                  "WEBVIEW_PROCESS_FAILED");
+      });
+      return;
+  }
+}
+
 }  // namespace
 
 WebView::ViewEvents PlayerViewEvents(WebView::BrowserView& view,
@@ -231,6 +292,9 @@ WebView::ViewEvents PlayerViewEvents(WebView::BrowserView& view,
           view, window, state,
           fullscreen ? PlayerWindowAction::kEnterFullscreen : PlayerWindowAction::kLeaveFullscreen);
   };
+  events.processFailed = [&view, &window, &state](WebView::ViewFailure failure) {
+    ApplyRecovery(view, window, state.recovery, failure);
+  };
   events.ready = [&view, &window, &state, plan = PlanPlayerPreparation(content)](bool success) {
     if (!success)
       return;  // whoever started the view reports the failure
@@ -261,6 +325,9 @@ WebView::ViewEvents InitScreenViewEvents(WebView::BrowserView& view,
     if (fullscreen != state.fullscreen)
       ApplyInitAction(view, window, state,
                       fullscreen ? InitScreenAction::kEnterFullscreen : InitScreenAction::kLeaveFullscreen);
+  };
+  events.processFailed = [&view, &window, &state](WebView::ViewFailure failure) {
+    ApplyRecovery(view, window, state.recovery, failure);
   };
   events.loaded = [&window](bool) {
     window.Reveal();

@@ -9,6 +9,7 @@
 #ifndef CORVEL_APP_MAIN_WINDOWS_H_
 #define CORVEL_APP_MAIN_WINDOWS_H_
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -35,12 +36,46 @@ inline constexpr wchar_t kLoadingFontFace[] = L"Segoe UI";
 inline constexpr int kLoadingFontPixels = 24;           // normal weight
 inline constexpr unsigned char kLoadingTextGrey = 200;  // red, green and blue alike
 
+// ---- When the engine fails ---------------------------------------------------------------------
+
+// The failures of a window's engine in a row; kept with the window, across its views.
+struct ViewRecovery {
+  int failures = 0;
+  std::chrono::steady_clock::time_point last{};
+};
+
+// A failure this long after the one before (or after the student's Retry) starts a new row.
+inline constexpr std::chrono::seconds kRecoveryWindow{60};
+
+enum class RecoveryAction {
+  kReload,      // the page again, in the same view
+  kNewView,     // the view is dead: a new one in the same window, for the same content
+  kOfferRetry,  // the bilingual message: Retry makes a new view, Cancel closes the window
+  kGiveUp,      // the diagnostic dialog, which ends the player
+};
+
+// What a window does after a failure of its engine at `now`: the first of a row reloads the
+// page, or, when the browser process ended, makes a new view; the second offers Retry; a third
+// gives up. Records the failure.
+RecoveryAction DecideRecovery(ViewRecovery& record,
+                              WebView::ViewFailure failure,
+                              std::chrono::steady_clock::time_point now);
+
+// The student chose Retry at `now`: the row goes on, counted from here.
+void NoteRetry(ViewRecovery& record, std::chrono::steady_clock::time_point now);
+
+// The message that offers Retry, English then Arabic.
+inline constexpr wchar_t kViewFailedText[] =
+    L"The lesson stopped working.\nSelect Retry to load it again, or Cancel to close the player.\n\n"
+    L"توقف الدرس عن العمل.\nاختر «إعادة المحاولة» لتحميله من جديد، أو «إلغاء» لإغلاق البرنامج.";
+
 // ---- Player window ----------------------------------------------------------------------------
 
 struct PlayerWindowFlags {
   bool fullscreen = false;
   // The window has been shown for its content: by the preparation, or once by the page.
   bool revealed = false;
+  ViewRecovery recovery;
 };
 
 enum class PlayerWindowAction {
@@ -71,6 +106,7 @@ void RecordPlayerAction(PlayerWindowFlags& state, PlayerWindowAction applied);
 
 struct InitScreenFlags {
   bool fullscreen = false;
+  ViewRecovery recovery;
 };
 
 enum class InitScreenAction {
@@ -135,6 +171,16 @@ class WindowShell {
   // view's event), the splash goes, the "WebView2 Error" box shows `summary`, and the window
   // closes.
   virtual void FailStart(const std::wstring& summary) = 0;
+  // Runs `task` later, from the event loop, never inside the view's event.
+  virtual void RunLater(std::function<void()> task) = 0;
+  // The view failed: the message with Retry and Cancel over the window; true for Retry. Runs a
+  // nested loop, so only from a RunLater task.
+  virtual bool AskRetry(const std::wstring& text) = 0;
+  // The window's view is closed and a new one made in its place, wired and prepared as the
+  // first was. Only from a RunLater task.
+  virtual void RestartView() = 0;
+  // Closes the window, which ends the player.
+  virtual void Close() = 0;
 };
 
 // The wiring reports what the windows do through WebView::ReportEvent (web_view.h).

@@ -32,7 +32,9 @@ TEST(MainWindowsTest, PageMessagesTurnIntoTheWindowsActions) {
   };
   for (const auto& c : player) {
     SCOPED_TRACE(Utf16ToUtf8(c.message));
-    PlayerWindowFlags state{c.fullscreen, c.revealed};
+    PlayerWindowFlags state;
+    state.fullscreen = c.fullscreen;
+    state.revealed = c.revealed;
     EXPECT_EQ(PlayerPageMessageAction(state, c.hasWindow, c.message), c.action);
   }
 
@@ -55,7 +57,9 @@ TEST(MainWindowsTest, PageMessagesTurnIntoTheWindowsActions) {
   };
   for (const auto& c : init) {
     SCOPED_TRACE(Utf16ToUtf8(c.message));
-    EXPECT_EQ(InitPageMessageAction(InitScreenFlags{c.fullscreen}, c.message), c.action);
+    InitScreenFlags state;
+    state.fullscreen = c.fullscreen;
+    EXPECT_EQ(InitPageMessageAction(state, c.message), c.action);
   }
 }
 
@@ -127,3 +131,23 @@ TEST(MainWindowsTest, ViewEventsReadAndFollowTheIdentityRecord) {
 }
 
 }  // namespace
+
+// A failing engine: the first failure of a row repairs itself, the second asks, the third gives
+// up; a quiet minute, counted from the last failure or the student's Retry, starts a new row.
+TEST(MainWindowsTest, RecoveryFollowsTheRowOfFailures) {
+  using WebView::ViewFailure;
+  using RA = RecoveryAction;
+  using std::chrono::seconds;
+  const auto start = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+  ViewRecovery record;
+  EXPECT_EQ(DecideRecovery(record, ViewFailure::kRendererExited, start), RA::kReload);
+  EXPECT_EQ(DecideRecovery(record, ViewFailure::kRendererUnresponsive, start + seconds(50)), RA::kOfferRetry);
+  NoteRetry(record, start + seconds(170));  // the message stayed open two minutes
+  EXPECT_EQ(DecideRecovery(record, ViewFailure::kRendererExited, start + seconds(200)), RA::kGiveUp);
+
+  ViewRecovery browser;
+  EXPECT_EQ(DecideRecovery(browser, ViewFailure::kBrowserExited, start), RA::kNewView);
+  EXPECT_EQ(DecideRecovery(browser, ViewFailure::kBrowserExited, start + seconds(61)), RA::kNewView);
+  EXPECT_EQ(DecideRecovery(browser, ViewFailure::kRendererExited, start + seconds(62)), RA::kOfferRetry);
+  EXPECT_EQ(DecideRecovery(browser, ViewFailure::kRendererExited, start + seconds(200)), RA::kReload);
+}

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -17,6 +18,7 @@
 
 #include "app/splash_qt.h"
 #include "base/app_state.h"
+#include "webview/test_hooks_qt.h"
 
 QPointer<QWidget> g_mainWindow;
 std::unique_ptr<WebView::QtWebView> g_playerHost;
@@ -90,6 +92,27 @@ class MainWindow : public QWidget, public WindowShell {
 
   void DismissSplash() override { DestroySplash(); }
 
+  void RunLater(std::function<void()> task) override { QTimer::singleShot(0, this, std::move(task)); }
+
+  bool AskRetry(const std::wstring& text) override {
+    QMessageBox box(QMessageBox::Warning, QString::fromStdWString(MainWindowTitle()),
+                    QString::fromStdWString(text), QMessageBox::Retry | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Retry);
+    WebView::AnswerWhenShown(&box, [&box](const std::string& answer) {
+      WebView::TestEvent("retry-box: " + box.text().toStdString());
+      const bool retry = answer == "ok" || answer == "yes";
+      box.button(retry ? QMessageBox::Retry : QMessageBox::Cancel)->click();
+    });
+    return box.exec() == QMessageBox::Retry;
+  }
+
+  void RestartView() override;
+
+  void Close() override { close(); }
+
+  // What the player's view shows; a new view after a failure shows it again.
+  void SetContent(const LinkContent& content) { content_ = content; }
+
   void FailStart(const std::wstring& summary) override {
     // The box runs a nested loop: never inside the view's event that found the failure.
     QTimer::singleShot(0, this, [this, summary] {
@@ -130,6 +153,7 @@ class MainWindow : public QWidget, public WindowShell {
  private:
   WindowSize size_;
   bool player_;
+  LinkContent content_;
   bool closed_ = false;
   QByteArray savedGeometry_;
 };
@@ -153,6 +177,33 @@ std::unique_ptr<WebView::QtWebView> NewView(MainWindow* window) {
 InitScreenFlags& GetInitScreenState() {
   static InitScreenFlags state;
   return state;
+}
+
+void StartPlayerView(MainWindow* window, const LinkContent& content) {
+  PlayerWindowState& state = GetPlayerWindowState();
+  ResetPlayerWindow(state);
+  window->SetContent(content);
+  g_playerHost = NewView(window);
+  g_playerHost->Connect(PlayerViewEvents(*g_playerHost, *window, state, content));
+}
+
+void StartInitView(MainWindow* window) {
+  g_initHost = NewView(window);
+  g_initHost->Connect(InitScreenViewEvents(*g_initHost, *window, GetInitScreenState()));
+}
+
+void MainWindow::RestartView() {
+  if (closed_) {
+    return;
+  }
+  WebView::ReportEvent("view restarted");
+  if (player_) {
+    WebView::QtWebView::DestroyWhenIdle(std::move(g_playerHost));
+    StartPlayerView(this, content_);
+  } else {
+    WebView::QtWebView::DestroyWhenIdle(std::move(g_initHost));
+    StartInitView(this);
+  }
 }
 
 }  // namespace
@@ -186,9 +237,7 @@ bool CreatePlayerWindow(QWidget* window, const LinkContent& content) {
   PlayerWindowState& state = GetPlayerWindowState();
   g_mainWindow = window;
   state.window = window;
-  ResetPlayerWindow(state);
-  g_playerHost = NewView(frame);
-  g_playerHost->Connect(PlayerViewEvents(*g_playerHost, *frame, state, content));
+  StartPlayerView(frame, content);
   return true;
 }
 
@@ -196,8 +245,7 @@ bool CreateInitScreen() {
   MainWindow* window = NewMainWindow(kInitScreenSize, false);
   window->show();
   g_mainWindow = window;
-  g_initHost = NewView(window);
-  g_initHost->Connect(InitScreenViewEvents(*g_initHost, *window, GetInitScreenState()));
+  StartInitView(window);
   return true;
 }
 

@@ -14,6 +14,7 @@
 #include "base/stable_names.h"
 #include "base/unique_handle_win.h"
 #include "base/window_messages.h"
+#include "base/window_task_win.h"
 #include "config/config.h"
 
 std::atomic<HWND> g_mainWindow{nullptr};
@@ -91,12 +92,18 @@ void FitViewToWindow(WebViewHost& host, HWND window) {
     host.Resize(client.right - client.left, client.bottom - client.top);
 }
 
-void ShowStartFailure(const MainWindowServices& services, HWND owner, const WebViewHost& host) {
+// The services the main windows were made with: their message boxes and how a new view is made.
+MainWindowServices& WindowServices() {
+  static MainWindowServices services;
+  return services;
+}
+
+// The splash goes and the "WebView2 Error" box shows the summary of the failed start.
+void ShowStartFailure(HWND owner, const std::wstring& summary) {
   DestroySplash();
-  if (services.showMessage) {
-    services.showMessage(owner, L"Failed to initialize WebView2.\n\n" + host.statusMessage, L"WebView2 Error",
-                         MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
-  }
+  if (const auto& show = WindowServices().showMessage)
+    show(owner, L"Failed to initialize WebView2.\n\n" + summary, L"WebView2 Error",
+         MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
 }
 
 // ---- Full screen ---------------------------------------------------------------------------
@@ -176,12 +183,6 @@ void PaintLoadingLine(HWND window) {
 }
 
 // The part both procedures share; `host` is the window's own host (may be null).
-// How the window that is being made shows its "WebView2 Error" box (MainWindowServices).
-std::function<int(HWND, const std::wstring&, const std::wstring&, UINT)>& StartFailureMessage() {
-  static std::function<int(HWND, const std::wstring&, const std::wstring&, UINT)> show;
-  return show;
-}
-
 LRESULT HandleMainWindowMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam, WebViewHost* host) {
   switch (message) {
     case WM_DESTROY: {
@@ -209,15 +210,9 @@ LRESULT HandleMainWindowMessage(HWND window, UINT message, WPARAM wparam, LPARAM
     case WM_PAINT:
       PaintLoadingLine(window);
       return 0;
-    case WM_APP_START_FAILED: {
-      const std::unique_ptr<std::wstring> summary(reinterpret_cast<std::wstring*>(lparam));
-      DestroySplash();
-      if (StartFailureMessage() && summary)
-        StartFailureMessage()(window, L"Failed to initialize WebView2.\n\n" + *summary, L"WebView2 Error",
-                              MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
-      DestroyWindow(window);
+    case WM_APP_RUN_UI_TASK:
+      base::RunPostedWindowTask(lparam);
       return 0;
-    }
     case WM_ACTIVATEAPP:
       if (wparam != 0 && host != nullptr && !IsIconic(window))
         host->RefreshLayout();
@@ -264,15 +259,72 @@ LRESULT CALLBACK InitWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
 
 // ---- What the wiring asks of a window (WindowShell) --------------------------------------------
 
-// The box runs a modal loop: it is shown from the window's own message, never inside the view's
-// event that found the failure, with the message box of the services the window was made with.
-void PostStartFailure(HWND window, const std::wstring& summary) {
-  auto* posted = new std::wstring(summary);
-  if (!IsWindow(window) || !PostMessageW(window, WM_APP_START_FAILED, 0, reinterpret_cast<LPARAM>(posted)))
-    delete posted;
+// Closes a window's host and frees it; the slot is cleared first: the wait dispatches messages,
+// and nothing reached from there may find the closing host.
+void CloseHost(std::unique_ptr<WebViewHost>& slot) {
+  std::unique_ptr<WebViewHost> host = std::move(slot);
+  if (!host)
+    return;
+  host->Shutdown(kHostShutdownWaitMs);
+  WebViewHost::DestroyWhenIdle(std::move(host));
 }
 
-class PlayerWindowShell final : public WindowShell {
+// Makes a window's host in `slot`, wires it with `events` and starts it; on a failed start the
+// splash goes and the "WebView2 Error" box shows.
+bool StartView(std::unique_ptr<WebViewHost>& slot,
+               HWND window,
+               const std::function<WebView::ViewEvents(WebViewHost&)>& events) {
+  const std::wstring root = PrepareUserDataRoot();
+  const MainWindowServices& services = WindowServices();
+  slot = services.makeHost ? services.makeHost() : nullptr;
+  WebViewHost* host = slot.get();
+  if (host == nullptr)
+    return false;
+  host->Connect(events(*host));
+  // The pump inside Initialize may destroy the window and free the host; keep it for the
+  // failure message below.
+  WebViewHost::CallScope keep(*host);
+  if (host->Initialize(window, root, 1)) {
+    FitViewToWindow(*host, window);
+    return true;
+  }
+  ShowStartFailure(window, host->statusMessage);
+  return false;
+}
+
+// What both shells do alike for their window.
+class MainWindowShell : public WindowShell {
+ public:
+  void DismissSplash() override { DestroySplash(); }
+  // The box runs a modal loop: it is shown from the window's own message, never inside the view's
+  // event that found the failure.
+  void FailStart(const std::wstring& summary) override {
+    RunLater([this, summary] {
+      ShowStartFailure(Window(), summary);
+      Close();
+    });
+  }
+  void RunLater(std::function<void()> task) override {
+    const HWND window = Window();
+    if (IsWindow(window))
+      base::PostWindowTask(window, std::move(task));
+  }
+  bool AskRetry(const std::wstring& text) override {
+    const MainWindowServices& services = WindowServices();
+    return services.showMessage &&
+           services.showMessage(Window(), text, MainWindowTitle(),
+                                MB_RETRYCANCEL | MB_ICONWARNING | MB_SETFOREGROUND) == IDRETRY;
+  }
+  void Close() override {
+    if (IsWindow(Window()))
+      DestroyWindow(Window());
+  }
+
+ protected:
+  virtual HWND Window() const = 0;
+};
+
+class PlayerWindowShell final : public MainWindowShell {
  public:
   bool Exists() const override { return GetPlayerWindowState().window != nullptr; }
   bool SetFullscreen(bool on) override { return SetPlayerFullscreen(GetPlayerWindowState().window, on); }
@@ -286,13 +338,31 @@ class PlayerWindowShell final : public WindowShell {
     if (const HWND window = GetPlayerWindowState().window)
       BringToFront(window);
   }
-  void DismissSplash() override { DestroySplash(); }
-  void FailStart(const std::wstring& summary) override {
-    PostStartFailure(GetPlayerWindowState().window, summary);
+  // The view for the content of the player window (a new one after a failure).
+  bool StartView(const LinkContent& content) {
+    content_ = content;
+    PlayerWindowState& state = GetPlayerWindowState();
+    ResetPlayerWindow(state);
+    return ::StartView(g_playerHost, state.window, [this, &state](WebViewHost& host) {
+      return PlayerViewEvents(host, *this, state, content_);
+    });
   }
+  void RestartView() override {
+    if (!IsWindow(Window()))
+      return;
+    CloseHost(g_playerHost);
+    if (!StartView(LinkContent(content_)))
+      Close();
+  }
+
+ protected:
+  HWND Window() const override { return GetPlayerWindowState().window; }
+
+ private:
+  LinkContent content_;
 };
 
-class InitScreenShell final : public WindowShell {
+class InitScreenShell final : public MainWindowShell {
  public:
   explicit InitScreenShell(HWND window) : window_(window) {}
   bool Exists() const override { return IsWindow(window_) != FALSE; }
@@ -305,8 +375,21 @@ class InitScreenShell final : public WindowShell {
     DestroySplash();
     BringToFront(window_);
   }
-  void DismissSplash() override { DestroySplash(); }
-  void FailStart(const std::wstring& summary) override { PostStartFailure(window_, summary); }
+  bool StartView() {
+    return ::StartView(g_initHost, window_, [this](WebViewHost& host) {
+      return InitScreenViewEvents(host, *this, GetInitScreenState());
+    });
+  }
+  void RestartView() override {
+    if (!IsWindow(window_))
+      return;
+    CloseHost(g_initHost);
+    if (!StartView())
+      Close();
+  }
+
+ protected:
+  HWND Window() const override { return window_; }
 
  private:
   HWND window_;
@@ -337,15 +420,8 @@ InitScreenState& GetInitScreenState() {
 }
 
 void ShutdownWebViewHosts() {
-  for (std::unique_ptr<WebViewHost>* slot : {&g_playerHost, &g_initHost}) {
-    // The global is cleared first: the wait below dispatches messages, and nothing reached from
-    // there may find the closing host.
-    std::unique_ptr<WebViewHost> host = std::move(*slot);
-    if (!host)
-      continue;
-    host->Shutdown(kHostShutdownWaitMs);
-    WebViewHost::DestroyWhenIdle(std::move(host));
-  }
+  CloseHost(g_playerHost);
+  CloseHost(g_initHost);
 }
 
 bool RunOnWindowThread(HWND window, std::function<void()> task, unsigned timeoutMs) {
@@ -411,27 +487,9 @@ bool CreatePlayerWindow(HINSTANCE,
     return false;
   try {
     g_mainWindow = window;
-    PlayerWindowState& state = GetPlayerWindowState();
-    state.window = window;
-    ResetPlayerWindow(state);
-
-    const std::wstring root = PrepareUserDataRoot();
-    StartFailureMessage() = services.showMessage;
-    g_playerHost = services.makeHost ? services.makeHost() : nullptr;
-    WebViewHost* host = g_playerHost.get();
-    if (host == nullptr)
-      return false;
-    host->Connect(PlayerViewEvents(*host, PlayerShell(), state, content));
-
-    // The pump inside Initialize may destroy the window and free the host; keep it for the
-    // failure message below.
-    WebViewHost::CallScope keep(*host);
-    if (host->Initialize(window, root, 1)) {
-      FitViewToWindow(*host, window);
-      return true;
-    }
-    ShowStartFailure(services, window, *host);
-    return false;
+    GetPlayerWindowState().window = window;
+    WindowServices() = services;
+    return PlayerShell().StartView(content);
   } catch (...) {
     return false;
   }
@@ -448,22 +506,8 @@ bool CreateInitScreen(HINSTANCE instance, const MainWindowServices& services) {
     if (window == nullptr)
       return false;
     g_mainWindow = window;
-
-    const std::wstring root = PrepareUserDataRoot();
-    StartFailureMessage() = services.showMessage;
-    g_initHost = services.makeHost ? services.makeHost() : nullptr;
-    WebViewHost* host = g_initHost.get();
-    if (host == nullptr)
-      return false;
-    host->Connect(InitScreenViewEvents(*host, InitShell(window), GetInitScreenState()));
-
-    WebViewHost::CallScope keep(*host);
-    if (host->Initialize(window, root, 1)) {
-      FitViewToWindow(*host, window);
-      return true;
-    }
-    ShowStartFailure(services, window, *host);
-    return false;
+    WindowServices() = services;
+    return InitShell(window).StartView();
   } catch (...) {
     return false;
   }

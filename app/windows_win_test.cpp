@@ -36,6 +36,7 @@ LinkContent AppContent() {
 
 using host_test::FakeNavigationCompletedArgs;
 using host_test::FakeNavigationStartingArgs;
+using host_test::FakeProcessFailedArgs;
 using host_test::FakeResourceRequestedArgs;
 using host_test::FakeRuntime;
 using host_test::FakeWebMessageArgs;
@@ -64,6 +65,7 @@ struct ShownMessage {
 struct FakeServices {
   FakeRuntime runtime;
   std::vector<ShownMessage> messages;
+  int answer = IDOK;  // what every message box answers
   MainWindowServices services;
 
   FakeServices() = default;
@@ -77,7 +79,7 @@ struct FakeServices {
     services.showMessage = [this](HWND owner, const std::wstring& text, const std::wstring& caption,
                                   UINT flags) {
       messages.push_back({owner, text, caption, flags});
-      return IDOK;
+      return answer;
     };
     services.makeHost = [this] { return std::make_unique<WebViewHost>(runtime.Platform()); };
   }
@@ -629,6 +631,46 @@ TEST_F(MainWindowsTest, WindowMessagesDriveTheViewLayout) {
   SendMessageW(frame, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
   SendMessageW(frame, WM_ACTIVATEAPP, TRUE, 0);
   EXPECT_EQ(s.runtime.visibility.size(), minimized) << "a minimised window stays hidden";
+}
+
+// A failed renderer reloads the page; a browser that exited leaves a dead view, which a new host
+// replaces in the same window for the same content; a second failure in a row asks first, and
+// Cancel closes the window. Nothing of it runs inside the runtime's event.
+TEST_F(MainWindowsTest, AFailedEngineProcessIsRecoveredFromTheWindowsLoop) {
+  FakeServices s;
+  s.Build();
+  HWND frame = Track(CreatePlayerFrame(Instance()));
+  ASSERT_TRUE(CreatePlayerWindow(Instance(), frame, AppContent(), s.services));
+  ASSERT_TRUE(PumpUntil([&] { return Prepared(s.runtime); }));
+  const auto count = [&](const std::string& call) {
+    return std::count(s.runtime.calls.begin(), s.runtime.calls.end(), call);
+  };
+  const long navigations = count("view.Navigate " + Utf16ToUtf8(AppContent().contentUrl));
+
+  FakeProcessFailedArgs renderer(COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED);
+  EXPECT_EQ(s.runtime.RaiseProcessFailed(renderer), S_OK);
+  EXPECT_EQ(count("view.Reload"), 0) << "not inside the event";
+  ASSERT_TRUE(PumpUntil([&] { return count("view.Reload") == 1; }));
+
+  GetPlayerWindowState().recovery = {};  // as after a quiet minute
+  FakeProcessFailedArgs browser(COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED);
+  s.runtime.RaiseProcessFailed(browser);
+  ASSERT_TRUE(PumpUntil([&] { return s.runtime.environmentFolders.size() == 2; }));
+  ASSERT_TRUE(PumpUntil(
+      [&] { return count("view.Navigate " + Utf16ToUtf8(AppContent().contentUrl)) == navigations + 1; }));
+  EXPECT_TRUE(GetPlayerWindowState().revealed);
+  EXPECT_TRUE(s.messages.empty());
+
+  FakeProcessFailedArgs gpu(COREWEBVIEW2_PROCESS_FAILED_KIND_GPU_PROCESS_EXITED);
+  s.runtime.RaiseProcessFailed(gpu);  // the runtime's own business
+  s.answer = IDCANCEL;
+  s.runtime.RaiseProcessFailed(browser);
+  ASSERT_TRUE(PumpUntil([&] { return !IsWindow(frame); }));
+  ASSERT_EQ(s.messages.size(), 1u);
+  EXPECT_EQ(s.messages[0].text, kViewFailedText);
+  EXPECT_EQ(s.messages[0].flags & MB_TYPEMASK, static_cast<UINT>(MB_RETRYCANCEL));
+  EXPECT_EQ(s.runtime.environmentFolders.size(), 2u);
+  DrainQuit();
 }
 
 TEST_F(MainWindowsTest, PlayerWindowFailuresShowTheErrorBox) {

@@ -22,8 +22,4 @@ inline constexpr unsigned int WM_APP_RUN_HANDED_OVER = kWindowMessageAppBase + 1
 // LPARAM carries (the window frees it). Worker threads hand their results back this way.
 inline constexpr unsigned int WM_APP_RUN_UI_TASK = kWindowMessageAppBase + 104;
 
-// To a main window: its view could not be prepared; the LPARAM is a heap-allocated std::wstring
-// summary that the window frees after showing the "WebView2 Error" box, then the window closes.
-inline constexpr unsigned int WM_APP_START_FAILED = kWindowMessageAppBase + 105;
-
 #endif  // CORVEL_BASE_WINDOW_MESSAGES_H_

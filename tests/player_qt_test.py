@@ -13,6 +13,7 @@ and checks what reached the server in its request log. Dialogs answer themselves
 import argparse
 import json
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -463,6 +464,62 @@ def case_embed(home):
         player.stop()
 
 
+def kill_renderers(player):
+    """Kills every renderer the player started: its descendants that run as renderers, which
+    Chromium's zygote forks under the zygote's own command line."""
+    parents, lines = {}, {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as stat:
+                parents[int(entry)] = int(stat.read().rsplit(")", 1)[1].split()[1])
+            with open("/proc/%s/cmdline" % entry, "rb") as cmdline:
+                lines[int(entry)] = cmdline.read()
+        except (OSError, IndexError, ValueError):
+            continue
+
+    def descends(pid):
+        while pid not in (None, 0, 1):
+            pid = parents.get(pid)
+            if pid == player.process.pid:
+                return True
+        return False
+
+    sandboxed_zygote = lambda pid: (b"--type=zygote" in lines.get(pid, b"")
+                                    and b"--no-zygote-sandbox" not in lines.get(pid, b""))
+    renderers = [pid for pid, line in lines.items()
+                 if descends(pid) and (b"--type=renderer" in line or sandboxed_zygote(parents.get(pid)))]
+    check(renderers, "no renderer process of the player found")
+    for pid in renderers:
+        os.kill(pid, signal.SIGKILL)
+
+
+def case_renderer_crash(home):
+    """A renderer that dies reloads the lesson; the second death in a row offers Retry, which
+    makes a new view for the same lesson; the third ends in the diagnostic dialog."""
+    player = Player(home, make_link("lesson-embed"))
+    try:
+        loads = lambda: len([e for e in player.events() if e == "web-message pageLoaded"])
+        player.wait_event("web-message pageLoaded")
+        kill_renderers(player)
+        player.wait_event("process failed renderer-exited reload")
+        wait_until(lambda: loads() == 2, 30, "the lesson reloaded")
+        kill_renderers(player)
+        player.wait_event("process failed renderer-exited offer-retry")
+        box = player.wait_event("retry-box: ")
+        check("Retry" in box and "\u0625\u0639\u0627\u062f\u0629" in box, box)
+        player.wait_event("view restarted")
+        wait_until(lambda: loads() == 3, 30, "the lesson in a new view")
+        kill_renderers(player)
+        player.wait_event("process failed renderer-exited give-up")
+        check(player.wait_exit(40) == 0, "exit code after the diagnostic dialog")
+        dialog = player.wait_event("diagnostic-dialog:")
+        check(" code=WEBVIEW_PROCESS_FAILED " in dialog, dialog)
+    finally:
+        player.stop()
+
+
 def case_expired(home):
     """A link the server refuses: its message in a right-to-left warning box, exit code 1, and
     no player content."""
@@ -670,6 +727,7 @@ CASES = {
     "print-pdf": case_print_pdf,
     "youtube": case_youtube,
     "embed": case_embed,
+    "renderer-crash": case_renderer_crash,
     "expired": case_expired,
     "link-error": case_link_error,
     "second-instance": case_second_instance,

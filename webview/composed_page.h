@@ -16,6 +16,11 @@ class ComposedPageMark {
  public:
   // The host is about to show its own page.
   void Set() { pending_ = true; }
+  // The same, keeping the page: a reload of it shows it again (ToReload).
+  void Set(const std::wstring& html) {
+    Set();
+    html_ = html;
+  }
   // NavigateToString failed: no navigation of the host's page will start.
   void Clear() { pending_ = false; }
 
@@ -31,10 +36,16 @@ class ComposedPageMark {
   // The view's top document is the host's own page.
   bool Showing() const { return showing_; }
 
+  // The page a reload must show again: the host's own page while it is shown (an engine cannot
+  // reload a page that came as a string once its renderer is gone); null for other documents,
+  // which the engine reloads itself.
+  const std::wstring* ToReload() const { return showing_ && !html_.empty() ? &html_ : nullptr; }
+
  private:
   bool pending_ = false;
   bool lastWasComposed_ = false;
   bool showing_ = false;
+  std::wstring html_;
 };
 
 #endif  // CORVEL_WEBVIEW_COMPOSED_PAGE_H_

@@ -95,9 +95,42 @@ void WebViewHost::SetupEventHandlers() {
   AddHandler(&ICoreWebView2::add_PermissionRequested, &WebViewHost::OnPermissionRequested);
   AddHandler(&ICoreWebView2::add_NewWindowRequested, &WebViewHost::OnNewWindowRequested);
   AddFullscreenElementWatch();
+  AddHandler(&ICoreWebView2::add_ProcessFailed, &WebViewHost::OnProcessFailed);
   AddDownloadRefusal();
   AddResourceFilter();
   AddHandler(&ICoreWebView2::add_WebResourceRequested, &WebViewHost::OnWebResourceRequested);
+}
+
+// The owner hears of the processes whose failure leaves the student without the page: the
+// renderer of the page (or of one of its frames) and the browser itself. The runtime restarts
+// the others (GPU, utility) on its own. The owner reloads or replaces the view: from the loop,
+// after this event has returned.
+HRESULT WebViewHost::OnProcessFailed(ICoreWebView2ProcessFailedEventArgs* args) {
+  COREWEBVIEW2_PROCESS_FAILED_KIND kind{};
+  if (closing || !onProcessFailed || FAILED(args->get_ProcessFailedKind(&kind)))
+    return S_OK;
+  ViewFailure failure{};
+  switch (kind) {
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED:
+      failure = ViewFailure::kBrowserExited;
+      break;
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED:
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_FRAME_RENDER_PROCESS_EXITED:
+      failure = ViewFailure::kRendererExited;
+      break;
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE:
+      failure = ViewFailure::kRendererUnresponsive;
+      break;
+    default:
+      return S_OK;
+  }
+  base::PostWindowTask(MessageWindow(), [this, alive = std::weak_ptr<int>(lifetime_), failure] {
+    if (alive.expired() || closing || !onProcessFailed)
+      return;
+    CallScope scope(*this);
+    onProcessFailed(failure);
+  });
+  return S_OK;
 }
 
 HRESULT WebViewHost::OnNavigationStarting(ICoreWebView2NavigationStartingEventArgs* args) {

@@ -29,6 +29,13 @@ namespace WebView {
 
 using RequestHeaders = std::vector<std::pair<std::wstring, std::wstring>>;
 
+// A process of the engine that failed while the view was open.
+enum class ViewFailure {
+  kRendererExited,        // the page's renderer ended: the view shows the engine's error page
+  kRendererUnresponsive,  // the page's renderer hangs
+  kBrowserExited,         // the browser process ended: the view is dead
+};
+
 // What a window handles. Every member is optional.
 struct ViewEvents {
   // Every top-level navigation, new windows included; the host's own composed page starts as
@@ -52,6 +59,9 @@ struct ViewEvents {
   // An element of the page went full screen (true: a video's full-screen button) or left it.
   // Unset: the engine keeps the element within the view.
   std::function<void(bool fullscreen)> fullscreenElement;
+  // A process of the engine failed (not while the view is being closed); heard from the event
+  // loop, after the engine's own event. Unset: the engine's error page, or a dead view, stays.
+  std::function<void(ViewFailure failure)> processFailed;
 };
 
 class BrowserView {

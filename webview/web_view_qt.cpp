@@ -287,6 +287,20 @@ QtWebView::QtWebView(QWidget* parent, const QString& storagePath, QtViewPlatform
     } catch (...) {
     }
   });
+  // Qt keeps the browser in this process: only a renderer can fail on its own. The window
+  // reloads or replaces the view: from the loop, after the engine's signal.
+  QObject::connect(page, &QWebEnginePage::renderProcessTerminated,
+                   [this, page](QWebEnginePage::RenderProcessTerminationStatus, int) {
+                     QTimer::singleShot(0, page, [this] {
+                       const EventScope scope(*this);
+                       try {
+                         if (!closed_ && events_.processFailed) {
+                           events_.processFailed(ViewFailure::kRendererExited);
+                         }
+                       } catch (...) {
+                       }
+                     });
+                   });
   QObject::connect(
       page, &QWebEnginePage::featurePermissionRequested,
       [this, page](const QUrl& origin, QWebEnginePage::Feature feature) {
@@ -431,7 +445,8 @@ void QtWebView::NavigateToString(const std::wstring& html, const QUrl& baseUrl) 
   if (closed_) {
     return;
   }
-  composedPage_.Set();
+  composedPage_.Set(html);
+  composedBase_ = baseUrl;
   page_->setHtml(ToQString(html), baseUrl);
 }
 
@@ -440,7 +455,11 @@ void QtWebView::GoBack() {
 }
 
 void QtWebView::Reload() {
-  page_->triggerAction(QWebEnginePage::Reload);
+  if (const std::wstring* page = composedPage_.ToReload()) {
+    NavigateToString(std::wstring(*page), composedBase_);
+  } else {
+    page_->triggerAction(QWebEnginePage::Reload);
+  }
 }
 
 void QtWebView::PostWebMessageAsJson(const std::wstring& json) {

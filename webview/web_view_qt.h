@@ -151,6 +151,7 @@ class QtWebView final : public BrowserView {
   int eventDepth_ = 0;
   bool destroyWhenIdle_ = false;
   ComposedPageMark composedPage_;
+  QUrl composedBase_;  // the base address of the host's own page
   PrintRequests printRequests_;
   bool printingDocument_ = false;  // a PDF lesson's print is being prepared or printed
 };

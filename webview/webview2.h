@@ -110,6 +110,19 @@ constexpr COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS operator&(
       static_cast<std::uint32_t>(a) & static_cast<std::uint32_t>(b));
 }
 
+enum COREWEBVIEW2_PROCESS_FAILED_KIND : int {
+  COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED = 0,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED = 1,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE = 2,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_FRAME_RENDER_PROCESS_EXITED = 3,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_UTILITY_PROCESS_EXITED = 4,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_SANDBOX_HELPER_PROCESS_EXITED = 5,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_GPU_PROCESS_EXITED = 6,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_PPAPI_PLUGIN_PROCESS_EXITED = 7,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_PPAPI_BROKER_PROCESS_EXITED = 8,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_UNKNOWN_PROCESS_EXITED = 9,
+};
+
 enum COREWEBVIEW2_PRINT_STATUS : int {
   COREWEBVIEW2_PRINT_STATUS_SUCCEEDED = 0,
   COREWEBVIEW2_PRINT_STATUS_PRINTER_UNAVAILABLE = 1,
@@ -208,6 +221,8 @@ struct ICoreWebView2PermissionRequestedEventHandler;
 struct ICoreWebView2PrintCompletedHandler;
 struct ICoreWebView2PrintSettings;
 struct ICoreWebView2PrintSettings2;
+struct ICoreWebView2ProcessFailedEventArgs;
+struct ICoreWebView2ProcessFailedEventHandler;
 struct ICoreWebView2Settings;
 struct ICoreWebView2Settings2;
 struct ICoreWebView2Settings3;
@@ -274,7 +289,6 @@ struct ICoreWebView2NewBrowserVersionAvailableEventHandler;
 struct ICoreWebView2PointerInfo;
 struct ICoreWebView2PrintToPdfCompletedHandler;
 struct ICoreWebView2PrintToPdfStreamCompletedHandler;
-struct ICoreWebView2ProcessFailedEventHandler;
 struct ICoreWebView2Profile;
 struct ICoreWebView2RasterizationScaleChangedEventHandler;
 struct ICoreWebView2ScriptDialogOpeningEventHandler;
@@ -1083,6 +1097,14 @@ struct ICoreWebView2BrowserProcessExitedEventArgs : public IUnknown {
 __CRT_UUID_DECL(ICoreWebView2BrowserProcessExitedEventArgs,
                 0x1f00663f, 0xaf8c, 0x4782, 0x9c, 0xdd, 0xdd, 0x01, 0xc5, 0x2e, 0x34, 0xcb)
 
+// {8155a9a4-1474-4a86-8cae-151b0fa6b8ca}; slot 3.
+struct ICoreWebView2ProcessFailedEventArgs : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE get_ProcessFailedKind(
+      COREWEBVIEW2_PROCESS_FAILED_KIND* processFailedKind) = 0;  // 3
+};
+__CRT_UUID_DECL(ICoreWebView2ProcessFailedEventArgs,
+                0x8155a9a4, 0x1474, 0x4a86, 0x8c, 0xae, 0x15, 0x1b, 0x0f, 0xa6, 0xb8, 0xca)
+
 // {4e8a3389-c9d8-4bd2-b6b5-124fee6cc14d}; slot 3.
 struct ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Invoke(HRESULT errorCode, ICoreWebView2Environment* result) = 0;  // 3
@@ -1148,6 +1170,15 @@ struct ICoreWebView2ContainsFullScreenElementChangedEventHandler : public IUnkno
 };
 __CRT_UUID_DECL(ICoreWebView2ContainsFullScreenElementChangedEventHandler,
                 0xe45d98b1, 0xafef, 0x45be, 0x8b, 0xaf, 0x6c, 0x77, 0x28, 0x86, 0x7f, 0x73)
+
+// {79e0aea4-990b-42d9-aa1d-0fcc2e5bc7f1}; slot 3.
+struct ICoreWebView2ProcessFailedEventHandler : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE Invoke(
+      ICoreWebView2* sender,
+      ICoreWebView2ProcessFailedEventArgs* args) = 0;  // 3
+};
+__CRT_UUID_DECL(ICoreWebView2ProcessFailedEventHandler,
+                0x79e0aea4, 0x990b, 0x42d9, 0xaa, 0x1d, 0x0f, 0xcc, 0x2e, 0x5b, 0xc7, 0xf1)
 
 // {ab00b74c-15f1-4646-80e8-e76341d25d71}; slot 3.
 struct ICoreWebView2WebResourceRequestedEventHandler : public IUnknown {

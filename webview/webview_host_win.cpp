@@ -198,6 +198,7 @@ void WebViewHost::Connect(ViewEvents events) {
       shared->loaded(success);
     };
   onFullscreenElement = shared->fullscreenElement;
+  onProcessFailed = shared->processFailed;
 }
 
 WebViewHost::CallScope::CallScope(WebViewHost& host) noexcept : host_(host) {
@@ -580,7 +581,7 @@ void WebViewHost::Navigate(const std::wstring& url) {
 void WebViewHost::NavigateToString(const std::wstring& html) {
   if (!webView)
     return;
-  composedPage_.Set();  // before the call, in case the runtime reports the start from inside it
+  composedPage_.Set(html);  // before the call, in case the runtime reports the start from inside it
   if (FAILED(webView->NavigateToString(html.c_str())))
     composedPage_.Clear();
 }
@@ -643,7 +644,9 @@ void WebViewHost::GoBack() {
 }
 
 void WebViewHost::Reload() {
-  if (webView)
+  if (const std::wstring* page = composedPage_.ToReload())
+    NavigateToString(std::wstring(*page));
+  else if (webView)
     webView->Reload();
 }
 

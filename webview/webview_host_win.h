@@ -88,6 +88,8 @@ class WebViewHost final : public BrowserView {
   std::function<void(bool success, COREWEBVIEW2_WEB_ERROR_STATUS status)> onNavigationCompleted;
   // ContainsFullScreenElementChanged, with the view's new state.
   std::function<void(bool fullscreen)> onFullscreenElement;
+  // ProcessFailed of the page's renderer or of the browser; not while the host closes.
+  std::function<void(ViewFailure failure)> onProcessFailed;
 
   // Which pages the host listens to and what they may use, decided by the owner; both are
   // asked from the view's events on the UI thread. Messages of a top document for which
@@ -100,7 +102,8 @@ class WebViewHost final : public BrowserView {
 
   // Sets the callbacks above from a window's events (web_view.h): navigationStarting cancels
   // through onNavigationStarting, request sets its headers through onWebResourceRequested,
-  // ready and loaded come through onInitialized and onNavigationCompleted.
+  // ready and loaded come through onInitialized and onNavigationCompleted, processFailed through
+  // onProcessFailed.
   void Connect(ViewEvents events);
 
   HWND parentWindow = nullptr;
@@ -222,6 +225,7 @@ class WebViewHost final : public BrowserView {
   HRESULT OnPermissionRequested(ICoreWebView2PermissionRequestedEventArgs* args);
   HRESULT OnNewWindowRequested(ICoreWebView2NewWindowRequestedEventArgs* args);
   HRESULT OnWebResourceRequested(ICoreWebView2WebResourceRequestedEventArgs* args);
+  HRESULT OnProcessFailed(ICoreWebView2ProcessFailedEventArgs* args);
   void AddDownloadRefusal();
   void AddResourceFilter();
 

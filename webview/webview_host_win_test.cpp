@@ -234,13 +234,14 @@ TEST(WebViewHostInitializeTest, ReadyViewIsSetUpAndReported) {
   EXPECT_TRUE(h.host->browserExitHandlerRegistered);
 
   // The handlers, in their order, with the filter for every request of every source.
-  EXPECT_EQ(CallsStartingWith(h.runtime, {"view.add_", "view.AddWebResourceRequestedFilter"}),
-            (std::vector<std::string>{
-                "view.add_NavigationStarting", "view.add_WebMessageReceived", "view.add_NavigationCompleted",
-                "view.add_PermissionRequested", "view.add_NewWindowRequested",
-                "view.add_ContainsFullScreenElementChanged", "view.add_DownloadStarting",
-                "view.AddWebResourceRequestedFilterWithRequestSourceKinds * 0 4294967295",
-                "view.add_WebResourceRequested"}));
+  EXPECT_EQ(
+      CallsStartingWith(h.runtime, {"view.add_", "view.AddWebResourceRequestedFilter"}),
+      (std::vector<std::string>{"view.add_NavigationStarting", "view.add_WebMessageReceived",
+                                "view.add_NavigationCompleted", "view.add_PermissionRequested",
+                                "view.add_NewWindowRequested", "view.add_ContainsFullScreenElementChanged",
+                                "view.add_ProcessFailed", "view.add_DownloadStarting",
+                                "view.AddWebResourceRequestedFilterWithRequestSourceKinds * 0 4294967295",
+                                "view.add_WebResourceRequested"}));
   EXPECT_EQ(Environment(L"WEBVIEW2_USER_DATA_FOLDER"), std::optional<std::wstring>(folder));
   EXPECT_EQ(h.runtime.unexpectedCalls(), 0);
 }

@@ -370,6 +370,21 @@ struct FakeDownloadArgs {
   }
 };
 
+struct FakeProcessFailedArgs {
+  COREWEBVIEW2_PROCESS_FAILED_KIND kind;
+  FakeCom com{SlotOf(&ICoreWebView2ProcessFailedEventArgs::get_ProcessFailedKind) + 1, this};
+
+  explicit FakeProcessFailedArgs(COREWEBVIEW2_PROCESS_FAILED_KIND failed) : kind(failed) {
+    com.Answer(__uuidof(ICoreWebView2ProcessFailedEventArgs));
+    com.Implement(&ICoreWebView2ProcessFailedEventArgs::get_ProcessFailedKind, &GetKind);
+  }
+  ICoreWebView2ProcessFailedEventArgs* get() { return com.As<ICoreWebView2ProcessFailedEventArgs>(); }
+  static HRESULT STDMETHODCALLTYPE GetKind(FakeCom* self, COREWEBVIEW2_PROCESS_FAILED_KIND* out) {
+    *out = self->context<FakeProcessFailedArgs>().kind;
+    return S_OK;
+  }
+};
+
 // ---- Environment, controller, view and settings ------------------------------------------
 
 struct FakeRuntime {
@@ -426,6 +441,7 @@ struct FakeRuntime {
   ComPtr<ICoreWebView2NewWindowRequestedEventHandler> newWindowRequested;
   ComPtr<ICoreWebView2ContainsFullScreenElementChangedEventHandler> fullscreenChanged;
   BOOL containsFullScreenElement = FALSE;
+  ComPtr<ICoreWebView2ProcessFailedEventHandler> processFailed;
   ComPtr<ICoreWebView2WebResourceRequestedEventHandler> resourceRequested;
   ComPtr<ICoreWebView2DownloadStartingEventHandler> downloadStarting;
   ComPtr<ICoreWebView2BrowserProcessExitedEventHandler> browserExited;
@@ -496,6 +512,7 @@ struct FakeRuntime {
     view.Implement(&ICoreWebView2::add_NewWindowRequested, &AddNewWindow);
     view.Implement(&ICoreWebView2::add_ContainsFullScreenElementChanged, &AddFullscreenChanged);
     view.Implement(&ICoreWebView2::get_ContainsFullScreenElement, &GetContainsFullScreen);
+    view.Implement(&ICoreWebView2::add_ProcessFailed, &AddProcessFailed);
     view.Implement(&ICoreWebView2::add_WebResourceRequested, &AddResourceRequested);
     view.Implement(&ICoreWebView2::AddWebResourceRequestedFilter, &AddFilter);
     view.Implement(&ICoreWebView2_2::NavigateWithWebResourceRequest, &NavigateWithRequest);
@@ -584,6 +601,9 @@ struct FakeRuntime {
   HRESULT RaiseFullscreenChanged(bool contains) {
     containsFullScreenElement = contains ? TRUE : FALSE;
     return Raise([this] { return fullscreenChanged->Invoke(view.As<ICoreWebView2>(), nullptr); });
+  }
+  HRESULT RaiseProcessFailed(FakeProcessFailedArgs& args) {
+    return Raise([this, &args] { return processFailed->Invoke(view.As<ICoreWebView2>(), args.get()); });
   }
   HRESULT RaiseNewWindow(FakeNewWindowArgs& args) {
     return Raise([this, &args] { return newWindowRequested->Invoke(view.As<ICoreWebView2>(), args.get()); });
@@ -872,6 +892,11 @@ struct FakeRuntime {
                        ICoreWebView2ContainsFullScreenElementChangedEventHandler* h,
                        EventRegistrationToken* token) {
     return Keep(self, "add_ContainsFullScreenElementChanged", &FakeRuntime::fullscreenChanged, h, token);
+  }
+  static HRESULT STDMETHODCALLTYPE AddProcessFailed(FakeCom* self,
+                                                    ICoreWebView2ProcessFailedEventHandler* h,
+                                                    EventRegistrationToken* token) {
+    return Keep(self, "add_ProcessFailed", &FakeRuntime::processFailed, h, token);
   }
   static HRESULT STDMETHODCALLTYPE GetContainsFullScreen(FakeCom* self, BOOL* out) {
     *out = Of(self).containsFullScreenElement;
