@@ -6,7 +6,9 @@
 #include <urlmon.h>
 #include <wintrust.h>
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "app/splash_win.h"
 #include "base/authenticode_win.h"
@@ -74,6 +76,30 @@ bool RealRunAndWait(const std::wstring& file) {
   return true;
 }
 
+// A new folder of our own in the temporary folder, under a name no one can guess or have made
+// beforehand (creating it fails when it exists), so nothing another program put there can be
+// taken for the download. Ends with a backslash; empty when none could be made.
+std::wstring MakePrivateFolder(const std::wstring& tempFolder) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    GUID id{};
+    wchar_t text[40] = {};
+    if (FAILED(CoCreateGuid(&id)) || StringFromGUID2(id, text, 40) != 39)
+      return {};
+    const std::wstring folder = tempFolder + L"Corvel-" + std::wstring(text + 1, 36);
+    if (CreateDirectoryW(folder.c_str(), nullptr))
+      return folder + L"\\";
+  }
+  return {};
+}
+
+// The private folder and whatever the installer left in it.
+void RemovePrivateFolder(const std::wstring& folder) {
+  if (folder.empty())
+    return;
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(folder.substr(0, folder.size() - 1)), ignored);
+}
+
 bool RuntimeReported(const RuntimeBootstrapCalls& calls, const wchar_t* folderOrNull) {
   std::wstring version;
   const HRESULT hr = calls.runtimeVersion(folderOrNull, version);
@@ -123,17 +149,18 @@ bool EnsureRuntime(const RuntimeBootstrapCalls& calls) {
   calls.messageBox(kInstallingText, kInstallingCaption, MB_ICONINFORMATION | kInFront);
 
   const std::wstring tempFolder = calls.tempFolder();
-  const std::wstring installer = tempFolder + kInstallerFileName;
-  if (tempFolder.empty() || !DownloadAndRunInstaller(calls, installer)) {
+  const std::wstring folder = tempFolder.empty() ? std::wstring() : MakePrivateFolder(tempFolder);
+  if (folder.empty() || !DownloadAndRunInstaller(calls, folder + kInstallerFileName)) {
+    RemovePrivateFolder(folder);
     calls.messageBox(kDownloadFailedText, kDownloadFailedCaption, MB_ICONERROR | kInFront);
     return false;
   }
 
-  if (RuntimeReported(calls, nullptr)) {
-    DeleteFileW(installer.c_str());
+  const bool installed = RuntimeReported(calls, nullptr);
+  // Never left behind: the next start downloads a fresh installer.
+  RemovePrivateFolder(folder);
+  if (installed)
     return true;
-  }
-  // The installer stays in the temporary folder, so the user can run it again by hand.
   calls.messageBox(kInstallFailedText, kInstallFailedCaption, MB_ICONWARNING | kInFront);
   return false;
 }

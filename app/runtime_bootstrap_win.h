@@ -1,8 +1,9 @@
 // Makes sure a WebView2 runtime can be used before any window is created: a fixed-version
 // runtime in the "WebView2Runtime" folder beside the executable, or the runtime installed on the
 // machine. When neither is there the user is offered a download of Microsoft's bootstrapper
-// installer, which is started only when its Authenticode signature verifies, waited for, and the
-// check repeated.
+// installer into a fresh folder of its own in the temporary folder; it is started only when its
+// Authenticode signature verifies as Microsoft's, waited for, and the check repeated. The folder
+// is removed afterwards, whatever the outcome.
 //
 // Main thread only (a COM apartment must be initialised on it). Returns once the installer has
 // ended, dispatching the thread's messages while it runs.

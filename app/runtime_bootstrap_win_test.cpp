@@ -87,7 +87,6 @@ class RuntimeBootstrapTest : public ::testing::Test {
     std::filesystem::create_directories(root_ / L"temp");
     appFolder_ = (root_ / L"app").wstring();
     tempFolder_ = (root_ / L"temp").wstring() + L"\\";
-    installer_ = tempFolder_ + L"WebView2Installer.exe";
 
     calls_ = DefaultRuntimeBootstrapCalls();
     calls_.modulePath = [this] { return appFolder_ + L"\\corvel.exe"; };
@@ -140,7 +139,10 @@ class RuntimeBootstrapTest : public ::testing::Test {
   }
 
   std::filesystem::path root_;
-  std::wstring appFolder_, tempFolder_, installer_;
+  std::wstring appFolder_, tempFolder_;
+  // Where the last download went: a fresh folder of its own in the temporary folder.
+  std::wstring Installer() const { return downloads_.empty() ? std::wstring() : downloads_.back().second; }
+  bool TempFolderEmpty() const { return std::filesystem::is_empty(std::filesystem::path(tempFolder_)); }
   RuntimeBootstrapCalls calls_;
 
   std::function<bool()> installed_ = [] { return false; };
@@ -221,7 +223,7 @@ TEST_F(RuntimeBootstrapTest, DecliningTheOfferStopsWithoutDownloading) {
     EXPECT_FALSE(EnsureWebView2Runtime(calls_)) << answer;
     EXPECT_THAT(messages_, ElementsAre(kOffer)) << answer;
     EXPECT_THAT(downloads_, IsEmpty()) << answer;
-    EXPECT_FALSE(Exists(installer_));
+    EXPECT_TRUE(TempFolderEmpty());
   }
 }
 
@@ -231,8 +233,12 @@ TEST_F(RuntimeBootstrapTest, FailedDownloadIsReportedAndNothingRuns) {
   EXPECT_THAT(messages_, ElementsAre(kOffer, kInstalling, kDownloadFailed));
   ASSERT_EQ(downloads_.size(), 1u);
   EXPECT_EQ(downloads_[0].first, config::RuntimeInstallerUrl());
-  EXPECT_EQ(downloads_[0].second, installer_);
+  const std::wstring file = downloads_[0].second;
+  EXPECT_EQ(file.rfind(tempFolder_ + L"Corvel-", 0), 0u) << std::filesystem::path(file).string();
+  EXPECT_EQ(file.size(), tempFolder_.size() + 7 + 36 + 1 + std::wcslen(L"WebView2Installer.exe"))
+      << std::filesystem::path(file).string();
   EXPECT_THAT(runs_, IsEmpty());
+  EXPECT_TRUE(TempFolderEmpty());
 }
 
 TEST_F(RuntimeBootstrapTest, UnsignedDownloadIsDeletedAndNeverStarted) {
@@ -242,7 +248,7 @@ TEST_F(RuntimeBootstrapTest, UnsignedDownloadIsDeletedAndNeverStarted) {
     downloadedFrom_ = source;
     EXPECT_FALSE(EnsureWebView2Runtime(calls_));
     EXPECT_THAT(messages_, ElementsAre(kOffer, kInstalling, kDownloadFailed));
-    EXPECT_FALSE(Exists(installer_));
+    EXPECT_TRUE(TempFolderEmpty());
     EXPECT_THAT(runs_, IsEmpty());
   }
 }
@@ -280,8 +286,8 @@ TEST_F(RuntimeBootstrapTest, VerifiedInstallerIsHeldAgainstReplacementUntilItHas
     return true;
   };
   EXPECT_TRUE(EnsureWebView2Runtime(calls_));
-  EXPECT_THAT(verified_, ElementsAre(installer_));
-  EXPECT_THAT(runs_, ElementsAre(installer_));
+  EXPECT_THAT(verified_, ElementsAre(Installer()));
+  EXPECT_THAT(runs_, ElementsAre(Installer()));
 }
 
 TEST_F(RuntimeBootstrapTest, SuccessfulInstallDeletesTheInstaller) {
@@ -289,12 +295,12 @@ TEST_F(RuntimeBootstrapTest, SuccessfulInstallDeletesTheInstaller) {
   installed_ = [this] { return !runs_.empty(); };  // the runtime appears once the installer ran
   EXPECT_TRUE(EnsureWebView2Runtime(calls_));
   EXPECT_THAT(messages_, ElementsAre(kOffer, kInstalling));
-  EXPECT_THAT(runs_, ElementsAre(installer_));
-  EXPECT_FALSE(Exists(installer_));
+  EXPECT_THAT(runs_, ElementsAre(Installer()));
+  EXPECT_TRUE(TempFolderEmpty());
   EXPECT_THAT(queries_, ElementsAre(kInstalledQuery, kInstalledQuery));
 }
 
-TEST_F(RuntimeBootstrapTest, RuntimeStillAbsentAfterInstallKeepsTheInstaller) {
+TEST_F(RuntimeBootstrapTest, RuntimeStillAbsentAfterInstallLeavesNothingBehind) {
   TrustEveryInstaller();
   for (bool started : {true, false}) {  // an installer that would not start is no different
     messages_.clear();
@@ -305,8 +311,8 @@ TEST_F(RuntimeBootstrapTest, RuntimeStillAbsentAfterInstallKeepsTheInstaller) {
     };
     EXPECT_FALSE(EnsureWebView2Runtime(calls_));
     EXPECT_THAT(messages_, ElementsAre(kOffer, kInstalling, kInstallFailed));
-    EXPECT_THAT(runs_, ElementsAre(installer_));
-    EXPECT_TRUE(Exists(installer_));
+    EXPECT_THAT(runs_, ElementsAre(Installer()));
+    EXPECT_TRUE(TempFolderEmpty());
   }
 }
 
@@ -316,12 +322,11 @@ TEST_F(RuntimeBootstrapTest, RealStartWaitsForTheInstallerToEnd) {
   calls_.runAndWait = DefaultRuntimeBootstrapCalls().runAndWait;
   downloadedFrom_ = BesideThisExecutable(L"runtime_bootstrap_test_installer.exe");
   ASSERT_TRUE(Exists(downloadedFrom_));
-  const std::wstring marker = installer_ + L".ran";
-  installed_ = [&] { return Exists(marker); };  // only a finished installer leaves the marker
+  // Only a finished installer leaves the marker.
+  installed_ = [&] { return Exists(Installer() + L".ran"); };
   EXPECT_TRUE(EnsureWebView2Runtime(calls_));
   EXPECT_THAT(messages_, ElementsAre(kOffer, kInstalling));
-  EXPECT_TRUE(Exists(marker));
-  EXPECT_FALSE(Exists(installer_));
+  EXPECT_TRUE(TempFolderEmpty()) << "the folder goes with what the installer left";
 }
 #else
 // The stand-in installer signed at build time with a throw-away certificate. Wine accepts a
@@ -344,12 +349,10 @@ TEST_F(RuntimeBootstrapTest, SignedInstallerRunsThroughTheRealCheckAndStart) {
     EXPECT_FALSE(IsMicrosoftSigner(other)) << other;
   downloadedFrom_ = SignedInstaller();
   ASSERT_TRUE(Exists(downloadedFrom_));
-  const std::wstring marker = installer_ + L".ran";
-  installed_ = [&] { return Exists(marker); };
+  installed_ = [&] { return Exists(Installer() + L".ran"); };
   EXPECT_TRUE(EnsureWebView2Runtime(calls_));
   EXPECT_THAT(messages_, ElementsAre(kOffer, kInstalling));
-  EXPECT_TRUE(Exists(marker));
-  EXPECT_FALSE(Exists(installer_));
+  EXPECT_TRUE(TempFolderEmpty());
 }
 
 TEST_F(RuntimeBootstrapTest, TamperedSignedInstallerIsRefused) {
@@ -367,8 +370,7 @@ TEST_F(RuntimeBootstrapTest, TamperedSignedInstallerIsRefused) {
   downloadedFrom_ = tampered;
   EXPECT_FALSE(EnsureWebView2Runtime(calls_));
   EXPECT_THAT(messages_, ElementsAre(kOffer, kInstalling, kDownloadFailed));
-  EXPECT_FALSE(Exists(installer_));
-  EXPECT_FALSE(Exists(installer_ + L".ran"));
+  EXPECT_TRUE(TempFolderEmpty());
 }
 #endif
 
