@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "app/splash_geometry.h"
+#include "base/dpi.h"
 #include "base/stable_names.h"
 #include "base/unique_handle_win.h"
 
@@ -173,10 +174,14 @@ HWND ShowNewSplash(HINSTANCE instance, int maxWidth, int maxHeight) {
   if (imageSize.width <= 0 || imageSize.height <= 0)
     return nullptr;
 
+  // The splash's sizes are for 96 DPI: fitted there, then shown at the screen's own resolution.
+  const unsigned dpi = GetDpiForSystem();
   const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
   const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
-  const SplashSize box = SplashTargetBox(maxWidth, maxHeight, screenWidth, screenHeight);
-  const SplashSize size = FitSplashImage(imageSize, box);
+  const SplashSize box = SplashTargetBox(maxWidth, maxHeight, MulDiv(screenWidth, base::kDefaultDpi, dpi),
+                                         MulDiv(screenHeight, base::kDefaultDpi, dpi));
+  const SplashSize fitted = FitSplashImage(imageSize, box);
+  const SplashSize size{base::ScaleToDpi(fitted.width, dpi), base::ScaleToDpi(fitted.height, dpi)};
 
   std::optional<Gdiplus::Bitmap> scaled;
   Gdiplus::Bitmap* image = &decoded;

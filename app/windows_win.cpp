@@ -11,6 +11,7 @@
 
 #include "app/splash_win.h"
 #include "base/app_state.h"
+#include "base/dpi.h"
 #include "base/stable_names.h"
 #include "base/unique_handle_win.h"
 #include "base/window_messages.h"
@@ -58,10 +59,17 @@ void RegisterMainWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC pr
   RegisterClassExW(&windowClass);  // a second registration fails harmlessly
 }
 
+// The windows are per-monitor DPI aware: their sizes are for 96 DPI and grow with the monitor's.
+WindowSize AtDpi(WindowSize size, unsigned dpi) {
+  return {base::ScaleToDpi(size.width, dpi), base::ScaleToDpi(size.height, dpi)};
+}
+
 HWND CreateMainWindow(HINSTANCE instance, const wchar_t* className, WindowSize size) {
+  // A default position opens on the primary monitor, whose resolution is the system's.
+  const WindowSize scaled = AtDpi(size, GetDpiForSystem());
   return CreateWindowExW(WS_EX_APPWINDOW, className, MainWindowTitle().c_str(),
-                         WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, size.width,
-                         size.height, nullptr, nullptr, instance, nullptr);
+                         WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, scaled.width,
+                         scaled.height, nullptr, nullptr, instance, nullptr);
 }
 
 // Creates the folder above the data root (the views create their own folders below it).
@@ -126,12 +134,12 @@ bool SetPlayerFullscreen(HWND window, bool fullscreen) {
     SetWindowLongPtrW(window, GWL_STYLE, WS_OVERLAPPEDWINDOW | WS_VISIBLE);
     // Back at the creation size, centred on the monitor's work area: the default-position value
     // used when the window was created means nothing to a positioning call.
+    const WindowSize size = AtDpi(kPlayerWindowSize, GetDpiForWindow(window));
     const RECT& work = monitor.rcWork;
-    const int x = work.left + ((work.right - work.left) - kPlayerWindowSize.width) / 2;
-    const int y = work.top + ((work.bottom - work.top) - kPlayerWindowSize.height) / 2;
-    SetWindowPos(window, nullptr, x > work.left ? x : work.left, y > work.top ? y : work.top,
-                 kPlayerWindowSize.width, kPlayerWindowSize.height,
-                 SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
+    const int x = work.left + ((work.right - work.left) - size.width) / 2;
+    const int y = work.top + ((work.bottom - work.top) - size.height) / 2;
+    SetWindowPos(window, nullptr, x > work.left ? x : work.left, y > work.top ? y : work.top, size.width,
+                 size.height, SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
   }
   return true;
 }
@@ -171,9 +179,10 @@ void PaintLoadingLine(HWND window) {
     GetClientRect(window, &client);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(kLoadingTextGrey, kLoadingTextGrey, kLoadingTextGrey));
-    base::UniqueGdiObject font(CreateFontW(kLoadingFontPixels, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                           CLEARTYPE_QUALITY, DEFAULT_PITCH, kLoadingFontFace));
+    base::UniqueGdiObject font(CreateFontW(base::ScaleToDpi(kLoadingFontPixels, GetDpiForWindow(window)), 0,
+                                           0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                           DEFAULT_PITCH, kLoadingFontFace));
     HGDIOBJ previous = font ? SelectObject(dc, font.get()) : nullptr;
     DrawTextW(dc, kLoadingText, -1, &client, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
     if (previous != nullptr)
@@ -210,6 +219,13 @@ LRESULT HandleMainWindowMessage(HWND window, UINT message, WPARAM wparam, LPARAM
     case WM_PAINT:
       PaintLoadingLine(window);
       return 0;
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another resolution: the size Windows suggests for it.
+      const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+      SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
+    }
     case WM_APP_RUN_UI_TASK:
       base::RunPostedWindowTask(lparam);
       return 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/app_state.h"
+#include "base/dpi.h"
 #include "config/config.h"
 #include "text/text.h"
 #include "webview/navigation_policy.h"
@@ -49,6 +50,10 @@ class ComApartment : public ::testing::Environment {
   void TearDown() override { CoUninitialize(); }
 };
 [[maybe_unused]] ::testing::Environment* const kCom = ::testing::AddGlobalTestEnvironment(new ComApartment);
+
+// Per-monitor aware, as corvel.exe's manifest makes the player.
+[[maybe_unused]] const bool kPerMonitorAware =
+    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2) != FALSE;
 
 HINSTANCE Instance() {
   return GetModuleHandleW(nullptr);
@@ -223,9 +228,11 @@ TEST_F(MainWindowsTest, PlayerFrameIsTheSpecifiedWindow) {
   ASSERT_NE(frame, nullptr);
   EXPECT_EQ(ClassOf(frame), L"CorvelWindow");
   EXPECT_EQ(TitleOf(frame), L"Corvel V 4.11.0");
+  // 1280 × 720 at 96 DPI, grown with the screen's resolution as far as the screen lets it.
+  const unsigned dpi = GetDpiForSystem();
   const SIZE size = SizeOf(frame);
-  EXPECT_EQ(size.cx, 1280);
-  EXPECT_EQ(size.cy, 720);
+  EXPECT_EQ(size.cx, std::min(base::ScaleToDpi(1280, dpi), GetSystemMetrics(SM_CXMAXTRACK))) << dpi;
+  EXPECT_EQ(size.cy, std::min(base::ScaleToDpi(720, dpi), GetSystemMetrics(SM_CYMAXTRACK))) << dpi;
   const LONG_PTR style = GetWindowLongPtrW(frame, GWL_STYLE);
   EXPECT_EQ(style & (WS_OVERLAPPEDWINDOW | WS_VISIBLE), WS_OVERLAPPEDWINDOW | WS_VISIBLE);
   EXPECT_TRUE(GetWindowLongPtrW(frame, GWL_EXSTYLE) & WS_EX_APPWINDOW);

@@ -206,7 +206,9 @@ BOOL CALLBACK CollectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR names) {
   return TRUE;
 }
 
-TEST(ResourcesTest, ManifestAsksForTheInvokersRightsAndNothingElse) {
+// The invoker's rights, Windows 10 and 11, and per-monitor (v2) DPI awareness, which Windows
+// applies to the process: its windows are drawn at the monitor's own resolution, not stretched.
+TEST(ResourcesTest, ManifestAsksForTheInvokersRightsAndPerMonitorDpiAwareness) {
   std::vector<ULONG_PTR> names;
   EnumResourceNamesW(GetModuleHandleW(nullptr), RT_MANIFEST, CollectName, reinterpret_cast<LONG_PTR>(&names));
   EXPECT_THAT(names, ::testing::ElementsAre(1u));  // one manifest, the process manifest
@@ -214,10 +216,11 @@ TEST(ResourcesTest, ManifestAsksForTheInvokersRightsAndNothingElse) {
   const std::string manifest(ResourceBytes(RT_MANIFEST, 1));
   EXPECT_THAT(manifest,
               ::testing::HasSubstr(R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)"));
-  // No DPI awareness, no supported-OS list, no side-by-side dependencies.
-  for (const char* absent : {"dpiAware", "dpiAwareness", "supportedOS", "compatibility", "dependency"}) {
-    EXPECT_THAT(manifest, ::testing::Not(::testing::HasSubstr(absent))) << absent;
-  }
+  EXPECT_THAT(manifest,
+              ::testing::HasSubstr(R"(<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>)"));
+  EXPECT_THAT(manifest, ::testing::Not(::testing::HasSubstr("dependency")));
+  EXPECT_EQ(GetAwarenessFromDpiAwarenessContext(GetThreadDpiAwarenessContext()),
+            DPI_AWARENESS_PER_MONITOR_AWARE);
 }
 
 }  // namespace

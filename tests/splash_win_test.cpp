@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/splash_win.h"
+#include "base/dpi.h"
 #include "base/unique_handle_win.h"
 
 namespace {
@@ -28,10 +29,19 @@ HWND FindOwnSplash() {
 
 // The size the 450 × 450 splash must get on this screen for a box of maxWidth × maxHeight,
 // worked out here independently: the box is narrowed to 70 % of the screen, the image shrinks
-// to fit it keeping its proportions.
+// to fit it keeping its proportions; all of it at 96 DPI, then grown to the screen's resolution.
+SIZE ExpectedSizeAt96(int maxWidth, int maxHeight);
+
 SIZE ExpectedSize(int maxWidth, int maxHeight) {
-  const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
-  const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+  const SIZE logical = ExpectedSizeAt96(maxWidth, maxHeight);
+  const unsigned dpi = GetDpiForSystem();
+  return {base::ScaleToDpi(logical.cx, dpi), base::ScaleToDpi(logical.cy, dpi)};
+}
+
+SIZE ExpectedSizeAt96(int maxWidth, int maxHeight) {
+  const unsigned dpi = GetDpiForSystem();
+  const int screenWidth = MulDiv(GetSystemMetrics(SM_CXSCREEN), 96, dpi);
+  const int screenHeight = MulDiv(GetSystemMetrics(SM_CYSCREEN), 96, dpi);
   int boxWidth = maxWidth, boxHeight = maxHeight;
   if (const int share = static_cast<int>(static_cast<float>(screenWidth) * 0.7f);
       share > 0 && share < boxWidth) {

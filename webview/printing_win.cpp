@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/com_callback_win.h"
+#include "base/dpi.h"
 #include "base/unique_handle_win.h"
 #include "webview/print_requests.h"
 #include "webview/print_result.h"
@@ -99,6 +100,9 @@ struct PrinterDialogState {
   base::UniqueGdiObject badgeFont;
   base::UniqueGdiObject dialogBrush;
   base::UniqueGdiObject listBrush;
+  unsigned dpi = base::kDefaultDpi;  // the monitor's, when the dialog starts
+  // The drawing's sizes are for 96 DPI.
+  int Px(int pixels) const { return base::ScaleToDpi(pixels, dpi); }
 };
 
 class TemplateWriter {
@@ -182,24 +186,25 @@ void DrawPrinterItem(const PrinterDialogState& state, const DRAWITEMSTRUCT& draw
 
   FillRect(dc, &draw.rcItem, static_cast<HBRUSH>(state.listBrush.get()));
   RECT card = draw.rcItem;
-  InflateRect(&card, -printer_dialog::kCardInsetX, -printer_dialog::kCardInsetY);
+  InflateRect(&card, -state.Px(printer_dialog::kCardInsetX), -state.Px(printer_dialog::kCardInsetY));
   DrawRounded(dc, card, selected ? kSelectedFill : kItemFill, true, selected ? kSelectedBorder : kItemBorder,
-              printer_dialog::kCardCorner);
+              state.Px(printer_dialog::kCardCorner));
 
   RECT nameRect = card;
-  nameRect.left += printer_dialog::kNameLeft;
-  nameRect.right -= printer.isDefault ? printer_dialog::kNameRightDefault : printer_dialog::kNameRight;
+  nameRect.left += state.Px(printer_dialog::kNameLeft);
+  nameRect.right -=
+      printer.isDefault ? state.Px(printer_dialog::kNameRightDefault) : state.Px(printer_dialog::kNameRight);
   DrawLabel(dc, printer.name.c_str(), static_cast<int>(printer.name.size()), nameRect,
             selected ? state.semiboldFont : state.textFont, selected ? kWhite : kItemText,
             DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
 
   if (printer.isDefault) {
     RECT badge;
-    badge.right = card.right - printer_dialog::kBadgeRight;
-    badge.left = badge.right - printer_dialog::kBadgeWidth;
-    badge.top = card.top + (card.bottom - card.top - printer_dialog::kBadgeHeight) / 2;
-    badge.bottom = badge.top + printer_dialog::kBadgeHeight;
-    DrawRounded(dc, badge, selected ? kWhite : kBadgeFill, false, 0, printer_dialog::kBadgeCorner);
+    badge.right = card.right - state.Px(printer_dialog::kBadgeRight);
+    badge.left = badge.right - state.Px(printer_dialog::kBadgeWidth);
+    badge.top = card.top + (card.bottom - card.top - state.Px(printer_dialog::kBadgeHeight)) / 2;
+    badge.bottom = badge.top + state.Px(printer_dialog::kBadgeHeight);
+    DrawRounded(dc, badge, selected ? kWhite : kBadgeFill, false, 0, state.Px(printer_dialog::kBadgeCorner));
     DrawLabel(dc, kDefaultPrinterBadge, -1, badge, state.badgeFont, selected ? kSelectedFill : kWhite,
               DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
   }
@@ -219,7 +224,7 @@ void DrawDialogButton(const PrinterDialogState& state, const DRAWITEMSTRUCT& dra
   }
   // The corners outside the rounded rectangle show the dialog's background.
   FillRect(draw.hDC, &draw.rcItem, static_cast<HBRUSH>(state.dialogBrush.get()));
-  DrawRounded(draw.hDC, draw.rcItem, fill, true, border, printer_dialog::kButtonCorner);
+  DrawRounded(draw.hDC, draw.rcItem, fill, true, border, state.Px(printer_dialog::kButtonCorner));
   wchar_t caption[64] = {};
   const int length = GetWindowTextW(draw.hwndItem, caption, 64);
   DrawLabel(draw.hDC, caption, length, draw.rcItem, state.semiboldFont, isPrint ? kWhite : kCancelText,
@@ -251,10 +256,14 @@ void InitialiseDialog(HWND dialog, PrinterDialogState& state) {
   CentreOnPrimaryScreen(dialog);
   ApplyDarkFrame(dialog);
 
-  state.titleFont.reset(MakeFont(printer_dialog::kTitleFontPixels, printer_dialog::kTitleFontWeight));
-  state.textFont.reset(MakeFont(printer_dialog::kTextFontPixels, printer_dialog::kTextFontWeight));
-  state.semiboldFont.reset(MakeFont(printer_dialog::kTextFontPixels, printer_dialog::kSemiboldFontWeight));
-  state.badgeFont.reset(MakeFont(printer_dialog::kBadgeFontPixels, printer_dialog::kBadgeFontWeight));
+  state.dpi = GetDpiForWindow(dialog);
+  state.titleFont.reset(
+      MakeFont(state.Px(printer_dialog::kTitleFontPixels), printer_dialog::kTitleFontWeight));
+  state.textFont.reset(MakeFont(state.Px(printer_dialog::kTextFontPixels), printer_dialog::kTextFontWeight));
+  state.semiboldFont.reset(
+      MakeFont(state.Px(printer_dialog::kTextFontPixels), printer_dialog::kSemiboldFontWeight));
+  state.badgeFont.reset(
+      MakeFont(state.Px(printer_dialog::kBadgeFontPixels), printer_dialog::kBadgeFontWeight));
   state.dialogBrush.reset(CreateSolidBrush(kDialogBackground));
   state.listBrush.reset(CreateSolidBrush(kListBackground));
   SendDlgItemMessageW(dialog, kPrinterDialogLabelId, WM_SETFONT,
@@ -300,7 +309,7 @@ INT_PTR HandleDialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
     if (measure->CtlType != ODT_LISTBOX || measure->CtlID != kPrinterDialogListId)
       return FALSE;
-    measure->itemHeight = printer_dialog::kItemHeight;
+    measure->itemHeight = base::ScaleToDpi(printer_dialog::kItemHeight, GetDpiForWindow(dialog));
     return TRUE;
   }
 

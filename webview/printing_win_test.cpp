@@ -16,12 +16,17 @@
 
 #include <gtest/gtest.h>
 
+#include "base/dpi.h"
 #include "text/text.h"
 #include "webview/test/fake_com_win.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
+
+// Per-monitor aware, as corvel.exe's manifest makes the player.
+[[maybe_unused]] const bool kPerMonitorAware =
+    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2) != FALSE;
 
 // ---- Reading the dialog template ---------------------------------------------------------------
 
@@ -266,7 +271,8 @@ TEST(PrinterDialogTest, ShowsThePrintersDrawnAsDesignedAndPrintChoosesTheSelecti
 
     EXPECT_EQ(ListNames(list), Names(kPrinters)) << "the list keeps the given order";
     EXPECT_EQ(SendMessageW(list, LB_GETCURSEL, 0, 0), 0) << "the first printer is pre-selected";
-    EXPECT_EQ(SendMessageW(list, LB_GETITEMHEIGHT, 0, 0), kPrinterDialogItemHeight);
+    EXPECT_EQ(SendMessageW(list, LB_GETITEMHEIGHT, 0, 0),
+              base::ScaleToDpi(kPrinterDialogItemHeight, GetDpiForWindow(dialog)));
 
     RECT frame;
     GetWindowRect(dialog, &frame);
@@ -280,16 +286,17 @@ TEST(PrinterDialogTest, ShowsThePrintersDrawnAsDesignedAndPrintChoosesTheSelecti
     const RECT second = ItemRect(list, 1);  // neither
     const int firstMiddle = (first.top + first.bottom) / 2;
     const int secondMiddle = (second.top + second.bottom) / 2;
-    const int cardLeft = first.left + 4;
-    const int cardRight = first.right - 4;
+    const auto px = [dialog](int pixels) { return base::ScaleToDpi(pixels, GetDpiForWindow(dialog)); };
+    const int cardLeft = first.left + px(4);
+    const int cardRight = first.right - px(4);
     EXPECT_EQ(PixelAt(list, first.left + 1, firstMiddle), RGB(0x1C, 0x1E, 0x24)) << "item background";
-    EXPECT_EQ(PixelAt(list, cardLeft + 5, firstMiddle), RGB(0x25, 0x63, 0xEB)) << "selected item fill";
+    EXPECT_EQ(PixelAt(list, cardLeft + px(5), firstMiddle), RGB(0x25, 0x63, 0xEB)) << "selected item fill";
     EXPECT_EQ(PixelAt(list, cardLeft, firstMiddle), RGB(0x3B, 0x82, 0xF6)) << "selected item border";
-    EXPECT_EQ(PixelAt(list, cardRight - 70 + 2, firstMiddle), RGB(0xFF, 0xFF, 0xFF))
+    EXPECT_EQ(PixelAt(list, cardRight - px(70) + px(2), firstMiddle), RGB(0xFF, 0xFF, 0xFF))
         << "badge of the selected default printer";
-    EXPECT_EQ(PixelAt(list, cardLeft + 5, secondMiddle), RGB(0x22, 0x25, 0x2D)) << "item fill";
+    EXPECT_EQ(PixelAt(list, cardLeft + px(5), secondMiddle), RGB(0x22, 0x25, 0x2D)) << "item fill";
     EXPECT_EQ(PixelAt(list, cardLeft, secondMiddle), RGB(0x2E, 0x32, 0x3E)) << "item border";
-    EXPECT_EQ(PixelAt(list, cardRight - 70 + 2, secondMiddle), RGB(0x22, 0x25, 0x2D))
+    EXPECT_EQ(PixelAt(list, cardRight - px(70) + px(2), secondMiddle), RGB(0x22, 0x25, 0x2D))
         << "no badge on a printer that is not the default";
     RECT button;
     GetClientRect(print, &button);
@@ -307,10 +314,10 @@ TEST(PrinterDialogTest, ShowsThePrintersDrawnAsDesignedAndPrintChoosesTheSelecti
     // The badge follows the selection: white fill while selected, blue otherwise.
     SendMessageW(list, LB_SETCURSEL, 1, 0);
     UpdateWindow(list);
-    EXPECT_EQ(PixelAt(list, cardRight - 70 + 2, firstMiddle), RGB(0x3B, 0x82, 0xF6))
+    EXPECT_EQ(PixelAt(list, cardRight - px(70) + px(2), firstMiddle), RGB(0x3B, 0x82, 0xF6))
         << "badge of the unselected default printer";
-    EXPECT_EQ(PixelAt(list, cardLeft + 5, firstMiddle), RGB(0x22, 0x25, 0x2D));
-    EXPECT_EQ(PixelAt(list, cardLeft + 5, secondMiddle), RGB(0x25, 0x63, 0xEB));
+    EXPECT_EQ(PixelAt(list, cardLeft + px(5), firstMiddle), RGB(0x22, 0x25, 0x2D));
+    EXPECT_EQ(PixelAt(list, cardLeft + px(5), secondMiddle), RGB(0x25, 0x63, 0xEB));
 
     Click(print);
   }});
