@@ -7,7 +7,9 @@
 #include <shellapi.h>
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "app/identity.h"
@@ -83,6 +85,39 @@ class WindowsStartupPlatform : public StartupPlatform {
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }
+  }
+  void RunWhileResponsive(const std::function<void()>& work) override {
+    base::UniqueKernelHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread worker;
+    try {
+      if (done)
+        worker = std::thread([&work, event = done.get()] {
+          work();
+          SetEvent(event);
+        });
+    } catch (...) {
+    }
+    if (!worker.joinable()) {  // no thread: the work runs here, the windows wait
+      work();
+      return;
+    }
+    const HANDLE waited = done.get();
+    std::optional<int> quit;
+    while (MsgWaitForMultipleObjectsEx(1, &waited, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) !=
+           WAIT_OBJECT_0) {
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+          quit = static_cast<int>(message.wParam);
+          continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+      }
+    }
+    worker.join();
+    if (quit)
+      PostQuitMessage(*quit);
   }
   bool IsSystemSupported() override { return IsSupportedWindowsVersion(GetTrueWindowsVersion()); }
   bool EnsureWebViewRuntime() override {

@@ -1,7 +1,9 @@
 #include "app/startup.h"
 
 #include <atomic>
+#include <exception>
 #include <optional>
+#include <utility>
 
 #include "app/diagnostics.h"
 #include "app/identity.h"
@@ -90,12 +92,32 @@ struct HookPlatformScope {
   ~HookPlatformScope() { g_hookPlatform.store(nullptr); }
 };
 
+// A network call of the start-up, awaited off the main thread so that the windows keep
+// answering; what it throws comes back on the main thread.
+template <typename Result>
+Result AwaitNetwork(StartupPlatform& platform, const std::function<Result()>& call) {
+  std::optional<Result> result;
+  std::exception_ptr failure;
+  platform.RunWhileResponsive([&] {
+    try {
+      result.emplace(call());
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  });
+  if (failure)
+    std::rethrow_exception(failure);
+  return std::move(*result);
+}
+
 // The update check and its prompt. True when start-up must end (with exit code 0).
 bool UpdateEndsStartup(StartupPlatform& platform,
                        const StartupServices& services,
                        const std::wstring& baseUrl,
                        bool logResult) {
-  const UpdateInfo update = services.checkForUpdate(VersionNumber(GetAppState().versionText), baseUrl);
+  const double version = VersionNumber(GetAppState().versionText);
+  const UpdateInfo update =
+      AwaitNetwork<UpdateInfo>(platform, [&] { return services.checkForUpdate(version, baseUrl); });
   if (logResult) {
     platform.Log(std::string("Step 7B: Version check done. hasUpdate=") + (update.hasUpdate ? "1" : "0"));
   }
@@ -134,7 +156,10 @@ std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
   services.installDefaultPins();
   platform.Log("Step 7: Loading dynamic pins synchronously");
   try {
-    services.loadDynamicPins();
+    AwaitNetwork<bool>(platform, [&] {
+      services.loadDynamicPins();
+      return true;
+    });
     platform.Log("Step 7: Dynamic pins loaded OK");
   } catch (...) {
     platform.Log("Step 7: Dynamic pins FAILED (exception)");
@@ -163,7 +188,8 @@ std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
 
   if (platform.CreatePlayerFrame())
     platform.DrainMessages();
-  const LinkOutcome outcome = services.resolveLink(argument);
+  const LinkOutcome outcome =
+      AwaitNetwork<LinkOutcome>(platform, [&] { return services.resolveLink(argument); });
   switch (outcome.kind) {
     case LinkOutcome::Kind::kServerMessage:
       platform.ShowMessage(ServerMessage(Utf8ToUtf16(outcome.serverMessage)));

@@ -47,8 +47,12 @@ class StartupPlatform {
   // The lock that keeps a second instance of the same role out (a named mutex on Windows).
   virtual InstanceLock AcquireInstanceLock(const std::wstring& lockName) = 0;
   virtual void ReleaseInstanceLock() = 0;
-  virtual bool CreateSplash() = 0;          // true when a splash window exists afterwards
-  virtual void DrainMessages() = 0;         // dispatch what is queued, without waiting
+  virtual bool CreateSplash() = 0;   // true when a splash window exists afterwards
+  virtual void DrainMessages() = 0;  // dispatch what is queued, without waiting
+  // Runs `work` on a worker thread and keeps dispatching the main thread's messages until it has
+  // finished: the windows repaint and answer, other threads' hand-overs run. A quit message
+  // that comes meanwhile is kept for the message loop. `work` does not throw.
+  virtual void RunWhileResponsive(const std::function<void()>& work) = 0;
   virtual bool IsSystemSupported() = 0;     // the operating system can run the player
   virtual bool EnsureWebViewRuntime() = 0;  // shows its own messages when it returns false
   virtual bool CreateInitScreen() = 0;
@@ -70,7 +74,9 @@ class StartupPlatform {
 };
 
 // The steps that are the same on every platform. DefaultStartupServices() gives the real ones;
-// tests replace members. Called on the main thread; only loadDynamicPins may throw.
+// tests replace members. Called on the main thread, except the network's: loadDynamicPins,
+// checkForUpdate and resolveLink run on a worker thread (RunWhileResponsive), one at a time and
+// each awaited. Only loadDynamicPins may throw.
 struct StartupServices {
   std::function<void(ShutdownHook hook)> setShutdownHook;  // null removes the hook
   std::function<void()> installDefaultPins;

@@ -1,15 +1,18 @@
 #include "app/startup_platform_qt.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QEventLoop>
 #include <QLabel>
 #include <QLockFile>
 #include <QMessageBox>
@@ -95,6 +98,28 @@ bool QtStartupPlatform::CreateSplash() {
 
 void QtStartupPlatform::DrainMessages() {
   QCoreApplication::processEvents();
+}
+
+void QtStartupPlatform::RunWhileResponsive(const std::function<void()>& work) {
+  QEventLoop loop;
+  std::atomic<bool> finished{false};
+  std::thread worker;
+  try {
+    worker = std::thread([&] {
+      work();
+      finished = true;
+      QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+  } catch (...) {
+    work();
+    return;
+  }
+  // The application's exit (a window closed meanwhile) leaves this loop too: it goes on until the
+  // work is done, and the exit stays for the application's own loop.
+  while (!finished) {
+    loop.exec();
+  }
+  worker.join();
 }
 
 bool QtStartupPlatform::CreateInitScreen() {

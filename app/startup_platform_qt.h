@@ -29,6 +29,7 @@ class QtStartupPlatform : public StartupPlatform {
   void ReleaseInstanceLock() override;
   bool CreateSplash() override;
   void DrainMessages() override;
+  void RunWhileResponsive(const std::function<void()>& work) override;
   // Any Linux the player builds on runs it.
   bool IsSystemSupported() override { return true; }
   // Qt WebEngine is linked into the program: there is no runtime to look for or install.

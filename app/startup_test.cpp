@@ -61,6 +61,8 @@ class FakePlatform : public StartupPlatform {
     return splash;
   }
   void DrainMessages() override { calls.push_back("drain"); }
+  // As the platforms do: the work on a thread of its own, awaited.
+  void RunWhileResponsive(const std::function<void()>& work) override { std::thread(work).join(); }
   bool IsSystemSupported() override {
     calls.push_back("os");
     return IsSupportedWindowsVersion(windowsVersion);
@@ -111,13 +113,17 @@ class FakePlatform : public StartupPlatform {
     StartupServices s;
     s.setShutdownHook = [this](ShutdownHook hook) { calls.push_back(hook != nullptr ? "hook" : "unhook"); };
     s.installDefaultPins = [this] { calls.push_back("defaultpins"); };
-    s.loadDynamicPins = [this] {
-      calls.push_back("dynamicpins");
+    // The network's calls run away from the main thread; one that does not shows in the calls.
+    const auto network = [this](const std::string& call) {
+      calls.push_back(std::this_thread::get_id() == mainThread ? call + " on the main thread" : call);
+    };
+    s.loadDynamicPins = [this, network] {
+      network("dynamicpins");
       if (pinsThrow)
         throw std::runtime_error("no network");
     };
-    s.checkForUpdate = [this](double version, const std::wstring& base) {
-      calls.push_back("update:" + std::to_string(version).substr(0, 4));
+    s.checkForUpdate = [this, network](double version, const std::wstring& base) {
+      network("update:" + std::to_string(version).substr(0, 4));
       updateBases.push_back(base);
       if (updates.empty())
         return UpdateInfo{};
@@ -132,8 +138,8 @@ class FakePlatform : public StartupPlatform {
     };
     s.modulePath = [] { return std::wstring(L"C:\\Apps\\corvel.exe"); };
     s.selectLinkArgument = [this](const std::wstring&) { return selected; };
-    s.resolveLink = [this](const std::wstring& argument) {
-      calls.push_back("parse");
+    s.resolveLink = [this, network](const std::wstring& argument) {
+      network("parse");
       parsedArguments.push_back(argument);
       return outcome;
     };

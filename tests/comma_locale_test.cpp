@@ -42,6 +42,7 @@ class ServerAnswerPlatform : public StartupPlatform {
   void ReleaseInstanceLock() override {}
   bool CreateSplash() override { return false; }
   void DrainMessages() override {}
+  void RunWhileResponsive(const std::function<void()>& work) override { work(); }
   bool IsSystemSupported() override { return true; }
   bool EnsureWebViewRuntime() override { return true; }
   bool CreateInitScreen() override { return true; }
