@@ -308,7 +308,9 @@ bool StartView(std::unique_ptr<WebViewHost>& slot,
   return false;
 }
 
-// What both shells do alike for their window.
+// What both shells do alike for their window. Window work that may wait on the window system
+// (the splash going, the window brought to the front) runs from the loop, never inside the
+// view's callback that asked for it.
 class MainWindowShell : public WindowShell {
  public:
   void DismissSplash() override { DestroySplash(); }
@@ -350,9 +352,11 @@ class PlayerWindowShell final : public MainWindowShell {
     UpdateWindow(window);
   }
   void Reveal() override {
-    DestroySplash();
-    if (const HWND window = GetPlayerWindowState().window)
-      BringToFront(window);
+    RunLater([] {
+      DestroySplash();
+      if (const HWND window = GetPlayerWindowState().window)
+        BringToFront(window);
+    });
   }
   // The view for the content of the player window (a new one after a failure).
   bool StartView(const LinkContent& content) {
@@ -388,8 +392,10 @@ class InitScreenShell final : public MainWindowShell {
     UpdateWindow(window_);
   }
   void Reveal() override {
-    DestroySplash();
-    BringToFront(window_);
+    RunLater([window = window_] {
+      DestroySplash();
+      BringToFront(window);
+    });
   }
   bool StartView() {
     return ::StartView(g_initHost, window_, [this](WebViewHost& host) {

@@ -775,11 +775,11 @@ TEST_F(MainWindowsTest, InitScreenBrowsesThePlatformAndAnswersTheNavigationBar) 
   EXPECT_TRUE(s.messages.empty());
 
   {
-    SCOPED_TRACE("every completed navigation brings the window forward");
+    SCOPED_TRACE("every completed navigation brings the window forward, from the loop");
     ShowWindow(window, SW_HIDE);
     FakeNavigationCompletedArgs failed(FALSE, COREWEBVIEW2_WEB_ERROR_STATUS_TIMEOUT);
     s.runtime.RaiseNavigationCompleted(failed);
-    EXPECT_TRUE(IsWindowVisible(window));
+    EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(window) != FALSE; }));
   }
   {
     SCOPED_TRACE("the platform site follows the browsing");

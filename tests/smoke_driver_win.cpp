@@ -3,10 +3,11 @@
 // to, then reports how it ended ("EXIT <code>").
 //
 // usage: smoke_driver [--answer CAPTION=BUTTON[@RELEASE_FILE]]... [--timeout SECONDS] -- PROGRAM [ARGS...]
-// BUTTON is OK, Cancel, Yes or No. With a release file the box is answered only once that file
+// BUTTON is OK, Cancel, Yes, No or Retry. With a release file the box is answered only once that file
 // exists, so a test can keep the program waiting while it looks at it. Exit status: 0 when the
 // program ended, 3 on timeout (the program is then terminated), 2 on bad usage.
-#include <windows.h>
+#include <windows.h>  // before every other Windows header
+
 #include <shellapi.h>
 
 #include <cstdio>
@@ -66,18 +67,26 @@ std::wstring WindowText(HWND window) {
 }
 
 int ButtonId(const std::wstring& name) {
-  if (name == L"OK") return IDOK;
-  if (name == L"Cancel") return IDCANCEL;
-  if (name == L"Yes") return IDYES;
-  if (name == L"No") return IDNO;
+  if (name == L"OK")
+    return IDOK;
+  if (name == L"Cancel")
+    return IDCANCEL;
+  if (name == L"Yes")
+    return IDYES;
+  if (name == L"No")
+    return IDNO;
+  if (name == L"Retry")
+    return IDRETRY;
   return 0;
 }
 
 std::wstring Quote(const std::wstring& argument) {
-  if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
+  if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos)
+    return argument;
   std::wstring out = L"\"";
   for (wchar_t c : argument) {
-    if (c == L'"') out += L'\\';
+    if (c == L'"')
+      out += L'\\';
     out += c;
   }
   return out + L"\"";
@@ -102,7 +111,8 @@ int main() {
     } else if (arg == L"--answer" && i + 1 < count) {
       std::wstring answer = argv[++i];
       const size_t equals = answer.rfind(L'=');
-      if (equals == std::wstring::npos) return 2;
+      if (equals == std::wstring::npos)
+        return 2;
       Rule rule;
       std::wstring button = answer.substr(equals + 1);
       const size_t at = button.find(L'@');
@@ -111,21 +121,25 @@ int main() {
         button.resize(at);
       }
       rule.button = ButtonId(button);
-      if (!rule.button) return 2;
+      if (!rule.button)
+        return 2;
       rules[answer.substr(0, equals)] = rule;
     } else {
       return 2;
     }
   }
-  if (i >= count) return 2;
+  if (i >= count)
+    return 2;
   std::wstring commandLine;
-  for (int j = i; j < count; ++j) commandLine += (j > i ? L" " : L"") + Quote(argv[j]);
+  for (int j = i; j < count; ++j)
+    commandLine += (j > i ? L" " : L"") + Quote(argv[j]);
   LocalFree(argv);
 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &process)) {
     Print("START FAILED " + std::to_string(GetLastError()));
     return 2;
   }
@@ -147,14 +161,15 @@ int main() {
         Print("BOX " + Escape(caption) + "\t" + Escape(WindowText(GetDlgItem(box, 0xFFFF))));
       }
       const auto rule = rules.find(caption);
-      if (rule == rules.end()) continue;
+      if (rule == rules.end())
+        continue;
       if (!rule->second.releaseFile.empty() &&
           GetFileAttributesW(rule->second.releaseFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
         continue;
       }
-      if (HWND button = GetDlgItem(box, rule->second.button)) {
-        PostMessageW(box, WM_COMMAND, MAKEWPARAM(rule->second.button, BN_CLICKED), reinterpret_cast<LPARAM>(button));
-      }
+      // A dialog of the program's own may answer the command without a button of that number.
+      PostMessageW(box, WM_COMMAND, MAKEWPARAM(rule->second.button, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(GetDlgItem(box, rule->second.button)));
     }
   }
   DWORD code = 0;

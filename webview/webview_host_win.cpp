@@ -38,6 +38,8 @@ constexpr wchar_t kStageControllerCall[] = L"CreateControllerCall";
 constexpr wchar_t kStageControllerCallback[] = L"CreateControllerCallback";
 constexpr wchar_t kStageGetView[] = L"GetCoreWebView2";
 constexpr wchar_t kStageQuit[] = L"ApplicationQuitDuringInitialization";
+constexpr UINT_PTR kControllerPauseTimer = 1;
+constexpr UINT kControllerPauseMs = 100;
 constexpr wchar_t kStageComplete[] = L"Complete";
 constexpr wchar_t kStagePending[] = L"Pending";
 
@@ -400,6 +402,13 @@ void WebViewHost::NotifyInitialized(bool success, HRESULT result) noexcept {
   }
 }
 
+void WebViewHost::RunPausedControllerStart() noexcept {
+  std::function<void()> start = std::move(pausedControllerStart_);
+  pausedControllerStart_ = nullptr;
+  if (start)
+    start();
+}
+
 HRESULT WebViewHost::OnEnvironmentCreated(const std::shared_ptr<AttemptState>& state,
                                           HRESULT result,
                                           ICoreWebView2Environment* created) {
@@ -420,21 +429,32 @@ HRESULT WebViewHost::OnEnvironmentCreated(const std::shared_ptr<AttemptState>& s
     RegisterBrowserProcessExitHandler();
 
     // A fixed pause between the environment and its controller, as the player has always made
-    // it. It blocks the UI thread (no message is dispatched meanwhile) and no runtime is known to
-    // need it; taking it out changes the start-up timing on real runtimes, which only a Windows
-    // machine can tell, so it stays until one has.
-    Sleep(100);
-
-    auto handler = base::ComCallback<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
-        [this, state](HRESULT controllerResult, ICoreWebView2Controller* createdController) noexcept {
-          return OnControllerCreated(state, controllerResult, createdController);
-        });
-    const HRESULT call =
-        handler ? created->CreateCoreWebView2Controller(parentWindow, handler.Get()) : E_OUTOFMEMORY;
-    if (FAILED(call) && !state->done)
-      state->Finish(call, kStageControllerCall);
-    else
-      state->waitingFor = kStageControllerCallback;
+    // it; no runtime is known to need it, but taking it out changes the start-up timing on real
+    // runtimes, which only a Windows machine can tell. It runs on the loop (a timer of the
+    // host's message window): the runtime's callback returns at once.
+    const ComPtr<ICoreWebView2Environment> kept(created);
+    pausedControllerStart_ = [this, state, kept] {
+      if (state->done)
+        return;
+      try {
+        auto handler = base::ComCallback<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
+            [this, state](HRESULT controllerResult, ICoreWebView2Controller* createdController) noexcept {
+              return OnControllerCreated(state, controllerResult, createdController);
+            });
+        const HRESULT call =
+            handler ? kept->CreateCoreWebView2Controller(parentWindow, handler.Get()) : E_OUTOFMEMORY;
+        if (FAILED(call) && !state->done)
+          state->Finish(call, kStageControllerCall);
+        else
+          state->waitingFor = kStageControllerCallback;
+      } catch (...) {
+        if (!state->done)
+          state->Finish(E_OUTOFMEMORY, kStageControllerCall);
+      }
+    };
+    const HWND window = MessageWindow();
+    if (window == nullptr || SetTimer(window, kControllerPauseTimer, kControllerPauseMs, nullptr) == 0)
+      RunPausedControllerStart();  // no timer: without the pause
   } catch (...) {
     if (!state->done)
       state->Finish(E_OUTOFMEMORY, kStageEnvironmentCallback);
@@ -748,6 +768,14 @@ LRESULT CALLBACK WebViewHost::MessageWindowProc(HWND window,
   if (message == WM_APP_RUN_PRINT_REQUEST) {
     if (auto* host = reinterpret_cast<WebViewHost*>(GetWindowLongPtrW(window, GWLP_USERDATA)))
       host->RunPrintRequest();
+    return 0;
+  }
+  if (message == WM_TIMER && wparam == kControllerPauseTimer) {
+    KillTimer(window, kControllerPauseTimer);
+    if (auto* host = reinterpret_cast<WebViewHost*>(GetWindowLongPtrW(window, GWLP_USERDATA))) {
+      CallScope scope(*host);
+      host->RunPausedControllerStart();
+    }
     return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);

@@ -189,6 +189,9 @@ class WebViewHost final : public BrowserView {
   HRESULT OnEnvironmentCreated(const std::shared_ptr<AttemptState>& state,
                                HRESULT result,
                                ICoreWebView2Environment* createdEnvironment);
+  // The controller's creation after the pause that follows the environment (a timer of the
+  // message window).
+  void RunPausedControllerStart() noexcept;
   HRESULT OnControllerCreated(const std::shared_ptr<AttemptState>& state,
                               HRESULT result,
                               ICoreWebView2Controller* createdController);
@@ -238,6 +241,7 @@ class WebViewHost final : public BrowserView {
 
   HostPlatform platform_;
   base::UniqueWindow messageWindow_;
+  std::function<void()> pausedControllerStart_;
   PrintRequests printRequests_;
   std::optional<PrintedDocument> requestedDocument_;  // what the waiting request prints
   std::shared_ptr<bool> printingDocument_ = std::make_shared<bool>(false);

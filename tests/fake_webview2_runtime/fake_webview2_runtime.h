@@ -5,6 +5,14 @@
 // the calling thread's message loop, calls the handler with kFakeRuntimeEnvironmentFailure and no
 // environment, the way a runtime reports a browser that cannot start.
 //
+// With CORVEL_FAKE_RUNTIME_LESSON set to a folder, it is a whole runtime instead: the objects of
+// the in-process tests' fake (webview/test/fake_webview2_win.h), which answer by the runtime's
+// rules (creation, script additions and events later and one at a time from the loop, deferrals,
+// settings interfaces by version) and run the host's navigations themselves. The runtime writes
+// what the host did to <folder>\runtime.log ("call ...", "post ...", event outcomes, and
+// "VIOLATION ..." for a callback that ran a message loop or took longer than 100 ms) and runs
+// the commands appended to <folder>\commands.txt (see fake_webview2_runtime.cpp).
+//
 // FakeRuntimeLastCall (an extra export): the arguments of the last call.
 //
 // The library carries the file version kFakeRuntimeFileVersion.

@@ -13,6 +13,7 @@
 #include <objbase.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -432,6 +433,14 @@ struct FakeRuntime {
   std::vector<BOOL> visibility;
   std::vector<std::wstring> posted;    // PostWebMessageAsJson, in order
   std::vector<std::wstring> executed;  // ExecuteScript, in order
+  // A navigation the host started (Navigate, NavigateToString as "about:blank", Reload as
+  // "reload"); unset: nothing follows, the tests raise the events themselves.
+  std::function<void(const std::wstring& uri)> navigated;
+  // The runtime's rules, watched: deliveries that came while a callback was still running (its
+  // nested message loop), and the longest a callback took.
+  int nestedDeliveries = 0;
+  ULONGLONG longestDeliveryMs = 0;
+  std::size_t longestDeliveryCalls = 0;  // how many calls the host had made when it started
   // The JSON value an executed script completes with, later from the loop; unset: null.
   std::function<std::wstring(const std::wstring& script)> scriptValue;
   ComPtr<ICoreWebView2NavigationStartingEventHandler> navigationStarting;
@@ -663,12 +672,20 @@ struct FakeRuntime {
   // Delivers the oldest waiting callback, unless one is still running: a nested loop inside a
   // callback dispatches this too, and must not get the next event.
   void DeliverNext() {
+    if (delivering_)
+      ++nestedDeliveries;
     if (delivering_ || pending_.empty())
       return;
     Delivery next = std::move(pending_.front());
     pending_.pop_front();
     delivering_ = true;
+    const ULONGLONG started = GetTickCount64();
+    const std::size_t callsBefore = calls.size();
     const HRESULT result = next.invoke();
+    if (GetTickCount64() - started > longestDeliveryMs) {
+      longestDeliveryMs = GetTickCount64() - started;
+      longestDeliveryCalls = callsBefore;
+    }
     delivering_ = false;
     *next.result = result;
     if (!pending_.empty())
@@ -798,6 +815,8 @@ struct FakeRuntime {
   }
   static HRESULT STDMETHODCALLTYPE Navigate(FakeCom* self, LPCWSTR uri) {
     Of(self).calls.push_back("view.Navigate " + Narrow(uri));
+    if (Of(self).navigated && uri != nullptr)
+      Of(self).navigated(uri);
     return S_OK;
   }
   static HRESULT STDMETHODCALLTYPE PostJson(FakeCom* self, LPCWSTR json) {
@@ -816,6 +835,8 @@ struct FakeRuntime {
   }
   static HRESULT STDMETHODCALLTYPE NavigateToString(FakeCom* self, LPCWSTR html) {
     Of(self).calls.push_back("view.NavigateToString " + Narrow(html));
+    if (Of(self).navigated)
+      Of(self).navigated(L"about:blank");
     return S_OK;
   }
   static HRESULT STDMETHODCALLTYPE
@@ -836,6 +857,8 @@ struct FakeRuntime {
   }
   static HRESULT STDMETHODCALLTYPE Reload(FakeCom* self) {
     Of(self).calls.push_back("view.Reload");
+    if (Of(self).navigated)
+      Of(self).navigated(L"reload");
     return S_OK;
   }
   static HRESULT STDMETHODCALLTYPE GetBrowserProcessId(FakeCom* self, UINT32* out) {
@@ -931,9 +954,11 @@ struct FakeRuntime {
   static HRESULT STDMETHODCALLTYPE NavigateWithRequest(FakeCom* self,
                                                        ICoreWebView2WebResourceRequest* request) {
     FakeRuntime& r = Of(self);
-    r.calls.push_back(request == r.navigationRequest.com.As<ICoreWebView2WebResourceRequest>()
-                          ? "view.NavigateWithWebResourceRequest"
-                          : "view.NavigateWithWebResourceRequest (another request)");
+    const bool ours = request == r.navigationRequest.com.As<ICoreWebView2WebResourceRequest>();
+    r.calls.push_back(ours ? "view.NavigateWithWebResourceRequest"
+                           : "view.NavigateWithWebResourceRequest (another request)");
+    if (ours && r.navigated && r.navigationRequest.uri)
+      r.navigated(*r.navigationRequest.uri);
     return S_OK;
   }
 
