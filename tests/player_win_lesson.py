@@ -10,7 +10,7 @@ in place before the first Navigate, navigate to the content, cancel a page's way
 window, open its printer dialog from the loop and post the result to the page, hold a pinned
 request on its deferral, refuse a download, reload after a renderer failure, ask after a second
 failure and make a new view on Retry, and never run a message loop in a callback or stay in one
-longer than 100 ms.
+longer than 100 ms. Its window keeps answering while the start-up waits for a slow platform.
 """
 import argparse
 import json
@@ -79,15 +79,18 @@ class LessonTest(unittest.TestCase):
     def test_a_lesson_on_the_stand_in_runtime(self):
         link = WINE.run(ARGS.make_link, "demo-token-2026", "lesson-page", PLATFORM)
         self.assertEqual(link.returncode, 0, link.stderr)
+        # The content answers only after 4 s: the player window must keep answering meanwhile.
+        control("/switch", {"path": "/api/desktop/content-data", "mode": "delay", "delay_ms": 4000})
         os.environ["CORVEL_FAKE_RUNTIME_LESSON"] = to_windows_path(self.lesson)
         try:
-            run = WINE.drive(self.player, [link.stdout.decode().strip()], timeout=240,
+            run = WINE.drive(self.player, [link.stdout.decode().strip()], timeout=240, probe="CorvelWindow",
                              answers=["Select Printer=Cancel", "Corvel V 4.11.0=Retry"])
         finally:
             del os.environ["CORVEL_FAKE_RUNTIME_LESSON"]
 
         # Everything the first document needs is in place before the player navigates.
         self.wait_log("navigation allowed by-host " + CONTENT)
+        self.assertNotIn("HUNG CorvelWindow", run.lines, "the window stopped answering during the start-up")
         calls = [l[len("call "):] for l in self.log() if l.startswith("call ")]
         first = next(i for i, c in enumerate(calls) if c.startswith("view.Navigate"))
         before = calls[:first]

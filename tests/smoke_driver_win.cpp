@@ -2,7 +2,8 @@
 // it shows ("BOX <caption>\t<text>", newlines written as "\n") and answers the ones it is told
 // to, then reports how it ended ("EXIT <code>").
 //
-// usage: smoke_driver [--answer CAPTION=BUTTON[@RELEASE_FILE]]... [--timeout SECONDS] -- PROGRAM [ARGS...]
+// usage: smoke_driver [--answer CAPTION=BUTTON[@RELEASE_FILE]]... [--probe CLASS] [--timeout SECONDS]
+//                     -- PROGRAM [ARGS...]
 // BUTTON is OK, Cancel, Yes, No or Retry. With a release file the box is answered only once that file
 // exists, so a test can keep the program waiting while it looks at it. Exit status: 0 when the
 // program ended, 3 on timeout (the program is then terminated), 2 on bad usage.
@@ -92,12 +93,30 @@ std::wstring Quote(const std::wstring& argument) {
   return out + L"\"";
 }
 
+struct Probe {
+  DWORD processId = 0;
+  std::wstring className;
+  std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectClass(HWND window, LPARAM lparam) {
+  auto* probe = reinterpret_cast<Probe*>(lparam);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  if (owner == probe->processId && probe->className == name)
+    probe->windows.push_back(window);
+  return TRUE;
+}
+
 }  // namespace
 
 int main() {
   int count = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
   std::map<std::wstring, Rule> rules;
+  std::wstring probed;  // --probe CLASS: "HUNG CLASS" when a window of it leaves a message unanswered 1 s
   double timeout = 60;
   int i = 1;
   for (; i < count; ++i) {
@@ -106,7 +125,9 @@ int main() {
       ++i;
       break;
     }
-    if (arg == L"--timeout" && i + 1 < count) {
+    if (arg == L"--probe" && i + 1 < count) {
+      probed = argv[++i];
+    } else if (arg == L"--timeout" && i + 1 < count) {
       timeout = _wtof(argv[++i]);
     } else if (arg == L"--answer" && i + 1 < count) {
       std::wstring answer = argv[++i];
@@ -152,6 +173,16 @@ int main() {
       TerminateProcess(process.hProcess, 99);
       Print("TIMEOUT");
       return 3;
+    }
+    if (!probed.empty()) {
+      Probe probe{process.dwProcessId, probed, {}};
+      EnumWindows(CollectClass, reinterpret_cast<LPARAM>(&probe));
+      for (HWND window : probe.windows) {
+        DWORD_PTR ignored = 0;
+        if (SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored) == 0 &&
+            IsWindow(window))
+          Print("HUNG " + Escape(probed));
+      }
     }
     Search search{process.dwProcessId, {}};
     EnumWindows(CollectBoxes, reinterpret_cast<LPARAM>(&search));

@@ -41,8 +41,8 @@ class Wine:
                 values[name] = (match.group(2), match.group(3))
         return values
 
-    def drive(self, program, arguments=(), answers=(), debug_strings=False, timeout=90):
-        return Driven(self, program, arguments, answers, debug_strings, timeout)
+    def drive(self, program, arguments=(), answers=(), debug_strings=False, timeout=90, probe=None):
+        return Driven(self, program, arguments, answers, debug_strings, timeout, probe)
 
 
 def to_windows_path(path):
@@ -52,12 +52,14 @@ def to_windows_path(path):
 class Driven:
     """The smoke driver running one program; its report lines arrive on a thread."""
 
-    def __init__(self, wine, program, arguments, answers, debug_strings, timeout):
+    def __init__(self, wine, program, arguments, answers, debug_strings, timeout, probe=None):
         env = dict(os.environ)
         env["WINEDEBUG"] = "+debugstr" if debug_strings else "-all"
         command = [wine.wine_run, wine.driver, "--timeout", str(timeout)]
         for answer in answers:
             command += ["--answer", answer]
+        if probe:
+            command += ["--probe", probe]
         command += ["--", program, *arguments]
         self.process = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.lines = []
