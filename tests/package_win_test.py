@@ -11,6 +11,9 @@ built corvel.exe into the zip and the installer, unsigned and signed with a test
 - The installer, silent: files, shortcut, uninstall entry and URL scheme in place; the installed
   player starts; the silent uninstall removes what it installed, keeps the student's data, and
   leaves a URL scheme that another copy of the player has taken over.
+- Per machine, as deployment tools run them: the installer with /ALLUSERS and the MSI
+  (msiexec /i ... /qn): files in Program Files, the scheme and the uninstall entry in HKLM, the
+  shortcut for all users, the installed player starting, and a clean removal.
 """
 import argparse
 import os
@@ -29,6 +32,8 @@ WINE = None
 RUNTIME_VERSION = "131.0.2903.70"
 SETUP = "corvel-setup-x64.exe"
 ZIP = "corvel-windows-x64.zip"
+MSI = "corvel-x64.msi"
+MACHINE_SCHEME_KEY = r"HKLM\Software\Classes\corvel"
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Corvel"
 SCHEME_KEY = r"HKCU\Software\Classes\corvel"
 PASSWORD = "pfx-password-for-tests"
@@ -99,7 +104,7 @@ class PackageTest(unittest.TestCase):
         return WINE.unix_path(windows_path)
 
     def test_the_same_inputs_give_the_same_packages(self):
-        for name in (ZIP, SETUP):
+        for name in (ZIP, SETUP, MSI):
             with open(os.path.join(self.plain, name), "rb") as a, open(os.path.join(self.again, name), "rb") as b:
                 self.assertEqual(a.read(), b.read(), name)
         with zipfile.ZipFile(os.path.join(self.plain, ZIP)) as archive:
@@ -128,6 +133,7 @@ class PackageTest(unittest.TestCase):
         signed_exe = os.path.join(extracted, "Corvel", "corvel.exe")
         self.assertTrue(verify(signed_exe, self.cert))
         self.assertTrue(verify(os.path.join(self.signed, SETUP), self.cert))
+        self.assertTrue(verify(os.path.join(self.signed, MSI), self.cert))
         # The check is real: the unsigned package does not pass it, nor does another certificate.
         self.assertFalse(verify(os.path.join(self.plain, SETUP), self.cert))
         self.assertFalse(verify(signed_exe, "/etc/ssl/certs/ca-certificates.crt"))
@@ -211,6 +217,67 @@ class PackageTest(unittest.TestCase):
         self.uninstall()
         self.assertEqual(WINE.registry_values(SCHEME_KEY + r"\shell\open\command"), {"": ("REG_SZ", other)})
         WINE.run("reg", "delete", SCHEME_KEY, "/f")
+
+
+    def check_per_machine(self, install, uninstall, uninstall_key, shortcut_folders=("ProgramData",)):
+        """One per-machine package: installed, checked, started, removed. The shortcut is looked
+        for under each of `shortcut_folders` (Windows variables)."""
+        program_files = WINE.windows_variable("ProgramFiles")
+        install_dir = program_files + r"\Corvel"
+        exe = install_dir + r"\corvel.exe"
+        shortcuts = [self.unix(WINE.windows_variable(folder) + r"\Microsoft\Windows\Start Menu\Programs\Corvel.lnk")
+                     for folder in shortcut_folders]
+        run = WINE.run(*install, timeout=300)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertTrue(os.path.isfile(self.unix(exe)))
+        self.assertTrue(os.path.isfile(self.unix(install_dir + r"\README.txt")))
+        self.assertTrue(any(os.path.isfile(s) for s in shortcuts), "a Start-menu shortcut for all users")
+        self.assertEqual(WINE.registry_values(MACHINE_SCHEME_KEY + r"\shell\open\command"),
+                         {"": ("REG_SZ", f'"{exe}" "%1"')})
+        self.assertEqual(WINE.registry_values(MACHINE_SCHEME_KEY)["URL Protocol"], ("REG_SZ", ""))
+        self.assertIsNone(WINE.registry_values(SCHEME_KEY), "nothing in the installing user's own hive")
+        entry = WINE.registry_values(uninstall_key())
+        self.assertEqual(entry["DisplayName"], ("REG_SZ", "Corvel"))
+        with StandInRuntime(self.work):
+            started = WINE.drive(exe, answers=["WebView2 Error=OK"])
+            started.wait_for("BOX WebView2 Error", 120)
+            self.assertEqual(started.finish(), "EXIT 1")
+        WINE.run("reg", "delete", SCHEME_KEY, "/f")  # what the player wrote for this user at its start
+
+        run = WINE.run(*uninstall(entry), timeout=300)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        for _ in range(120):
+            if not os.path.exists(self.unix(install_dir)) and WINE.registry_values(uninstall_key()) is None:
+                break
+            time.sleep(0.5)
+        self.assertFalse(os.path.exists(self.unix(install_dir)))
+        self.assertIsNone(WINE.registry_values(uninstall_key()))
+        self.assertIsNone(WINE.registry_values(MACHINE_SCHEME_KEY))
+        self.assertFalse(any(os.path.exists(s) for s in shortcuts))
+
+    def test_the_installer_installs_per_machine_with_allusers(self):
+        key = lambda: r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Corvel"
+        self.check_per_machine(
+            [os.path.join(self.signed, SETUP), "/S", "/ALLUSERS"],
+            lambda entry: [entry["QuietUninstallString"][1].split('"')[1], "/S", "/ALLUSERS"], key)
+
+    def test_the_msi_installs_per_machine_silently(self):
+        msi = to_windows_path(os.path.join(self.signed, MSI))
+
+        def key():
+            # The MSI's entry is named by its product code.
+            listing = WINE.run("reg", "query", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall")
+            for line in listing.stdout.decode("utf-8", "replace").splitlines():
+                name = line.strip()
+                values = WINE.registry_values(name) if name.startswith("HKEY") else None
+                if values and values.get("DisplayName") == ("REG_SZ", "Corvel"):
+                    return name
+            return r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\(no Corvel entry)"
+
+        # The package is per machine (ALLUSERS=1, which Windows answers with the common Start
+        # menu); Wine's msi puts the shortcut in the installing account's Start menu instead.
+        self.check_per_machine(["msiexec", "/i", msi, "/qn"], lambda entry: ["msiexec", "/x", msi, "/qn"], key,
+                               shortcut_folders=("ProgramData", "APPDATA"))
 
 
 def main():
