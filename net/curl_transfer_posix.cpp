@@ -32,6 +32,7 @@ struct TransferState {
   CURL* easy = nullptr;
   CurlOutcome* outcome = nullptr;
   bool secure = false;
+  bool prerequested = false;  // the connection (and a proxy's tunnel) is ready for the request
   bool headerOut = false;
   curl_off_t dataOut = 0;
   std::shared_ptr<Verdict> verdict = std::make_shared<Verdict>();
@@ -109,6 +110,7 @@ CURLcode OnSslContext(CURL*, void* context, void* user) noexcept {
 // transfer opened is judged now, by this transfer's own rule, off the chain it showed then.
 int OnPrerequest(void* user, char*, char*, int, int) noexcept {
   auto& state = *static_cast<TransferState*>(user);
+  state.prerequested = true;
   if (!state.secure)
     return CURL_PREREQFUNC_OK;
   try {
@@ -130,7 +132,7 @@ int OnPrerequest(void* user, char*, char*, int, int) noexcept {
 
 int OnDebug(CURL*, curl_infotype type, char*, size_t size, void* user) noexcept {
   auto& state = *static_cast<TransferState*>(user);
-  if (type == CURLINFO_HEADER_OUT) {
+  if (type == CURLINFO_HEADER_OUT && state.prerequested) {  // not a proxy's CONNECT
     state.headerOut = true;
   } else if (type == CURLINFO_DATA_OUT) {
     state.dataOut += static_cast<curl_off_t>(size);
@@ -224,8 +226,9 @@ CurlOutcome RunCurlTransfer(const CurlTransfer& transfer) {
 
   curl_easy_setopt(e, CURLOPT_URL, transfer.url.c_str());
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(e, CURLOPT_PROXY, "");
-  curl_easy_setopt(e, CURLOPT_NOPROXY, "*");
+  // The proxy comes from the environment (https_proxy, all_proxy, no_proxy): libcurl reads it
+  // when none is set here. HTTPS goes through it in a tunnel, judged as on a direct connection.
+  curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
   // libcurl's own verification is off: the player's check replaces it (OnSslContext). The same
   // settings on every transfer let all clients share kept-alive connections, each judged anew.
@@ -290,6 +293,7 @@ CurlOutcome RunCurlTransfer(const CurlTransfer& transfer) {
 
   outcome.code = curl_easy_perform(e);
   curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &outcome.status);
+  curl_easy_getinfo(e, CURLINFO_HTTP_CONNECTCODE, &outcome.proxyStatus);
   outcome.judged = state.verdict->judged;
   outcome.pinned = state.verdict->pinned;
   outcome.check = state.verdict->check;

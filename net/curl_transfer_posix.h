@@ -1,6 +1,7 @@
 // One libcurl exchange with the player's connection rules, and what it saw of the server.
 //
-// The rules match the Windows client: no proxy, redirects never followed (a 3xx comes back as
+// The rules match the Windows client: the proxy of the environment (a tunnel for HTTPS),
+// redirects never followed (a 3xx comes back as
 // it is), HTTP/1.1, no TLS session resumption (every new connection shows its full chain), the
 // URL path sent as written. libcurl's own certificate verification is replaced by the player's
 // (net/pinning_posix.h): it runs inside the TLS handshake of every new connection, so a refused
@@ -45,6 +46,7 @@ struct CurlOutcome {
   PinCheck check = PinCheck::kRefused;  // the verdict, when judged
   bool refused = false;                 // judged and not trusted: nothing was sent
   long status = 0;
+  long proxyStatus = 0;  // the proxy's answer to the tunnel request (CONNECT); 0 without one
   std::string body;
 };
 

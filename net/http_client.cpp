@@ -141,11 +141,7 @@ HttpClient::~HttpClient() = default;
 HttpClient& HttpClient::Shared() {
   // Made once even when threads race here; never destroyed, so a request still running on
   // another thread at exit never meets a dead client.
-  static HttpClient* const shared = [] {
-    auto* client = new HttpClient();
-    client->transport_->ForceDirectConnection();
-    return client;
-  }();
+  static HttpClient* const shared = [] { return new HttpClient(); }();
   return *shared;
 }
 

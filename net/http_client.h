@@ -5,7 +5,10 @@
 // after the response, read the status and the whole body. A server is a host and a port: a
 // pre-flight passed on one port of a host says nothing about a server on another port, so that
 // server is pre-flighted before it gets a request (and the secrets it carries). Redirects are
-// never followed and no proxy is used. Trust in an HTTPS server rests on the certificate pins
+// never followed. The system's proxy is used (Windows: the user's settings, automatic discovery
+// and PAC scripts through WinHTTP; Linux: the proxy environment variables), an HTTPS request
+// tunnelled through it (CONNECT), so the server's certificate is the server's own and is judged
+// as on a direct connection. Trust in an HTTPS server rests on the certificate pins
 // of its host (net/pinning.h); a host without pins must pass the system's own certificate
 // validation. The server's certificate is judged on every connection, new or kept alive, before
 // any byte of a request goes out on it. Request failures never throw: they come back as an
@@ -68,10 +71,22 @@ class HttpTransport {
                                 const std::vector<std::wstring>& headerLines,
                                 const std::string& body,
                                 ServerTrust trust) = 0;
-
-  // Called once for the process-wide client: make sure no proxy is ever used.
-  virtual void ForceDirectConnection() {}
 };
+
+// The error of an exchange that a proxy refused for want of a sign-in (HTTP 407): the student's
+// message, English then Arabic, with its own code for support.
+inline constexpr char kProxyAuthenticationError[] =
+    "The network's proxy server asks for a sign-in that Corvel cannot give, so the lesson cannot be "
+    "reached. Please ask the network's administrator to let Corvel through.\n"
+    "\u064a\u0637\u0644\u0628 \u0627\u0644\u062e\u0627\u062f\u0645 \u0627\u0644\u0648\u0643\u064a\u0644 "
+    "\u0644\u0644\u0634\u0628\u0643\u0629 \u062a\u0633\u062c\u064a\u0644 \u062f\u062e\u0648\u0644 "
+    "\u0644\u0627 \u064a\u0633\u062a\u0637\u064a\u0639 Corvel \u062a\u0642\u062f\u064a\u0645\u0647\u060c "
+    "\u0644\u0630\u0644\u0643 \u0644\u0627 \u064a\u0645\u0643\u0646 \u0627\u0644\u0648\u0635\u0648\u0644 "
+    "\u0625\u0644\u0649 \u0627\u0644\u062f\u0631\u0633. \u064a\u0631\u062c\u0649 \u0623\u0646 "
+    "\u062a\u0637\u0644\u0628 \u0645\u0646 \u0645\u0633\u0624\u0648\u0644 "
+    "\u0627\u0644\u0634\u0628\u0643\u0629 "
+    "\u0627\u0644\u0633\u0645\u0627\u062d \u0644\u0640 Corvel \u0628\u0627\u0644\u0645\u0631\u0648\u0631.\n"
+    "Code: PROXY-AUTH-407";
 
 // WinHTTP or libcurl. Throws std::runtime_error when the session cannot be opened.
 std::unique_ptr<HttpTransport> MakePlatformTransport();

@@ -102,6 +102,9 @@ class CurlTransport : public HttpTransport {
     } catch (const std::runtime_error&) {
       return true;  // nothing could be opened: the real request reports it
     }
+    // A proxy that wants a sign-in kept the server out of reach: the real request reports it.
+    if (outcome.proxyStatus == 407)
+      return true;
     // A host without pins passes; the real request meets the system's verdict on its server.
     if (outcome.judged ? !outcome.pinned : !IsPinnedHost(url.host))
       return true;
@@ -127,6 +130,8 @@ class CurlTransport : public HttpTransport {
     } catch (const std::runtime_error&) {
       return Failure("WinHttpConnect failed");
     }
+    if (outcome.proxyStatus == 407)
+      return Failure(kProxyAuthenticationError);
     if (outcome.refused && outcome.pinned) {
       ApplyPinCheck(outcome.check, url.host);
       return Failure("SSL Pin validation FAILED for " + Utf16ToUtf8(url.host));

@@ -1,4 +1,5 @@
-// The client's transport on WinHTTP: one synchronous session per client, without a proxy.
+// The client's transport on WinHTTP: one synchronous session per client for direct requests,
+// and one for each proxy the system's settings name (net/system_proxy_win.h).
 //
 // A request to a host without pins runs with WinHTTP's own certificate validation, which
 // refuses an untrusted server in the TLS handshake. A request to a pinned host runs with the
@@ -8,13 +9,18 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <map>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "base/winhttp_handles_win.h"
 #include "config/config.h"
 #include "net/http_client.h"
 #include "net/pinning_win.h"
+#include "net/system_proxy_win.h"
 #include "net/winhttp_options_win.h"
 #include "text/text.h"
 
@@ -35,21 +41,22 @@ std::string WithCode(const char* text, DWORD code) {
   return std::string(text) + std::to_string(code);
 }
 
+// The status code of an answered request; 0 when it cannot be read.
+DWORD StatusOf(HINTERNET request) {
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+    return 0;
+  return status;
+}
+
 class WinHttpTransport : public HttpTransport {
  public:
-  WinHttpTransport() {
-    const std::wstring agent = config::ClientUserAgent();
-    session_.reset(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                               WINHTTP_NO_PROXY_BYPASS, 0));
+  WinHttpTransport() : agent_(config::ClientUserAgent()) {
+    session_.reset(OpenSession(std::nullopt));
     if (!session_)
       throw std::runtime_error("WinHttpOpen failed");
-    WinHttpSetTimeouts(session_.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
-                       kReceiveTimeoutMs);
-    // The wait for the answer's headers is bounded by the receive time-out as well: some WinHTTP
-    // implementations (Wine's) apply only this option, not the socket time-out, to that wait.
-    DWORD headersTimeout = kReceiveTimeoutMs;
-    WinHttpSetOption(session_.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headersTimeout,
-                     sizeof(headersTimeout));
   }
 
   std::optional<UrlParts> SplitUrl(const std::wstring& url) override {
@@ -73,7 +80,9 @@ class WinHttpTransport : public HttpTransport {
   }
 
   bool Preflight(const UrlParts& url) override {
-    base::UniqueHInternet connection(WinHttpConnect(session_.get(), url.host.c_str(), url.port, 0));
+    base::UniqueHInternet connection(
+        WinHttpConnect(SessionFor(L"https://" + url.host + L":" + std::to_wstring(url.port) + L"/"),
+                       url.host.c_str(), url.port, 0));
     if (!connection)
       return true;
     base::UniqueHInternet request(WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr,
@@ -91,6 +100,10 @@ class WinHttpTransport : public HttpTransport {
                           !guard.Refused() && WinHttpReceiveResponse(request.get(), nullptr);
     if (guard.Refused())
       return false;
+    // A proxy that wants a sign-in kept the server out of reach: the real request reports it. Some
+    // WinHTTPs (Wine's) fail the send on the proxy's answer to the tunnel but keep its status.
+    if (StatusOf(request.get()) == HTTP_STATUS_PROXY_AUTH_REQ)
+      return true;
     // Checked whatever the exchange gave: a pinned host that shows no certificate is refused.
     if (!ValidateServerPins(request.get(), url.host))
       return false;
@@ -112,7 +125,9 @@ class WinHttpTransport : public HttpTransport {
                         const std::vector<std::wstring>& headerLines,
                         const std::string& body,
                         ServerTrust trust) override {
-    base::UniqueHInternet connection(WinHttpConnect(session_.get(), url.host.c_str(), url.port, 0));
+    const std::wstring address = std::wstring(url.secure ? L"https://" : L"http://") + url.host + L":" +
+                                 std::to_wstring(url.port) + url.path;
+    base::UniqueHInternet connection(WinHttpConnect(SessionFor(address), url.host.c_str(), url.port, 0));
     if (!connection)
       return Failure("WinHttpConnect failed");
     base::UniqueHInternet request(
@@ -140,11 +155,16 @@ class WinHttpTransport : public HttpTransport {
     const DWORD sendError = GetLastError();
     if (guard.Refused())
       return Failure("SSL Pin validation FAILED for " + Utf16ToUtf8(url.host));
+    if (!sent && StatusOf(request.get()) == HTTP_STATUS_PROXY_AUTH_REQ)
+      return Failure(kProxyAuthenticationError);
     if (!sent)
       return Failure(WithCode("WinHttpSendRequest failed: ", sendError));
     if (!WinHttpReceiveResponse(request.get(), nullptr)) {
       return Failure(WithCode("WinHttpReceiveResponse failed: ", GetLastError()));
     }
+    // A proxy that wants a sign-in answers for the server; there is no server certificate then.
+    if (StatusOf(request.get()) == HTTP_STATUS_PROXY_AUTH_REQ)
+      return Failure(kProxyAuthenticationError);
     if (pinned && !ApplyPinCheck(CheckServerTrust(request.get(), url.host, trust), url.host)) {
       return Failure("SSL Pin validation FAILED for " + Utf16ToUtf8(url.host));
     }
@@ -177,16 +197,38 @@ class WinHttpTransport : public HttpTransport {
     return response;
   }
 
-  void ForceDirectConnection() override {
-    WINHTTP_PROXY_INFO proxy{};
-    proxy.dwAccessType = WINHTTP_ACCESS_TYPE_NO_PROXY;
-    proxy.lpszProxy = nullptr;
-    proxy.lpszProxyBypass = nullptr;
-    WinHttpSetOption(session_.get(), WINHTTP_OPTION_PROXY, &proxy, sizeof(proxy));
+ private:
+  // A session with the player's time-outs, direct or through `proxy`.
+  HINTERNET OpenSession(const std::optional<SystemProxy>& proxy) const {
+    HINTERNET session = OpenWinHttpSession(agent_, proxy);
+    if (session == nullptr)
+      return nullptr;
+    WinHttpSetTimeouts(session, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
+    // The wait for the answer's headers is bounded by the receive time-out as well: some WinHTTP
+    // implementations (Wine's) apply only this option, not the socket time-out, to that wait.
+    DWORD headersTimeout = kReceiveTimeoutMs;
+    WinHttpSetOption(session, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headersTimeout,
+                     sizeof(headersTimeout));
+    return session;
   }
 
- private:
+  // The session for a request to `url`: the direct one, or the one of its proxy (made on first
+  // use, kept for the client's life). A proxy session that cannot be opened leaves it direct.
+  HINTERNET SessionFor(const std::wstring& url) {
+    const std::optional<SystemProxy> proxy = SystemProxyFor(session_.get(), url);
+    if (!proxy)
+      return session_.get();
+    const std::lock_guard<std::mutex> guard(lock_);
+    base::UniqueHInternet& session = proxied_[*proxy];
+    if (!session)
+      session.reset(OpenSession(proxy));
+    return session ? session.get() : session_.get();
+  }
+
+  const std::wstring agent_;
   base::UniqueHInternet session_;
+  std::mutex lock_;
+  std::map<SystemProxy, base::UniqueHInternet> proxied_;
 };
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "base/crypto_handles_win.h"
 #include "base/unique_handle_win.h"
 #include "base/winhttp_handles_win.h"
+#include "net/system_proxy_win.h"
 #include "net/winhttp_options_win.h"
 #include "text/text.h"
 
@@ -313,9 +314,14 @@ bool IsVendorBinary(const std::wstring& path, const std::wstring& signerFragment
 }
 
 WebProbeResult ProbeWebHost(const std::wstring& host, std::uint16_t port) {
-  base::UniqueHInternet session(WinHttpOpen(WidenAscii(kWebProbeUserAgent).c_str(),
-                                            WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                            WINHTTP_NO_PROXY_BYPASS, 0));
+  // Through the system's proxy, as the player's own requests go.
+  const std::wstring agent = WidenAscii(kWebProbeUserAgent);
+  base::UniqueHInternet direct(OpenWinHttpSession(agent, std::nullopt));
+  if (!direct)
+    return WebProbeResult::kNotOpened;
+  const std::optional<SystemProxy> proxy =
+      SystemProxyFor(direct.get(), L"https://" + host + L":" + std::to_wstring(port) + L"/");
+  base::UniqueHInternet session(proxy ? OpenWinHttpSession(agent, proxy) : direct.release());
   if (!session)
     return WebProbeResult::kNotOpened;
   WinHttpSetTimeouts(session.get(), kWebProbeTimeoutMs, kWebProbeTimeoutMs, kWebProbeTimeoutMs,

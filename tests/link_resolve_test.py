@@ -18,9 +18,11 @@ import argparse
 import json
 import os
 import re
+import socket
 import statistics
 import subprocess
 import sys
+import threading
 import unittest
 import urllib.parse
 import urllib.request
@@ -273,6 +275,142 @@ def report(runs):
         print("  %s %s %d" % (r["method"], r["path"], r["connection"]))
 
 
+class ConnectProxy:
+    """A small proxy of our own on loopback: it tunnels HTTPS (CONNECT) to the target it is asked
+    for and records the targets, or, asking for a sign-in, answers every request with 407. It
+    listens on 127.0.0.2: Wine's WinHTTP takes a proxy on the server's own host name for no proxy
+    and skips the tunnel."""
+
+    def __init__(self, sign_in=False):
+        self.sign_in = sign_in
+        self.targets = []
+        self.listener = socket.create_server(("127.0.0.2", 0))
+        self.port = self.listener.getsockname()[1]
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def close(self):
+        self.listener.close()
+
+    def _accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(client,), daemon=True).start()
+
+    def _serve(self, client):
+        with client:
+            head = b""
+            while b"\r\n\r\n" not in head:
+                chunk = client.recv(4096)
+                if not chunk:
+                    return
+                head += chunk
+            method, target = head.split(b"\r\n", 1)[0].decode("latin-1").split(" ")[:2]
+            self.targets.append(method + " " + target)
+            if self.sign_in or method != "CONNECT":
+                client.sendall(b"HTTP/1.1 407 Proxy Authentication Required\r\n"
+                               b"Proxy-Authenticate: Basic realm=\"school\"\r\nContent-Length: 0\r\n"
+                               b"Connection: close\r\n\r\n")
+                return
+            host, port = target.rsplit(":", 1)
+            with socket.create_connection((host, int(port)), timeout=30) as upstream:
+                client.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+                rest = head.split(b"\r\n\r\n", 1)[1]
+                if rest:
+                    upstream.sendall(rest)
+                threading.Thread(target=self._pump, args=(upstream, client), daemon=True).start()
+                self._pump(client, upstream)
+
+    @staticmethod
+    def _pump(source, sink):
+        try:
+            while True:
+                data = source.recv(65536)
+                if not data:
+                    break
+                sink.sendall(data)
+        except OSError:
+            pass
+        try:
+            sink.shutdown(socket.SHUT_WR)
+        except OSError:
+            pass
+
+
+INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
+
+
+def use_proxy(port):
+    """The system's proxy for the tools: the environment on Linux, the user's Internet settings
+    (their binary record) under Wine; None removes it."""
+    for name in ("https_proxy", "HTTPS_PROXY", "http_proxy", "all_proxy", "no_proxy", "NO_PROXY"):
+        os.environ.pop(name, None)
+    if not EMULATOR:
+        if port is not None:
+            os.environ["https_proxy"] = "http://127.0.0.2:%d" % port
+        return
+    if port is None:
+        subprocess.run(EMULATOR + ["reg", "delete", INTERNET_SETTINGS, "/v", "DefaultConnectionSettings", "/f"],
+                       capture_output=True, timeout=120)
+        return
+    proxy = ("127.0.0.2:%d" % port).encode()
+    record = (b"\x46\0\0\0" + b"\0\0\0\0" + b"\x03\0\0\0" + len(proxy).to_bytes(4, "little") + proxy
+              + b"\0" * 4 * 8)
+    subprocess.run(EMULATOR + ["reg", "add", INTERNET_SETTINGS, "/v", "DefaultConnectionSettings", "/t", "REG_BINARY",
+                               "/d", record.hex(), "/f"], check=True, capture_output=True, timeout=120)
+
+
+class ProxyTest(unittest.TestCase):
+    """The player's own requests through the system's proxy (run alone: the proxy is the
+    machine's setting under Wine)."""
+
+    def setUp(self):
+        control("/reset", {})
+
+    def tearDown(self):
+        use_proxy(None)
+
+    def through(self, proxy, content="lesson-page"):
+        use_proxy(proxy.port)
+        try:
+            return run("inspect", "--resolve", make_link(TOKEN, content, SERVER["origin"]))
+        finally:
+            proxy.close()
+
+    def test_the_content_resolves_through_a_tunnel_and_the_pins_still_decide(self):
+        proxy = ConnectProxy()
+        status, out, err = self.through(proxy)
+        self.assertEqual(status, 0, out + err)
+        self.assertIn("content kind: url_direct", out)
+        self.assertIn("CONNECT " + SERVER["hostport"], proxy.targets)
+        self.assertEqual(len(requests_of(control("/log"), "PUT")), 1)
+
+        # The platform's port now shows an interceptor's chain through the same tunnel: refused
+        # before any request, with the notice.
+        control("/tls", {"port": SERVER["port"], "chains": ["interceptor"]})
+        status, out, err = self.through(ConnectProxy())
+        self.assertEqual(status, 0, out + err)
+        self.assertNotIn("content kind", out)
+        if not EMULATOR:
+            self.assertIn(NOTICE_TITLE, err)
+        self.assertEqual(len(requests_of(control("/log"), "PUT")), 1, "nothing more reached the platform")
+
+    def test_a_proxy_that_wants_a_sign_in_ends_in_its_own_message(self):
+        if EMULATOR:
+            # Wine's WinHTTP reads the proxy's 407 to the tunnel request, then goes on to a TLS
+            # handshake with the proxy itself and fails it; Windows answers the request with 407.
+            self.skipTest("Wine's WinHTTP does not report a proxy's 407 to a tunnel request")
+        proxy = ConnectProxy(sign_in=True)
+        status, out, err = self.through(proxy)
+        self.assertEqual(status, 1, out + err)
+        self.assertIn("Code: PROXY-AUTH-407", out)
+        self.assertIn("proxy server asks for a sign-in", out)
+        self.assertTrue(proxy.targets)
+        self.assertEqual(requests_of(control("/log"), "PUT"), [])
+
+
 def keep_wine_running(emulator):
     """One warm-up run sets up the emulator's prefix; its server then stays up between runs."""
     subprocess.run([emulator, TOOLS["decode"]], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -306,6 +444,7 @@ def main():
     parser.add_argument("--config", required=True)
     parser.add_argument("--emulator")
     parser.add_argument("--report", type=int, metavar="N")
+    parser.add_argument("--proxy", action="store_true", help="run the proxy cases (alone) instead of the others")
     args, rest = parser.parse_known_args()
     TOOLS.update(make=args.make, inspect=args.inspect, decode=args.decode, measure=args.measure)
     load_server(args.config)
@@ -315,7 +454,10 @@ def main():
     if args.report:
         report(args.report)
         return
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    if args.proxy:
+        unittest.main(argv=[sys.argv[0], *rest], defaultTest="ProxyTest", verbosity=2)
+    else:
+        unittest.main(argv=[sys.argv[0], *rest], defaultTest="LinkResolveTest", verbosity=2)
 
 
 if __name__ == "__main__":

@@ -264,20 +264,34 @@ class PackageTest(unittest.TestCase):
     def test_the_msi_installs_per_machine_silently(self):
         msi = to_windows_path(os.path.join(self.signed, MSI))
 
-        def key():
-            # The MSI's entry is named by its product code.
+        def entries():
+            # The MSI's entries are named by their product codes.
             listing = WINE.run("reg", "query", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall")
-            for line in listing.stdout.decode("utf-8", "replace").splitlines():
-                name = line.strip()
-                values = WINE.registry_values(name) if name.startswith("HKEY") else None
-                if values and values.get("DisplayName") == ("REG_SZ", "Corvel"):
-                    return name
-            return r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\(no Corvel entry)"
+            names = [line.strip() for line in listing.stdout.decode("utf-8", "replace").splitlines()]
+            return [name for name in names if name.startswith("HKEY") and
+                    (WINE.registry_values(name) or {}).get("DisplayName") == ("REG_SZ", "Corvel")]
+
+        def key():
+            found = entries()
+            return found[0] if found else r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\(none)"
 
         # The package is per machine (ALLUSERS=1, which Windows answers with the common Start
         # menu); Wine's msi puts the shortcut in the installing account's Start menu instead.
         self.check_per_machine(["msiexec", "/i", msi, "/qn"], lambda entry: ["msiexec", "/x", msi, "/qn"], key,
                                shortcut_folders=("ProgramData", "APPDATA"))
+
+        # A newer MSI replaces the installed one in place: one entry, the newer version.
+        newer_dist = os.path.join(self.work, "newer")
+        package(newer_dist, env=dict(os.environ, CORVEL_PACKAGE_VERSION="4.11.1"))
+        newer = to_windows_path(os.path.join(newer_dist, MSI))
+        for step in (["/i", msi], ["/i", newer]):
+            run = WINE.run("msiexec", *step, "/qn", timeout=300)
+            self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(len(entries()), 1, entries())
+        self.assertEqual(WINE.registry_values(key())["DisplayVersion"], ("REG_SZ", "4.11.1"))
+        run = WINE.run("msiexec", "/x", newer, "/qn", timeout=300)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIsNone(WINE.registry_values(MACHINE_SCHEME_KEY))
 
 
 def main():
