@@ -80,9 +80,7 @@ class WinHttpTransport : public HttpTransport {
   }
 
   bool Preflight(const UrlParts& url) override {
-    base::UniqueHInternet connection(
-        WinHttpConnect(SessionFor(L"https://" + url.host + L":" + std::to_wstring(url.port) + L"/"),
-                       url.host.c_str(), url.port, 0));
+    base::UniqueHInternet connection(WinHttpConnect(SessionFor(url), url.host.c_str(), url.port, 0));
     if (!connection)
       return true;
     base::UniqueHInternet request(WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr,
@@ -125,9 +123,7 @@ class WinHttpTransport : public HttpTransport {
                         const std::vector<std::wstring>& headerLines,
                         const std::string& body,
                         ServerTrust trust) override {
-    const std::wstring address = std::wstring(url.secure ? L"https://" : L"http://") + url.host + L":" +
-                                 std::to_wstring(url.port) + url.path;
-    base::UniqueHInternet connection(WinHttpConnect(SessionFor(address), url.host.c_str(), url.port, 0));
+    base::UniqueHInternet connection(WinHttpConnect(SessionFor(url), url.host.c_str(), url.port, 0));
     if (!connection)
       return Failure("WinHttpConnect failed");
     base::UniqueHInternet request(
@@ -212,23 +208,37 @@ class WinHttpTransport : public HttpTransport {
     return session;
   }
 
-  // The session for a request to `url`: the direct one, or the one of its proxy (made on first
-  // use, kept for the client's life). A proxy session that cannot be opened leaves it direct.
-  HINTERNET SessionFor(const std::wstring& url) {
-    const std::optional<SystemProxy> proxy = SystemProxyFor(session_.get(), url);
-    if (!proxy)
-      return session_.get();
+  // The session for a request to the server of `url`: the direct one, or the one of its proxy.
+  // The system's answer is asked once per server (a PAC script or discovery costs requests of
+  // its own) and kept, with the proxy's session, for the client's life. A proxy session that
+  // cannot be opened leaves the request direct.
+  HINTERNET SessionFor(const UrlParts& url) {
+    const std::wstring origin = std::wstring(url.secure ? L"https://" : L"http://") + url.host + L":" +
+                                std::to_wstring(url.port) + L"/";
+    {
+      const std::lock_guard<std::mutex> guard(lock_);
+      if (const auto known = proxyOf_.find(origin); known != proxyOf_.end())
+        return known->second;
+    }
+    const std::optional<SystemProxy> proxy = SystemProxyFor(session_.get(), origin);
     const std::lock_guard<std::mutex> guard(lock_);
-    base::UniqueHInternet& session = proxied_[*proxy];
-    if (!session)
-      session.reset(OpenSession(proxy));
-    return session ? session.get() : session_.get();
+    HINTERNET session = session_.get();
+    if (proxy) {
+      base::UniqueHInternet& proxied = proxied_[*proxy];
+      if (!proxied)
+        proxied.reset(OpenSession(proxy));
+      if (proxied)
+        session = proxied.get();
+    }
+    proxyOf_[origin] = session;
+    return session;
   }
 
   const std::wstring agent_;
   base::UniqueHInternet session_;
   std::mutex lock_;
   std::map<SystemProxy, base::UniqueHInternet> proxied_;
+  std::map<std::wstring, HINTERNET> proxyOf_;  // server origin -> its session (one of the above)
 };
 
 }  // namespace

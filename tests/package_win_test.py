@@ -15,7 +15,6 @@ built corvel.exe into the zip and the installer, unsigned and signed with a test
   (msiexec /i ... /qn): files in Program Files, the scheme and the uninstall entry in HKLM, the
   shortcut for all users, the installed player starting, and a clean removal.
 """
-import argparse
 import os
 import shutil
 import subprocess
@@ -25,7 +24,7 @@ import time
 import unittest
 import zipfile
 
-from wine_driver import Wine, to_windows_path
+from wine_driver import run_tests, to_windows_path
 
 ARGS = None
 WINE = None
@@ -294,15 +293,5 @@ class PackageTest(unittest.TestCase):
         self.assertIsNone(WINE.registry_values(MACHINE_SCHEME_KEY))
 
 
-def main():
-    global ARGS, WINE
-    parser = argparse.ArgumentParser()
-    for name in ("wine-run", "driver", "corvel", "package", "runtime-setup", "loader", "partial-loader"):
-        parser.add_argument("--" + name, required=True)
-    ARGS, rest = parser.parse_known_args()
-    WINE = Wine(ARGS.wine_run, ARGS.driver)
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    run_tests(sys.modules[__name__], ('wine-run', 'driver', 'corvel', 'package', 'runtime-setup', 'loader', 'partial-loader'))

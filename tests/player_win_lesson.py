@@ -12,30 +12,21 @@ request on its deferral, refuse a download, reload after a renderer failure, ask
 failure and make a new view on Retry, and never run a message loop in a callback or stay in one
 longer than 100 ms. Its window keeps answering while the start-up waits for a slow platform.
 """
-import argparse
-import json
 import os
 import shutil
 import sys
 import tempfile
 import time
 import unittest
-import urllib.request
 
-from wine_driver import Wine, to_windows_path
+from wine_driver import control, run_tests, to_windows_path
 
 ARGS = None
 WINE = None
-CONTROL = "http://127.0.0.1:47479"
 PLATFORM = "https://127.0.0.1:47443"
 CONTENT = PLATFORM + "/demo/lesson.html"
 
 
-def control(path, body=None):
-    data = None if body is None else json.dumps(body).encode()
-    request = urllib.request.Request(CONTROL + path, data=data, method="POST" if data is not None else "GET")
-    with urllib.request.urlopen(request, timeout=10) as response:
-        return response.read()
 
 
 class LessonTest(unittest.TestCase):
@@ -136,15 +127,5 @@ class LessonTest(unittest.TestCase):
         self.assertEqual([l for l in self.log() if l.startswith("VIOLATION")], [])
 
 
-def main():
-    global ARGS, WINE
-    parser = argparse.ArgumentParser()
-    for name in ("wine-run", "driver", "corvel", "make-link", "runtime-setup"):
-        parser.add_argument("--" + name, required=True)
-    ARGS, rest = parser.parse_known_args()
-    WINE = Wine(ARGS.wine_run, ARGS.driver)
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    run_tests(sys.modules[__name__], ('wine-run', 'driver', 'corvel', 'make-link', 'runtime-setup'))

@@ -10,27 +10,18 @@
    running, and finally the "WebView2 Error" box naming the stage CreateEnvironmentCallback,
    exit code 1.
 """
-import argparse
-import json
 import os
 import shutil
 import sys
 import tempfile
 import unittest
-import urllib.request
 
-from wine_driver import Wine, to_windows_path
+from wine_driver import control, run_tests, to_windows_path
 
 ARGS = None
 WINE = None
-CONTROL = "http://127.0.0.1:47479"
 
 
-def control(path, body=None):
-    data = None if body is None else json.dumps(body).encode()
-    request = urllib.request.Request(CONTROL + path, data=data, method="POST" if data is not None else "GET")
-    with urllib.request.urlopen(request, timeout=10) as response:
-        return json.loads(response.read() or b"null") if path == "/log" else response.read()
 
 
 def wine(*command):
@@ -112,15 +103,5 @@ class PlayerSmokeTest(unittest.TestCase):
         ])
 
 
-def main():
-    global ARGS, WINE
-    parser = argparse.ArgumentParser()
-    for name in ("wine-run", "driver", "corvel", "loader", "make-link"):
-        parser.add_argument("--" + name, required=True)
-    ARGS, rest = parser.parse_known_args()
-    WINE = Wine(ARGS.wine_run, ARGS.driver)
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    run_tests(sys.modules[__name__], ('wine-run', 'driver', 'corvel', 'loader', 'make-link'))

@@ -28,7 +28,8 @@ struct Rule {
 
 struct Search {
   DWORD processId = 0;
-  std::vector<HWND> boxes;
+  std::wstring className;
+  std::vector<HWND> found;
 };
 
 void Print(const std::string& line) {
@@ -49,16 +50,22 @@ std::string Escape(const std::wstring& text) {
   return out;
 }
 
-BOOL CALLBACK CollectBoxes(HWND window, LPARAM data) {
+// The visible windows of a class that belong to the program.
+BOOL CALLBACK CollectWindows(HWND window, LPARAM data) {
   auto* search = reinterpret_cast<Search*>(data);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
   wchar_t className[64] = {};
   GetClassNameW(window, className, 64);
-  if (owner == search->processId && IsWindowVisible(window) && std::wstring(className) == L"#32770") {
-    search->boxes.push_back(window);
-  }
+  if (owner == search->processId && IsWindowVisible(window) && search->className == className)
+    search->found.push_back(window);
   return TRUE;
+}
+
+std::vector<HWND> WindowsOf(DWORD processId, const std::wstring& className) {
+  Search search{processId, className, {}};
+  EnumWindows(CollectWindows, reinterpret_cast<LPARAM>(&search));
+  return search.found;
 }
 
 std::wstring WindowText(HWND window) {
@@ -91,23 +98,6 @@ std::wstring Quote(const std::wstring& argument) {
     out += c;
   }
   return out + L"\"";
-}
-
-struct Probe {
-  DWORD processId = 0;
-  std::wstring className;
-  std::vector<HWND> windows;
-};
-
-BOOL CALLBACK CollectClass(HWND window, LPARAM lparam) {
-  auto* probe = reinterpret_cast<Probe*>(lparam);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  wchar_t name[64] = {};
-  GetClassNameW(window, name, 64);
-  if (owner == probe->processId && probe->className == name)
-    probe->windows.push_back(window);
-  return TRUE;
 }
 
 }  // namespace
@@ -175,18 +165,14 @@ int main() {
       return 3;
     }
     if (!probed.empty()) {
-      Probe probe{process.dwProcessId, probed, {}};
-      EnumWindows(CollectClass, reinterpret_cast<LPARAM>(&probe));
-      for (HWND window : probe.windows) {
+      for (HWND window : WindowsOf(process.dwProcessId, probed)) {
         DWORD_PTR ignored = 0;
         if (SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored) == 0 &&
             IsWindow(window))
           Print("HUNG " + Escape(probed));
       }
     }
-    Search search{process.dwProcessId, {}};
-    EnumWindows(CollectBoxes, reinterpret_cast<LPARAM>(&search));
-    for (HWND box : search.boxes) {
+    for (HWND box : WindowsOf(process.dwProcessId, L"#32770")) {
       const std::wstring caption = WindowText(box);
       if (reported.insert(box).second) {
         Print("BOX " + Escape(caption) + "\t" + Escape(WindowText(GetDlgItem(box, 0xFFFF))));

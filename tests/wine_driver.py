@@ -1,11 +1,39 @@
 """Driving Windows programs under Wine from Python tests: the build's Wine runner, paths, and the
 smoke driver (tests/smoke_driver_win.cpp), which starts a program, reports its message boxes
-("BOX <caption>\\t<text>") and answers them, then reports how it ended ("EXIT <code>")."""
+("BOX <caption>\\t<text>") and answers them, then reports how it ended ("EXIT <code>"); also
+the reference platform's control port and the test scripts' common entry point."""
+import argparse
+import json
 import os
 import re
 import subprocess
+import sys
 import threading
 import time
+import unittest
+import urllib.request
+
+PLATFORM_CONTROL = "http://127.0.0.1:47479"
+
+
+def control(path, body=None):
+    """A request to the reference platform's control port; GET without a body. /log is read as
+    JSON."""
+    data = None if body is None else json.dumps(body).encode()
+    request = urllib.request.Request(PLATFORM_CONTROL + path, data=data, method="POST" if data is not None else "GET")
+    with urllib.request.urlopen(request, timeout=10) as response:
+        return json.loads(response.read() or b"null") if path == "/log" else response.read()
+
+
+def run_tests(module, names):
+    """A test script's entry: the required options --NAME (always --wine-run and --driver among
+    them) into module.ARGS, the Wine runner into module.WINE, then the script's unittest cases."""
+    parser = argparse.ArgumentParser()
+    for name in names:
+        parser.add_argument("--" + name, required=True)
+    module.ARGS, rest = parser.parse_known_args()
+    module.WINE = Wine(module.ARGS.wine_run, module.ARGS.driver)
+    unittest.main(module=module, argv=[sys.argv[0], *rest], verbosity=2)
 
 
 class Wine:

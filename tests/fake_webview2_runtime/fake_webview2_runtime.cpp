@@ -107,25 +107,20 @@ void RunCommand(const std::string& line) {
       return r.webMessage ? r.webMessage->Invoke(r.view.As<ICoreWebView2>(), args->get()) : S_OK;
     });
   } else if (verb == "resource") {
+    // The outcome is logged once the request is answered: when the event returns without a
+    // deferral, or when the deferral it took is completed.
     auto args = std::make_shared<host_test::FakeResourceRequestedArgs>(argument);
     args->offerDeferral = true;
-    r.Queue([&r, args] {
-      return r.resourceRequested ? r.resourceRequested->Invoke(r.view.As<ICoreWebView2>(), args->get())
-                                 : S_OK;
-    });
-    // Answered once the deferral is complete (or at once without one): the outcome is logged then.
-    const auto watch = std::make_shared<std::function<void()>>();
-    *watch = [args, argument, watch] {
-      if (args->deferrals > 0 && args->deferral.completed == 0) {
-        host_test::PostToLoop(*watch);
-        return;
-      }
+    const auto answered = [args, argument] {
       Log("resource " + std::string(args->response != nullptr ? "blocked " : "passed ") + Narrow(argument));
-      *watch = nullptr;  // the cycle ends
     };
-    r.Queue([watch] {
-      host_test::PostToLoop(*watch);
-      return S_OK;
+    args->deferral.onComplete = answered;  // holds the arguments for as long as the host may use them
+    r.Queue([&r, args, answered] {
+      const HRESULT result =
+          r.resourceRequested ? r.resourceRequested->Invoke(r.view.As<ICoreWebView2>(), args->get()) : S_OK;
+      if (args->deferrals == 0)
+        answered();
+      return result;
     });
   } else if (verb == "process-failed") {
     auto args = std::make_shared<host_test::FakeProcessFailedArgs>(

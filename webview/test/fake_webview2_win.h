@@ -161,13 +161,17 @@ struct FakeRequest {
 // A deferral: the request is answered once Complete is called.
 struct FakeDeferral {
   int completed = 0;
+  std::function<void()> onComplete;  // run at each Complete
   FakeCom com{SlotOf(&ICoreWebView2Deferral::Complete) + 1, this};
   FakeDeferral() {
     com.Answer(__uuidof(ICoreWebView2Deferral));
     com.Implement(&ICoreWebView2Deferral::Complete, &Complete);
   }
   static HRESULT STDMETHODCALLTYPE Complete(FakeCom* self) {
-    ++self->context<FakeDeferral>().completed;
+    FakeDeferral& d = self->context<FakeDeferral>();
+    ++d.completed;
+    if (d.onComplete)
+      d.onComplete();
     return S_OK;
   }
 };
