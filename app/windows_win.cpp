@@ -337,46 +337,52 @@ class MainWindowShell : public WindowShell {
     if (IsWindow(Window()))
       DestroyWindow(Window());
   }
+  void Show() override {
+    ShowWindow(Window(), SW_SHOW);
+    UpdateWindow(Window());
+  }
+  void Reveal() override {
+    RunLater([window = Window()] {
+      DestroySplash();
+      if (window != nullptr)
+        BringToFront(window);
+    });
+  }
+  void RestartView() override {
+    if (!IsWindow(Window()))
+      return;
+    CloseHost(Host());
+    if (!Start())
+      Close();
+  }
 
  protected:
   virtual HWND Window() const = 0;
+  // The window's host, and a new one made, wired and started in it.
+  virtual std::unique_ptr<WebViewHost>& Host() = 0;
+  virtual bool Start() = 0;
 };
 
 class PlayerWindowShell final : public MainWindowShell {
  public:
   bool Exists() const override { return GetPlayerWindowState().window != nullptr; }
   bool SetFullscreen(bool on) override { return SetPlayerFullscreen(GetPlayerWindowState().window, on); }
-  void Show() override {
-    const HWND window = GetPlayerWindowState().window;
-    ShowWindow(window, SW_SHOW);
-    UpdateWindow(window);
-  }
-  void Reveal() override {
-    RunLater([] {
-      DestroySplash();
-      if (const HWND window = GetPlayerWindowState().window)
-        BringToFront(window);
-    });
-  }
-  // The view for the content of the player window (a new one after a failure).
+  // The view for `content` (kept for a new view after a failure).
   bool StartView(const LinkContent& content) {
     content_ = content;
+    return Start();
+  }
+
+ protected:
+  HWND Window() const override { return GetPlayerWindowState().window; }
+  std::unique_ptr<WebViewHost>& Host() override { return g_playerHost; }
+  bool Start() override {
     PlayerWindowState& state = GetPlayerWindowState();
     ResetPlayerWindow(state);
     return ::StartView(g_playerHost, state.window, [this, &state](WebViewHost& host) {
       return PlayerViewEvents(host, *this, state, content_);
     });
   }
-  void RestartView() override {
-    if (!IsWindow(Window()))
-      return;
-    CloseHost(g_playerHost);
-    if (!StartView(LinkContent(content_)))
-      Close();
-  }
-
- protected:
-  HWND Window() const override { return GetPlayerWindowState().window; }
 
  private:
   LinkContent content_;
@@ -387,31 +393,16 @@ class InitScreenShell final : public MainWindowShell {
   explicit InitScreenShell(HWND window) : window_(window) {}
   bool Exists() const override { return IsWindow(window_) != FALSE; }
   bool SetFullscreen(bool on) override { return SetInitFullscreen(window_, on); }
-  void Show() override {
-    ShowWindow(window_, SW_SHOW);
-    UpdateWindow(window_);
-  }
-  void Reveal() override {
-    RunLater([window = window_] {
-      DestroySplash();
-      BringToFront(window);
-    });
-  }
-  bool StartView() {
+  bool StartView() { return Start(); }
+
+ protected:
+  HWND Window() const override { return window_; }
+  std::unique_ptr<WebViewHost>& Host() override { return g_initHost; }
+  bool Start() override {
     return ::StartView(g_initHost, window_, [this](WebViewHost& host) {
       return InitScreenViewEvents(host, *this, GetInitScreenState());
     });
   }
-  void RestartView() override {
-    if (!IsWindow(window_))
-      return;
-    CloseHost(g_initHost);
-    if (!StartView())
-      Close();
-  }
-
- protected:
-  HWND Window() const override { return window_; }
 
  private:
   HWND window_;

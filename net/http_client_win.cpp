@@ -166,10 +166,7 @@ class WinHttpTransport : public HttpTransport {
     }
 
     HttpResponse response;
-    DWORD status = 0;
-    DWORD statusSize = sizeof(status);
-    WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+    const DWORD status = StatusOf(request.get());
     response.statusCode = status;
 
     for (;;) {
