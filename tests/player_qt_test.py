@@ -464,9 +464,9 @@ def case_embed(home):
         player.stop()
 
 
-def kill_renderers(player):
-    """Kills every renderer the player started: its descendants that run as renderers, which
-    Chromium's zygote forks under the zygote's own command line."""
+def player_renderers(player):
+    """The player's renderers: its descendants that run as renderers, which Chromium's zygote
+    forks under the zygote's own command line. Also returns every descendant's command line."""
     parents, lines = {}, {}
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
@@ -488,9 +488,23 @@ def kill_renderers(player):
 
     sandboxed_zygote = lambda pid: (b"--type=zygote" in lines.get(pid, b"")
                                     and b"--no-zygote-sandbox" not in lines.get(pid, b""))
-    renderers = [pid for pid, line in lines.items()
-                 if descends(pid) and (b"--type=renderer" in line or sandboxed_zygote(parents.get(pid)))]
-    check(renderers, "no renderer process of the player found")
+    family = {pid: line for pid, line in lines.items() if descends(pid)}
+    renderers = [pid for pid, line in family.items()
+                 if b"--type=renderer" in line or sandboxed_zygote(parents.get(pid))]
+    return renderers, family
+
+
+def kill_renderers(player):
+    """Kills every renderer the player started. A listing of /proc can miss a process that is
+    being forked or reparented, so the search is repeated for a while before it fails."""
+    deadline = time.monotonic() + 10
+    while True:
+        renderers, family = player_renderers(player)
+        if renderers or time.monotonic() > deadline:
+            break
+        time.sleep(0.2)
+    check(renderers, "no renderer process of the player found among %r"
+          % {pid: line[:120] for pid, line in family.items()})
     for pid in renderers:
         os.kill(pid, signal.SIGKILL)
 
