@@ -133,6 +133,7 @@ class WindowsStartupPlatform : public StartupPlatform {
       UpdateWindow(frame_);
     return frame_ != nullptr;
   }
+  void StartPlayerBrowser() override { ::StartPlayerBrowser(frame_, DefaultMainWindowServices()); }
   bool CreatePlayerWindow(const LinkContent& content) override {
     return ::CreatePlayerWindow(instance_, frame_, content);
   }

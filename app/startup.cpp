@@ -1,7 +1,8 @@
 #include "app/startup.h"
 
 #include <atomic>
-#include <exception>
+#include <chrono>
+#include <future>
 #include <optional>
 #include <utility>
 
@@ -92,35 +93,99 @@ struct HookPlatformScope {
   ~HookPlatformScope() { g_hookPlatform.store(nullptr); }
 };
 
-// A network call of the start-up, awaited off the main thread so that the windows keep
-// answering; what it throws comes back on the main thread.
-template <typename Result>
-Result AwaitNetwork(StartupPlatform& platform, const std::function<Result()>& call) {
-  std::optional<Result> result;
-  std::exception_ptr failure;
-  platform.RunWhileResponsive([&] {
-    try {
-      result.emplace(call());
-    } catch (...) {
-      failure = std::current_exception();
+// The start-up's requests. With the link's platform known before the network, each
+// starts on a thread of its own as soon as what it depends on is in: the pin list at once (every
+// later request is judged with it), then the two update checks and the link's requests together.
+// Otherwise each runs when it is awaited, one after another. Either way the sequence awaits each
+// answer where it needs it, and a request still running when the sequence ends early is waited
+// for (its futures' destructors).
+class StartupRequests {
+ public:
+  StartupRequests(const StartupServices& services,
+                  const std::wstring& argument,
+                  std::optional<std::wstring> linkPlatform)
+      : services_(services),
+        argument_(argument),
+        linkPlatform_(std::move(linkPlatform)),
+        policy_(linkPlatform_ ? std::launch::async : std::launch::deferred) {
+    pins_ = std::async(policy_, [&services] {
+              try {
+                services.loadDynamicPins();
+                return true;
+              } catch (...) {
+                return false;
+              }
+            }).share();
+    update_ = CheckForUpdate(L"");
+    if (linkPlatform_) {
+      link_ = AfterPins([this] { return services_.resolveLink(argument_); });
+      platformUpdate_ = CheckForUpdate(*linkPlatform_);
+      if (services_.checkPagesPlatform)
+        pagesPlatform_ = AfterPins([this] {
+          services_.checkPagesPlatform(*linkPlatform_);
+          return true;
+        });
     }
-  });
-  if (failure)
-    std::rethrow_exception(failure);
-  return std::move(*result);
-}
-
-// The update check and its prompt. True when start-up must end (with exit code 0).
-bool UpdateEndsStartup(StartupPlatform& platform,
-                       const StartupServices& services,
-                       const std::wstring& baseUrl,
-                       bool logResult) {
-  const double version = VersionNumber(GetAppState().versionText);
-  const UpdateInfo update =
-      AwaitNetwork<UpdateInfo>(platform, [&] { return services.checkForUpdate(version, baseUrl); });
-  if (logResult) {
-    platform.Log(std::string("Step 7B: Version check done. hasUpdate=") + (update.hasUpdate ? "1" : "0"));
   }
+
+  // False when the pin list's load threw.
+  bool Pins(StartupPlatform& platform) {
+    if (pins_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+      platform.RunWhileResponsive([this] { pins_.wait(); });
+    return pins_.get();
+  }
+  UpdateInfo Update(StartupPlatform& platform) { return Await(platform, update_); }
+  LinkOutcome Link(StartupPlatform& platform) {
+    if (!link_.valid())
+      link_ = AfterPins([this] { return services_.resolveLink(argument_); });
+    return Await(platform, link_);
+  }
+  // The page gate's answer for the link's platform, when it was asked ahead.
+  void PagesPlatform(StartupPlatform& platform) {
+    if (pagesPlatform_.valid())
+      Await(platform, pagesPlatform_);
+  }
+  // The update check with the link's platform, which is `platformDomain`.
+  UpdateInfo PlatformUpdate(StartupPlatform& platform, const std::wstring& platformDomain) {
+    if (!platformUpdate_.valid())
+      platformUpdate_ = CheckForUpdate(platformDomain);
+    return Await(platform, platformUpdate_);
+  }
+
+ private:
+  template <typename Call>
+  auto AfterPins(Call call) -> std::future<decltype(call())> {
+    return std::async(policy_, [pins = pins_, call] {
+      pins.wait();
+      return call();
+    });
+  }
+  std::future<UpdateInfo> CheckForUpdate(const std::wstring& baseUrl) {
+    const double version = VersionNumber(GetAppState().versionText);
+    return AfterPins([this, version, baseUrl] { return services_.checkForUpdate(version, baseUrl); });
+  }
+  // Awaited off the main thread so that the windows keep answering (a deferred request runs
+  // there); what it throws comes back here.
+  template <typename Result>
+  static Result Await(StartupPlatform& platform, std::future<Result>& answer) {
+    if (answer.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+      platform.RunWhileResponsive([&answer] { answer.wait(); });
+    return answer.get();
+  }
+
+  const StartupServices& services_;
+  const std::wstring argument_;
+  const std::optional<std::wstring> linkPlatform_;
+  const std::launch policy_;
+  std::shared_future<bool> pins_;
+  std::future<UpdateInfo> update_;
+  std::future<LinkOutcome> link_;
+  std::future<UpdateInfo> platformUpdate_;
+  std::future<bool> pagesPlatform_;
+};
+
+// The prompt of an update check's answer. True when start-up must end (with exit code 0).
+bool UpdateEndsStartup(StartupPlatform& platform, const UpdateInfo& update) {
   if (!update.hasUpdate)
     return false;
   const std::wstring link = UpdateLinkToOpen(update.link);
@@ -137,11 +202,13 @@ bool UpdateEndsStartup(StartupPlatform& platform,
 }
 
 // The steps after the instance lock up to the message loop: an exit code when start-up ends
-// early, nothing when the message loop should run.
+// early, nothing when the message loop should run. `browserStarted` tells whether the player's
+// browser was started ahead of its content.
 std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
                                        const StartupServices& services,
                                        const std::wstring& rawCommandLine,
-                                       bool graphics) {
+                                       bool graphics,
+                                       bool& browserStarted) {
   if (graphics && platform.CreateSplash())
     platform.DrainMessages();
 
@@ -155,27 +222,39 @@ std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
   platform.Log("Step 7: Initializing SSL pinning defaults");
   services.installDefaultPins();
   platform.Log("Step 7: Loading dynamic pins synchronously");
-  try {
-    AwaitNetwork<bool>(platform, [&] {
-      services.loadDynamicPins();
-      return true;
-    });
-    platform.Log("Step 7: Dynamic pins loaded OK");
-  } catch (...) {
-    platform.Log("Step 7: Dynamic pins FAILED (exception)");
+
+  // The command line is read now, without a word: a link whose platform is known already lets
+  // the frame and its browser come up while the requests run.
+  const AppState& state = GetAppState();
+  const std::wstring argument = services.selectLinkArgument(rawCommandLine);
+  const bool hasLink = HoldsLaunchLink(argument, state.schemeName);
+  std::optional<std::wstring> linkPlatform;
+  if (hasLink && services.linkPlatform)
+    linkPlatform = services.linkPlatform(argument);
+  StartupRequests requests(services, argument, linkPlatform);
+  bool frameMade = false;
+  if (linkPlatform) {
+    frameMade = true;
+    if (platform.CreatePlayerFrame()) {
+      platform.StartPlayerBrowser();  // its engine starts while the frame is being shown
+      browserStarted = true;
+      platform.DrainMessages();
+    }
   }
 
+  platform.Log(requests.Pins(platform) ? "Step 7: Dynamic pins loaded OK"
+                                       : "Step 7: Dynamic pins FAILED (exception)");
+
   platform.Log("Step 7B: Checking app version...");
-  if (UpdateEndsStartup(platform, services, L"", true))
+  const UpdateInfo update = requests.Update(platform);
+  platform.Log(std::string("Step 7B: Version check done. hasUpdate=") + (update.hasUpdate ? "1" : "0"));
+  if (UpdateEndsStartup(platform, update))
     return 0;
 
-  const AppState& state = GetAppState();
   platform.Log("Step 8: Registering URL protocol...");
   services.registerUrlProtocol(state.schemeName, kUrlProtocolDisplayName, services.modulePath());
 
   platform.Log("Step 9: Parsing command line...");
-  const std::wstring argument = services.selectLinkArgument(rawCommandLine);
-  const bool hasLink = HoldsLaunchLink(argument, state.schemeName);
   platform.Log(std::string("Step 9: hasSchemeArgs=") + (hasLink ? "1" : "0"));
 
   if (!hasLink) {
@@ -186,10 +265,9 @@ std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
     return 1;
   }
 
-  if (platform.CreatePlayerFrame())
+  if (!frameMade && platform.CreatePlayerFrame())
     platform.DrainMessages();
-  const LinkOutcome outcome =
-      AwaitNetwork<LinkOutcome>(platform, [&] { return services.resolveLink(argument); });
+  const LinkOutcome outcome = requests.Link(platform);
   switch (outcome.kind) {
     case LinkOutcome::Kind::kServerMessage:
       platform.ShowMessage(ServerMessage(Utf8ToUtf16(outcome.serverMessage)));
@@ -205,8 +283,9 @@ std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
     case LinkOutcome::Kind::kContent:
       break;
   }
-  if (UpdateEndsStartup(platform, services, outcome.content.platformDomain, false))
+  if (UpdateEndsStartup(platform, requests.PlatformUpdate(platform, outcome.content.platformDomain)))
     return 0;
+  requests.PagesPlatform(platform);  // the first page would wait for it anyway
   if (!platform.CreatePlayerWindow(outcome.content))
     return 1;
   return std::nullopt;
@@ -287,8 +366,14 @@ int RunStartup(StartupPlatform& platform,
 
   // Early exits from here on leave the splash, the graphics library, the main thread's set-up,
   // the lock and any window to the end of the process.
-  if (const std::optional<int> early = RunUntilMessageLoop(platform, services, rawCommandLine, graphics))
+  bool browserStarted = false;
+  if (const std::optional<int> early =
+          RunUntilMessageLoop(platform, services, rawCommandLine, graphics, browserStarted)) {
+    // A browser started ahead of a content that never came goes with the start-up.
+    if (browserStarted)
+      platform.ShutdownWebViewHosts();
     return *early;
+  }
 
   const int exitCode = platform.RunMessageLoop();
   platform.ShutdownWebViewHosts();

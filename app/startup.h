@@ -9,6 +9,7 @@
 #define CORVEL_APP_STARTUP_H_
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,6 +59,11 @@ class StartupPlatform {
   virtual bool CreateInitScreen() = 0;
   virtual bool InitHostExists() = 0;     // the init screen's web view host was created
   virtual bool CreatePlayerFrame() = 0;  // true when the (visible, updated) window exists
+  // Starts the player's browser in the frame ahead of the content (the environment on Windows,
+  // the profile and view on Linux), so that it gets ready while the start-up's requests run;
+  // CreatePlayerWindow takes it over and ShutdownWebViewHosts closes it. Shows nothing: a browser
+  // that cannot start is reported by CreatePlayerWindow. At most once, after CreatePlayerFrame.
+  virtual void StartPlayerBrowser() {}
   // The web view in the player frame, prepared for the link's content; shows its own messages
   // when it returns false.
   virtual bool CreatePlayerWindow(const LinkContent& content) = 0;
@@ -75,8 +81,12 @@ class StartupPlatform {
 
 // The steps that are the same on every platform. DefaultStartupServices() gives the real ones;
 // tests replace members. Called on the main thread, except the network's: loadDynamicPins,
-// checkForUpdate and resolveLink run on a worker thread (RunWhileResponsive), one at a time and
-// each awaited. Only loadDynamicPins may throw.
+// checkForUpdate and resolveLink run on worker threads while the main thread keeps its windows
+// answering (RunWhileResponsive). When the link's platform is known before the network
+// (linkPlatform), the pin list goes first and the two update checks and the link's requests then
+// run together, with the player's browser starting meanwhile; otherwise one at a time. Either way
+// each answer is awaited where the sequence needs it, so every message, prompt and exit keeps its
+// order. Only loadDynamicPins may throw.
 struct StartupServices {
   std::function<void(ShutdownHook hook)> setShutdownHook;  // null removes the hook
   std::function<void()> installDefaultPins;
@@ -91,6 +101,13 @@ struct StartupServices {
   // Resolves the link (ResolveLaunchLink) and, when it gives content, writes it into the
   // identity record (which the rest of the process reads).
   std::function<LinkOutcome(const std::wstring& argument)> resolveLink;
+  // The platform domain of the link in the argument, when it decodes and checks without a
+  // request (LaunchLinkPlatform). Unset or nothing: no request runs ahead of its turn.
+  std::function<std::optional<std::wstring>(const std::wstring& argument)> linkPlatform;
+  // The check the web view's pin gate makes before a page's first request to the link's
+  // platform (PassesPinGate, its warning included), made ahead while the other requests run.
+  // Optional.
+  std::function<void(const std::wstring& platformDomain)> checkPagesPlatform;
   // Ends the process in the product (exit code 0); a fake may come back.
   std::function<void(const std::wstring& title,
                      const std::wstring& english,

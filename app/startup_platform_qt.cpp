@@ -135,6 +135,10 @@ bool QtStartupPlatform::CreatePlayerFrame() {
   return frame_ != nullptr;
 }
 
+void QtStartupPlatform::StartPlayerBrowser() {
+  ::StartPlayerBrowser(frame_);
+}
+
 bool QtStartupPlatform::CreatePlayerWindow(const LinkContent& content) {
   return ::CreatePlayerWindow(frame_, content);
 }

@@ -37,6 +37,7 @@ class QtStartupPlatform : public StartupPlatform {
   bool CreateInitScreen() override;
   bool InitHostExists() override;
   bool CreatePlayerFrame() override;
+  void StartPlayerBrowser() override;
   bool CreatePlayerWindow(const LinkContent& content) override;
   int RunMessageLoop() override;
   void ShutdownWebViewHosts() override;

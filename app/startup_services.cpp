@@ -9,9 +9,11 @@
 #include "base/shutdown_hook.h"
 #include "link/launch_link.h"
 #include "net/content_source.h"
+#include "net/http_client.h"
 #include "net/pin_list.h"
 #include "net/pinning.h"
 #include "net/version_check.h"
+#include "webview/pin_gate.h"
 
 StartupServices DefaultStartupServices() {
   StartupServices services;
@@ -31,6 +33,10 @@ StartupServices DefaultStartupServices() {
     if (outcome.kind == LinkOutcome::Kind::kContent)
       WriteLinkContent(outcome.content, GetAppState());
     return outcome;
+  };
+  services.linkPlatform = LaunchLinkPlatform;
+  services.checkPagesPlatform = [](const std::wstring& platformDomain) {
+    WebView::PassesPinGate(WebView::DefaultPinGate(), NormalizeBaseUrl(platformDomain) + L"/");
   };
   services.showFatalDiagnostic = ShowFatalDiagnosticDialog;
   return services;

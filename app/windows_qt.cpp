@@ -183,7 +183,9 @@ void StartPlayerView(MainWindow* window, const LinkContent& content) {
   PlayerWindowState& state = GetPlayerWindowState();
   ResetPlayerWindow(state);
   window->SetContent(content);
-  g_playerHost = NewView(window);
+  if (!g_playerHost) {  // none made ahead, or a new one after a failure
+    g_playerHost = NewView(window);
+  }
   g_playerHost->Connect(PlayerViewEvents(*g_playerHost, *window, state, content));
 }
 
@@ -226,6 +228,13 @@ QWidget* CreatePlayerFrame() {
   MainWindow* window = NewMainWindow(kPlayerWindowSize, true);
   window->show();
   return window;
+}
+
+void StartPlayerBrowser(QWidget* window) {
+  auto* frame = dynamic_cast<MainWindow*>(window);
+  if (frame != nullptr && !frame->closed() && !g_playerHost) {
+    g_playerHost = NewView(frame);
+  }
 }
 
 bool CreatePlayerWindow(QWidget* window, const LinkContent& content) {

@@ -34,8 +34,13 @@ PlayerWindowState& GetPlayerWindowState();
 // shown before the link is processed. Null when it cannot be made.
 QWidget* CreatePlayerFrame();
 
-// Puts the player's web view into `window` (made by CreatePlayerFrame) and prepares it for
-// `content`. False when `window` is null or was closed meanwhile.
+// Makes the player's web view in `window` (made by CreatePlayerFrame) ahead of its content, so
+// that the engine starts while the link's requests run; nothing when `window` is null or closed.
+void StartPlayerBrowser(QWidget* window);
+
+// Puts the player's web view into `window` (made by CreatePlayerFrame; the one made ahead, when
+// there is one) and prepares it for `content`. False when `window` is null or was closed
+// meanwhile.
 bool CreatePlayerWindow(QWidget* window, const LinkContent& content);
 
 // The init screen (1024 × 768) with its web view on the start page.

@@ -292,7 +292,8 @@ bool StartView(std::unique_ptr<WebViewHost>& slot,
                const std::function<WebView::ViewEvents(WebViewHost&)>& events) {
   const std::wstring root = PrepareUserDataRoot();
   const MainWindowServices& services = WindowServices();
-  slot = services.makeHost ? services.makeHost() : nullptr;
+  if (!slot)  // none started ahead (StartPlayerBrowser), or a new one after a failure
+    slot = services.makeHost ? services.makeHost() : nullptr;
   WebViewHost* host = slot.get();
   if (host == nullptr)
     return false;
@@ -485,6 +486,19 @@ HWND CreatePlayerFrame(HINSTANCE instance) {
     return CreateMainWindow(instance, kPlayerWindowClass, kPlayerWindowSize);
   } catch (...) {
     return nullptr;
+  }
+}
+
+void StartPlayerBrowser(HWND window, const MainWindowServices& services) {
+  if (window == nullptr || g_playerHost)
+    return;
+  try {
+    WindowServices() = services;
+    g_playerHost = services.makeHost ? services.makeHost() : nullptr;
+    if (g_playerHost)
+      g_playerHost->StartEnvironment(PrepareUserDataRoot());
+  } catch (...) {
+    g_playerHost.reset();  // CreatePlayerWindow starts the view the ordinary way
   }
 }
 

@@ -65,9 +65,15 @@ MainWindowServices DefaultMainWindowServices();
 // null when the window cannot be made.
 HWND CreatePlayerFrame(HINSTANCE instance);
 
+// Makes the player's host for `window` (made by CreatePlayerFrame) ahead of its content and starts
+// its environment, so that the browser gets ready while the link's requests run; the host waits
+// in g_playerHost for CreatePlayerWindow. Nothing when `window` is null or a host exists.
+void StartPlayerBrowser(HWND window, const MainWindowServices& services);
+
 // Puts the web view into the player window and starts it, prepared for `content`; true when
-// the view is ready. On a failed start the splash is removed and the "WebView2 Error" box is
-// shown; false without a message when `window` is null.
+// the view is ready (with the host StartPlayerBrowser made, when there is one). On a failed
+// start the splash is removed and the "WebView2 Error" box is shown; false without a message
+// when `window` is null.
 bool CreatePlayerWindow(HINSTANCE instance, HWND window, const LinkContent& content);
 bool CreatePlayerWindow(HINSTANCE instance,
                         HWND window,

@@ -272,6 +272,19 @@ LinkOutcome ResolveLaunchLink(const std::wstring& payload,
   return outcome;
 }
 
+std::optional<std::wstring> LaunchLinkPlatform(const std::wstring& payload) {
+  LinkFields fields;
+  std::string ignored;
+  if (!DecodeLaunchLink(payload, fields, ignored))
+    return std::nullopt;
+  std::string domain = fields.domain;
+  TrimTrailingSlashes(domain);
+  std::wstring platformDomain = Utf8ToUtf16(domain);
+  if (!IsPlatformDomain(platformDomain))
+    return std::nullopt;
+  return platformDomain;
+}
+
 void WriteLinkContent(const LinkContent& content, AppState& state) {
   state.platformDomain = content.platformDomain;
   state.contentUrl = content.contentUrl;

@@ -51,6 +51,11 @@ bool DecodeLaunchLink(const std::wstring& payload,
                       std::string& errorCode,
                       const LinkParseOptions& options = {});
 
+// The platform domain of the link in `payload` (trailing "/" and "\\" removed), decoded and
+// checked as ResolveLaunchLink does, before any request; nothing when the link would fail
+// before its first request. Touches no global state and asks no server.
+std::optional<std::wstring> LaunchLinkPlatform(const std::wstring& payload);
+
 // Error codes of a link that decrypted but cannot be used: its platform domain is not a host
 // (with an optional port and "https://"), or the address to show (the content link id, or the
 // server's answer) is not an http(s) address. Both are found before any request leaves.

@@ -82,12 +82,14 @@ Control port (JSON over plain HTTP):
                 {"<port>": n, "total": n}, "handshakes": {...}, "handshake_failures": {...}}
   GET /health   200 "ok"
 
-Usage: platform_server.py [--config FILE] [--pki DIR] [--port-base N]
+Usage: platform_server.py [--config FILE] [--pki DIR] [--port-base N] [--latency-ms N]
        platform_server.py --daemon --pidfile FILE --logfile FILE [--wait S] [--idle-exit S]
        platform_server.py --stop --pidfile FILE
 A daemon start first stops the server that its pidfile names (one left by a crashed run), then
 waits up to --wait seconds for ports held by anything else (another build's server), and returns
 once every port listens. --idle-exit ends a server that has seen no request for that long.
+--latency-ms N holds every answer of a data port N milliseconds, as a distant server would
+(the launch benchmark, tools/bench-launch).
 """
 
 import argparse
@@ -294,9 +296,10 @@ class Settings:
 
 
 class State:
-    def __init__(self, ports):
+    def __init__(self, ports, latency_ms=0):
         self.lock = threading.Lock()
         self.ports = ports
+        self.latency = max(latency_ms, 0) / 1000.0  # added before every answer of a data port
         self.last_activity = time.monotonic()
         self.reset_event = threading.Event()
         self.connection_ids = 0
@@ -535,6 +538,8 @@ class DataHandler(http.server.BaseHTTPRequestHandler):
         return self.rfile.read(length) if length else b""
 
     def send(self, reply):
+        if self.server.state.latency:
+            time.sleep(self.server.state.latency)  # a distant server: one round trip per answer
         self.send_response(reply.status)
         names = {n.lower() for n, _ in reply.headers}
         if reply.content_type and "content-type" not in names:
@@ -1099,7 +1104,7 @@ def run_daemon(args, settings):
         pipe.write(line + "\n")
         print(line)
 
-    state = State(settings.data_ports)
+    state = State(settings.data_ports, args.latency_ms)
     try:
         servers = create_servers_waiting(settings, state, args.wait, report)
     except OSError as e:
@@ -1134,6 +1139,8 @@ def main(argv=None):
                         help="seconds to wait for ports held by another process")
     parser.add_argument("--idle-exit", type=float, default=0,
                         help="stop after this many seconds without a request (0: never)")
+    parser.add_argument("--latency-ms", type=int, default=0,
+                        help="milliseconds added before every answer of a data port")
     args = parser.parse_args(argv)
     if args.stop:
         if not args.pidfile:
@@ -1145,7 +1152,7 @@ def main(argv=None):
         if not args.pidfile or not args.logfile:
             parser.error("--daemon needs --pidfile and --logfile")
         return run_daemon(args, settings)
-    state = State(settings.data_ports)
+    state = State(settings.data_ports, args.latency_ms)
     servers = create_servers_waiting(settings, state, args.wait, print)
     for line in describe_ports(settings):
         print(line, flush=True)

@@ -94,6 +94,11 @@ std::wstring StageOrUnknown(const std::wstring& stage) {
   return stage.empty() ? std::wstring(L"unknown stage") : stage;
 }
 
+// The folder of an attempt's data (the first; the others add a recovery suffix).
+std::wstring AttemptBaseFolder(const std::wstring& userDataRoot, const std::wstring& browserFolder) {
+  return userDataRoot + (browserFolder.empty() ? L"_Evergreen_Env5" : L"_Fixed_Env5");
+}
+
 std::wstring RuntimeText(const std::wstring& kind, const std::wstring& version) {
   return version.empty() ? kind : kind + L" " + version;
 }
@@ -120,6 +125,23 @@ struct WebViewHost::AttemptState {
     if (IsWindow(parent))
       PostMessageW(parent, WM_NULL, 0, 0);
   }
+};
+
+// What StartEnvironment began: the first attempt's runtime and folder, the creation call's
+// result, and the completion until Initialize takes it over (then it goes to that attempt).
+struct WebViewHost::EarlyEnvironment {
+  std::wstring userDataRoot;
+  RuntimeChoice runtime;
+  std::wstring folder;
+  bool prepared = false;  // the folder is usable; otherwise failedStage and failure say why
+  std::wstring failedStage;
+  HRESULT failure = S_OK;
+  HRESULT call = E_PENDING;
+  bool completed = false;  // the completion came before Initialize took the start over
+  HRESULT result = E_PENDING;
+  ComPtr<ICoreWebView2Environment> environment;
+  std::shared_ptr<AttemptState> attempt;  // Initialize's first attempt, once it took the start over
+  bool abandoned = false;                 // the host shut down or started another way
 };
 
 HostPlatform DefaultHostPlatform() {
@@ -276,6 +298,48 @@ bool WebViewHost::PrepareAttemptFolder(const std::wstring& folder,
   return true;
 }
 
+void WebViewHost::StartEnvironment(const std::wstring& userDataRoot) {
+  if (early_ || webView || userDataRoot.empty())
+    return;
+  try {
+    auto early = std::make_shared<EarlyEnvironment>();
+    early->userDataRoot = userDataRoot;
+    ClearInheritedOverrides();
+    early->runtime = ChooseRuntime();
+    early->folder = AttemptBaseFolder(userDataRoot, early->runtime.browserFolder);
+    early->prepared = PrepareAttemptFolder(early->folder, early->runtime, early->failedStage, early->failure);
+    if (early->prepared)
+      early->call = CreateAttemptEnvironment(early->runtime, early->folder, nullptr, early);
+    early_ = std::move(early);
+  } catch (...) {
+    early_.reset();  // Initialize starts the ordinary way
+  }
+}
+
+HRESULT WebViewHost::CreateAttemptEnvironment(const RuntimeChoice& runtime,
+                                              const std::wstring& folder,
+                                              const std::shared_ptr<AttemptState>& state,
+                                              const std::shared_ptr<EarlyEnvironment>& early) {
+  // An early start's completion may come after the host is gone (a start-up that ended first).
+  const std::weak_ptr<int> alive = lifetime_;
+  auto handler = base::ComCallback<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
+      [this, alive, state, early](HRESULT result, ICoreWebView2Environment* created) noexcept {
+        if (alive.expired() || (early && early->abandoned))
+          return S_OK;
+        if (early && !early->attempt) {  // Initialize takes it over later
+          early->completed = true;
+          early->result = result;
+          early->environment = created;
+          return S_OK;
+        }
+        return OnEnvironmentCreated(early ? early->attempt : state, result, created);
+      });
+  if (!handler)
+    return E_OUTOFMEMORY;
+  return platform_.createEnvironment(runtime.browserFolder.empty() ? nullptr : runtime.browserFolder.c_str(),
+                                     folder.c_str(), handler.Get());
+}
+
 bool WebViewHost::PumpUntilDone(AttemptState& state) {
   // The completion handlers run from this pump. It ends when the attempt is done, or when the
   // runtime has not completed a creation within the time limit (a completion that never comes
@@ -328,10 +392,16 @@ bool WebViewHost::InitializeAttempts(HWND parent, const std::wstring& userDataRo
     return false;
   }
 
-  ClearInheritedOverrides();
-  const RuntimeChoice runtime = ChooseRuntime();
-  const std::wstring baseFolder =
-      userDataRoot + (runtime.browserFolder.empty() ? L"_Evergreen_Env5" : L"_Fixed_Env5");
+  // The first attempt takes over an environment started ahead for the same folder.
+  std::shared_ptr<EarlyEnvironment> early = std::move(early_);
+  if (early && early->userDataRoot != userDataRoot) {
+    early->abandoned = true;
+    early.reset();
+  }
+  if (!early)
+    ClearInheritedOverrides();
+  const RuntimeChoice runtime = early ? early->runtime : ChooseRuntime();
+  const std::wstring baseFolder = AttemptBaseFolder(userDataRoot, runtime.browserFolder);
   const int attempts = maximumAttempts > 1 ? maximumAttempts : 1;
   const std::wstring recoveryTag =
       std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount64());
@@ -340,9 +410,10 @@ bool WebViewHost::InitializeAttempts(HWND parent, const std::wstring& userDataRo
   for (int i = 0; i < attempts; ++i) {
     const std::wstring folder =
         i == 0 ? baseFolder : baseFolder + L"_Recovery_" + recoveryTag + L"_" + std::to_wstring(i);
-    std::wstring failedStage;
-    HRESULT failure = S_OK;
-    if (!PrepareAttemptFolder(folder, runtime, failedStage, failure)) {
+    const bool adopted = i == 0 && early;
+    std::wstring failedStage = adopted ? early->failedStage : std::wstring();
+    HRESULT failure = adopted ? early->failure : S_OK;
+    if (!(adopted ? early->prepared : PrepareAttemptFolder(folder, runtime, failedStage, failure))) {
       failures.Record(failedStage, failure, folder);
       continue;
     }
@@ -350,14 +421,16 @@ bool WebViewHost::InitializeAttempts(HWND parent, const std::wstring& userDataRo
     auto state = std::make_shared<AttemptState>();
     state->parent = parent;
     state->folder = folder;
-    auto handler = base::ComCallback<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
-        [this, state](HRESULT result, ICoreWebView2Environment* created) noexcept {
-          return OnEnvironmentCreated(state, result, created);
-        });
-    const HRESULT call =
-        platform_.createEnvironment(runtime.browserFolder.empty() ? nullptr : runtime.browserFolder.c_str(),
-                                    folder.c_str(), handler.Get());
-    handler.Reset();
+    HRESULT call = E_PENDING;
+    if (adopted) {
+      call = early->call;
+      early->attempt = state;
+      if (SUCCEEDED(call) && early->completed)
+        OnEnvironmentCreated(state, early->result, early->environment.Get());
+      early->environment.Reset();
+    } else {
+      call = CreateAttemptEnvironment(runtime, folder, state, nullptr);
+    }
     bool quit = false;
     if (FAILED(call)) {
       failures.Record(kStageEnvironmentCall, call, folder);
@@ -538,6 +611,10 @@ void WebViewHost::RegisterBrowserProcessExitHandler() {
 }
 
 void WebViewHost::Shutdown(unsigned timeoutMs) {
+  if (early_) {  // started ahead, never taken over: its completion finds nobody
+    early_->abandoned = true;
+    early_.reset();
+  }
   if (closing)
     return;
   closing = true;

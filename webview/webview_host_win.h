@@ -117,6 +117,13 @@ class WebViewHost final : public BrowserView {
   HRESULT lastError = S_OK;
   std::wstring statusMessage;  // one-line summary of the last Initialize
 
+  // Starts creating the environment of Initialize's first attempt for the same userDataRoot
+  // ahead of it, so that the browser gets ready while the owner does other work; returns at once
+  // and the completion comes from the thread's message loop. Initialize then takes the
+  // environment over (or its failure, as that attempt's). At most once per host, before
+  // Initialize; Shutdown abandons it.
+  void StartEnvironment(const std::wstring& userDataRoot);
+
   // Creates the view in `parent` with its data under userDataRoot + a runtime suffix, making up
   // to maximumAttempts attempts (at least one), each in a folder of its own. Returns when the
   // view is ready (true) or every attempt failed (false); calls onInitialized either way.
@@ -183,6 +190,7 @@ class WebViewHost final : public BrowserView {
  private:
   friend class WebViewHostTestAccess;
   struct AttemptState;
+  struct EarlyEnvironment;
 
   bool InitializeAttempts(HWND parent, const std::wstring& userDataRoot, int maximumAttempts);
   void NotifyInitialized(bool success, HRESULT result) noexcept;
@@ -209,6 +217,13 @@ class WebViewHost final : public BrowserView {
                             const RuntimeChoice& runtime,
                             std::wstring& failedStage,
                             HRESULT& failure);
+  // Starts the environment of an attempt in `folder`: the runtime's creation call, whose
+  // completion goes to OnEnvironmentCreated for `state`, or to the early environment when
+  // Initialize has not taken it over yet. The call's result.
+  HRESULT CreateAttemptEnvironment(const RuntimeChoice& runtime,
+                                   const std::wstring& folder,
+                                   const std::shared_ptr<AttemptState>& state,
+                                   const std::shared_ptr<EarlyEnvironment>& early);
   // Pumps the thread's messages until the attempt is done; false when a quit message ended it.
   bool PumpUntilDone(AttemptState& state);
 
@@ -242,6 +257,7 @@ class WebViewHost final : public BrowserView {
   HostPlatform platform_;
   base::UniqueWindow messageWindow_;
   std::function<void()> pausedControllerStart_;
+  std::shared_ptr<EarlyEnvironment> early_;  // StartEnvironment's, until Initialize or Shutdown
   PrintRequests printRequests_;
   std::optional<PrintedDocument> requestedDocument_;  // what the waiting request prints
   std::shared_ptr<bool> printingDocument_ = std::make_shared<bool>(false);

@@ -601,6 +601,48 @@ TEST(WebViewHostInitializeTest, OwnerThatFreesTheHostDuringTheAttemptIsSafe) {
   EXPECT_TRUE(CallsStartingWith(h.runtime, {"env.CreateCoreWebView2Controller"}).empty());
 }
 
+TEST(WebViewHostInitializeTest, AnEnvironmentStartedAheadIsTakenOverOnceWhenItCompletesOrLater) {
+  TestWindow parent;
+  TempFolder temp;
+  const std::wstring root = temp.path() + L"\\d";
+  for (const bool completedFirst : {true, false}) {
+    Harness h;
+    h.Make();
+    h.host->StartEnvironment(root);
+    ASSERT_EQ(h.runtime.environmentFolders, std::vector<std::wstring>{root + L"_Evergreen_Env5"});
+    EXPECT_EQ(h.host->environment.Get(), nullptr) << "the completion comes from the loop";
+    if (completedFirst)
+      PumpUntil([] { return false; }, 50);
+    ASSERT_TRUE(h.host->Initialize(parent.get(), root, 3)) << completedFirst;
+    EXPECT_EQ(h.runtime.environmentFolders.size(), 1u) << "no second environment";
+    EXPECT_EQ(h.runtime.controllerParents, std::vector<HWND>{parent.get()});
+    EXPECT_EQ(h.host->environment.Get(), h.runtime.environment.As<ICoreWebView2Environment>());
+    ASSERT_EQ(h.initialized.size(), 1u);
+    EXPECT_TRUE(h.initialized[0].success);
+  }
+
+  // A start that failed counts as the first attempt's failure; the next attempt starts anew.
+  Harness failed;
+  failed.runtime.environmentResult = E_ACCESSDENIED;
+  failed.Make();
+  failed.host->StartEnvironment(root);
+  PumpUntil([] { return false; }, 50);
+  failed.runtime.environmentResult = S_OK;
+  ASSERT_TRUE(failed.host->Initialize(parent.get(), root, 2));
+  EXPECT_EQ(failed.runtime.environmentFolders.size(), 2u);
+
+  // Shut down before anyone took it over (the start-up ended early): the completion that comes
+  // later, after the host is gone, finds nobody.
+  Harness abandoned;
+  abandoned.Make();
+  abandoned.host->StartEnvironment(root);
+  abandoned.host->Shutdown(0);
+  abandoned.host.reset();
+  PumpUntil([] { return false; }, 50);
+  EXPECT_EQ(abandoned.runtime.environment.references(), 1u) << "nobody holds the environment";
+  EXPECT_TRUE(CallsStartingWith(abandoned.runtime, {"env.CreateCoreWebView2Controller"}).empty());
+}
+
 // ---- Shutdown --------------------------------------------------------------------------------
 
 // Runs `action` on another thread after `delayMs`; joined on destruction.
