@@ -97,14 +97,16 @@ struct HookPlatformScope {
 // starts on a thread of its own as soon as what it depends on is in: the pin list at once (every
 // later request is judged with it), then the two update checks and the link's requests together.
 // Otherwise each runs when it is awaited, one after another. Either way the sequence awaits each
-// answer where it needs it, and a request still running when the sequence ends early is waited
-// for (its futures' destructors).
+// answer where it needs it; a request still running when the sequence ends early is waited for
+// at the end, with the windows still answering.
 class StartupRequests {
  public:
-  StartupRequests(const StartupServices& services,
+  StartupRequests(StartupPlatform& platform,
+                  const StartupServices& services,
                   const std::wstring& argument,
                   std::optional<std::wstring> linkPlatform)
-      : services_(services),
+      : platform_(platform),
+        services_(services),
         argument_(argument),
         linkPlatform_(std::move(linkPlatform)),
         policy_(linkPlatform_ ? std::launch::async : std::launch::deferred) {
@@ -127,6 +129,22 @@ class StartupRequests {
         });
     }
   }
+
+  // A start-up that ended early (a prompt, the server's message) may leave requests running:
+  // they are waited for here, the windows answering meanwhile. A request that never started
+  // (one that runs when awaited) stays so.
+  ~StartupRequests() {
+    if (Running(update_) || Running(link_) || Running(platformUpdate_) || Running(pagesPlatform_)) {
+      platform_.RunWhileResponsive([this] {
+        WaitIfRunning(update_);
+        WaitIfRunning(link_);
+        WaitIfRunning(platformUpdate_);
+        WaitIfRunning(pagesPlatform_);
+      });
+    }
+  }
+  StartupRequests(const StartupRequests&) = delete;
+  StartupRequests& operator=(const StartupRequests&) = delete;
 
   // False when the pin list's load threw.
   bool Pins(StartupPlatform& platform) {
@@ -153,6 +171,15 @@ class StartupRequests {
   }
 
  private:
+  template <typename Result>
+  static bool Running(const std::future<Result>& answer) {
+    return answer.valid() && answer.wait_for(std::chrono::seconds(0)) == std::future_status::timeout;
+  }
+  template <typename Result>
+  static void WaitIfRunning(const std::future<Result>& answer) {
+    if (Running(answer))
+      answer.wait();
+  }
   template <typename Call>
   auto AfterPins(Call call) -> std::future<decltype(call())> {
     return std::async(policy_, [pins = pins_, call] {
@@ -173,6 +200,7 @@ class StartupRequests {
     return answer.get();
   }
 
+  StartupPlatform& platform_;
   const StartupServices& services_;
   const std::wstring argument_;
   const std::optional<std::wstring> linkPlatform_;
@@ -231,7 +259,7 @@ std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
   std::optional<std::wstring> linkPlatform;
   if (hasLink && services.linkPlatform)
     linkPlatform = services.linkPlatform(argument);
-  StartupRequests requests(services, argument, linkPlatform);
+  StartupRequests requests(platform, services, argument, linkPlatform);
   bool frameMade = false;
   if (linkPlatform) {
     frameMade = true;
