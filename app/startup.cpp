@@ -4,6 +4,7 @@
 #include <chrono>
 #include <future>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 #include "app/diagnostics.h"
@@ -147,11 +148,7 @@ class StartupRequests {
   StartupRequests& operator=(const StartupRequests&) = delete;
 
   // False when the pin list's load threw.
-  bool Pins(StartupPlatform& platform) {
-    if (pins_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-      platform.RunWhileResponsive([this] { pins_.wait(); });
-    return pins_.get();
-  }
+  bool Pins(StartupPlatform& platform) { return Await(platform, pins_); }
   UpdateInfo Update(StartupPlatform& platform) { return Await(platform, update_); }
   LinkOutcome Link(StartupPlatform& platform) {
     if (!link_.valid())
@@ -193,8 +190,8 @@ class StartupRequests {
   }
   // Awaited off the main thread so that the windows keep answering (a deferred request runs
   // there); what it throws comes back here.
-  template <typename Result>
-  static Result Await(StartupPlatform& platform, std::future<Result>& answer) {
+  template <typename Answer>
+  static auto Await(StartupPlatform& platform, Answer& answer) -> std::decay_t<decltype(answer.get())> {
     if (answer.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
       platform.RunWhileResponsive([&answer] { answer.wait(); });
     return answer.get();
@@ -260,9 +257,7 @@ std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
   if (hasLink && services.linkPlatform)
     linkPlatform = services.linkPlatform(argument);
   StartupRequests requests(platform, services, argument, linkPlatform);
-  bool frameMade = false;
   if (linkPlatform) {
-    frameMade = true;
     if (platform.CreatePlayerFrame()) {
       platform.StartPlayerBrowser();  // its engine starts while the frame is being shown
       browserStarted = true;
@@ -293,7 +288,7 @@ std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
     return 1;
   }
 
-  if (!frameMade && platform.CreatePlayerFrame())
+  if (!linkPlatform && platform.CreatePlayerFrame())
     platform.DrainMessages();
   const LinkOutcome outcome = requests.Link(platform);
   switch (outcome.kind) {

@@ -133,10 +133,8 @@ struct WebViewHost::EarlyEnvironment {
   std::wstring userDataRoot;
   RuntimeChoice runtime;
   std::wstring folder;
-  bool prepared = false;  // the folder is usable; otherwise failedStage and failure say why
-  std::wstring failedStage;
+  std::wstring failedStage;  // empty: the folder is usable and the creation call went out
   HRESULT failure = S_OK;
-  HRESULT call = E_PENDING;
   bool completed = false;  // the completion came before Initialize took the start over
   HRESULT result = E_PENDING;
   ComPtr<ICoreWebView2Environment> environment;
@@ -307,9 +305,13 @@ void WebViewHost::StartEnvironment(const std::wstring& userDataRoot) {
     ClearInheritedOverrides();
     early->runtime = ChooseRuntime();
     early->folder = AttemptBaseFolder(userDataRoot, early->runtime.browserFolder);
-    early->prepared = PrepareAttemptFolder(early->folder, early->runtime, early->failedStage, early->failure);
-    if (early->prepared)
-      early->call = CreateAttemptEnvironment(early->runtime, early->folder, nullptr, early);
+    if (PrepareAttemptFolder(early->folder, early->runtime, early->failedStage, early->failure)) {
+      const HRESULT call = CreateAttemptEnvironment(early->runtime, early->folder, nullptr, early);
+      if (FAILED(call)) {
+        early->failedStage = kStageEnvironmentCall;
+        early->failure = call;
+      }
+    }
     early_ = std::move(early);
   } catch (...) {
     early_.reset();  // Initialize starts the ordinary way
@@ -413,7 +415,7 @@ bool WebViewHost::InitializeAttempts(HWND parent, const std::wstring& userDataRo
     const bool adopted = i == 0 && early;
     std::wstring failedStage = adopted ? early->failedStage : std::wstring();
     HRESULT failure = adopted ? early->failure : S_OK;
-    if (!(adopted ? early->prepared : PrepareAttemptFolder(folder, runtime, failedStage, failure))) {
+    if (adopted ? !failedStage.empty() : !PrepareAttemptFolder(folder, runtime, failedStage, failure)) {
       failures.Record(failedStage, failure, folder);
       continue;
     }
@@ -421,11 +423,10 @@ bool WebViewHost::InitializeAttempts(HWND parent, const std::wstring& userDataRo
     auto state = std::make_shared<AttemptState>();
     state->parent = parent;
     state->folder = folder;
-    HRESULT call = E_PENDING;
+    HRESULT call = S_OK;
     if (adopted) {
-      call = early->call;
       early->attempt = state;
-      if (SUCCEEDED(call) && early->completed)
+      if (early->completed)
         OnEnvironmentCreated(state, early->result, early->environment.Get());
       early->environment.Reset();
     } else {
