@@ -259,9 +259,12 @@ std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
   StartupRequests requests(platform, services, argument, linkPlatform);
   if (linkPlatform) {
     if (platform.CreatePlayerFrame()) {
-      platform.StartPlayerBrowser();  // its engine starts while the frame is being shown
-      browserStarted = true;
       platform.DrainMessages();
+      // Its engine starts while the requests run. Events are left to the awaits: the engine's
+      // first ones are a long stretch of its own work, which a content known by then must not
+      // wait for before it navigates.
+      platform.StartPlayerBrowser();
+      browserStarted = true;
     }
   }
 

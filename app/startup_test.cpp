@@ -356,7 +356,7 @@ TEST_F(StartupTest, AKnownPlatformStartsTheBrowserWhileTheRequestsRunInTheirOwnO
   EXPECT_EQ(shown.network, (std::vector<std::string>{"pins", "gate https://school.example", "link", "update ",
                                                      "update https://school.example"}));
   EXPECT_EQ(Tail(shown.fake.calls, 9)[0], "frame");
-  EXPECT_EQ(Tail(shown.fake.calls, 9)[1], "browser");
+  EXPECT_EQ(Tail(shown.fake.calls, 9)[2], "browser");
   EXPECT_EQ(shown.fake.logs,
             (std::vector<std::string>{
                 "Step 7: Initializing SSL pinning defaults", "Step 7: Loading dynamic pins synchronously",
@@ -371,12 +371,12 @@ TEST_F(StartupTest, AKnownPlatformStartsTheBrowserWhileTheRequestsRunInTheirOwnO
   updated.fake.answers = {MessageAnswer::kCancel};
   EXPECT_EQ(updated.Start(), 0);
   EXPECT_EQ(Tail(updated.fake.calls, 9),
-            (std::vector<std::string>{"frame", "browser", "drain", "message", "closehosts"}));
+            (std::vector<std::string>{"frame", "drain", "browser", "message", "closehosts"}));
   Run refused;
   refused.fake.outcome.kind = LinkOutcome::Kind::kServerMessage;
   EXPECT_EQ(refused.Start(), 1);
   EXPECT_EQ(Tail(refused.fake.calls, 9),
-            (std::vector<std::string>{"frame", "browser", "drain",
+            (std::vector<std::string>{"frame", "drain", "browser",
                                       "register:corvel|Kelmo Desktop Player|C:\\Apps\\corvel.exe", "message",
                                       "closehosts"}));
 }

@@ -43,7 +43,7 @@ std::optional<PrintedDocument> PrintedPdf(const LinkContent& content);
 std::vector<ViewStep> PlanInitPreparation();
 
 // Applies a plan in order to a view; Reveal calls `reveal()` (when set). Each document script is
-// awaited: the next step runs only once the view has confirmed it (from the event loop), so the
+// awaited: the next step runs only once the view has confirmed it (at once or later), so the
 // first document already has every script. A script the view refuses is skipped, unless it is
 // protective: then nothing more is applied and `failed` (when set) gets a one-line summary; the
 // content is never shown without it. The view must outlive the preparation.

@@ -72,8 +72,9 @@ class BrowserView {
   // browser shortcuts, and a PDF viewer without save or print controls.
   virtual void ConfigureSettings() = 0;
   // Runs `script` at the creation of every later document, before the document's own scripts.
-  // The engine confirms it later, from the event loop: `added` (when set) then says whether the
-  // script is in place; only then is it sure to run in the next document.
+  // `added` (when set) says whether the script is in place; only then is it sure to run in the
+  // next document. WebView2 confirms later, from the event loop; Qt's engine has the script in
+  // place at once and confirms before this returns. Callers take either.
   virtual void AddDocumentScript(const std::wstring& script, std::function<void(bool added)> added) = 0;
   void AddDocumentScript(const std::wstring& script) { AddDocumentScript(script, nullptr); }
   virtual void Navigate(const std::wstring& url) = 0;

@@ -418,17 +418,15 @@ void QtWebView::AddDocumentScript(const std::wstring& script, std::function<void
   if (!added) {
     return;
   }
-  // Confirmed from the event loop, as WebView2 confirms it.
-  QTimer::singleShot(0, page_.get(), [this, added, inPlace] {
-    if (closed_) {
-      return;
-    }
-    const EventScope scope(*this);
-    try {
-      added(inPlace);
-    } catch (...) {
-    }
-  });
+  // The engine's scripts are in place once inserted: confirmed at once, with this view's events.
+  if (closed_) {
+    return;
+  }
+  const EventScope scope(*this);
+  try {
+    added(inPlace);
+  } catch (...) {
+  }
 }
 
 void QtWebView::Navigate(const std::wstring& url) {
