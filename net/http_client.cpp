@@ -188,39 +188,34 @@ HttpResponse HttpClient::RequestUnguarded(const std::wstring& method,
                                           const std::wstring& url,
                                           const std::string& body,
                                           const std::wstring& contentType) {
-  HttpResponse response;
   const std::optional<UrlParts> parts = transport_->SplitUrl(url);
   if (!parts) {
+    HttpResponse response;
     response.error = "Failed to parse URL";
     return response;
   }
 
   const bool pinned = !pinningDisabled_;
-  if (parts->secure && pinned) {
-    const std::wstring server = parts->host + L":" + std::to_wstring(parts->port);
-    bool done = false;
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      done = preflightedHosts_.count(server) != 0;
-    }
-    if (!done) {
-      if (!transport_->Preflight(*parts)) {
-        response.error = "Pre-flight SSL Pin validation FAILED for " + Utf16ToUtf8(parts->host) +
-                         ". MITM Attack Prevented!";
-        return response;
-      }
-      std::lock_guard<std::mutex> guard(lock_);
-      preflightedHosts_.insert(server);
-    }
-  }
-
+  const std::wstring server = parts->host + L":" + std::to_wstring(parts->port);
   std::map<std::wstring, std::wstring> headers;
+  bool preflight = false;
   {
     std::lock_guard<std::mutex> guard(lock_);
     headers = defaultHeaders_;
+    preflight = parts->secure && pinned && preflightedHosts_.count(server) == 0;
   }
-  return transport_->Exchange(method, *parts, BuildHeaderLines(headers, contentType), body,
-                              pinned ? ServerTrust::kPinned : ServerTrust::kPinsOrSystem);
+  HttpResponse response =
+      transport_->Exchange(method, *parts, BuildHeaderLines(headers, contentType), body,
+                           pinned ? ServerTrust::kPinned : ServerTrust::kPinsOrSystem, preflight);
+  if (preflight && response.error != PreflightFailure(parts->host)) {
+    std::lock_guard<std::mutex> guard(lock_);
+    preflightedHosts_.insert(server);
+  }
+  return response;
+}
+
+std::string PreflightFailure(const std::wstring& host) {
+  return "Pre-flight SSL Pin validation FAILED for " + Utf16ToUtf8(host) + ". MITM Attack Prevented!";
 }
 
 std::optional<std::string> FetchVerified(const std::wstring& address) {

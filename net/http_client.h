@@ -1,10 +1,12 @@
 // The player's own synchronous HTTP(S) client for the platform's server API.
 //
-// One request per call: split the URL, check the server's certificate once per client with a
-// "HEAD /" pre-flight, send the request with the default headers, check the certificate again
-// after the response, read the status and the whole body. A server is a host and a port: a
-// pre-flight passed on one port of a host says nothing about a server on another port, so that
-// server is pre-flighted before it gets a request (and the secrets it carries). Redirects are
+// One request per call: split the URL, send the request with the default headers once the
+// server's certificate has been judged on the connection, check the certificate again after the
+// response, read the status and the whole body. A client's first request to a server is that
+// server's pre-flight: a certificate refused there, or none shown by a pinned host, ends it with
+// the pre-flight's error, and the server is tried as new next time. A server is a host and a
+// port: one that passed on one port of a host says nothing about a server on another port, which
+// is pre-flighted by its own first request. Redirects are
 // never followed. The system's proxy is used (Windows: the user's settings, automatic discovery
 // and PAC scripts through WinHTTP; Linux: the proxy environment variables), an HTTPS request
 // tunnelled through it (CONNECT), so the server's certificate is the server's own and is judged
@@ -56,22 +58,28 @@ class HttpTransport {
   // its path and query are longer than 2047 units.
   virtual std::optional<UrlParts> SplitUrl(const std::wstring& url) = 0;
 
-  // "HEAD /" to the host, judged by ServerTrust::kPinned (which may end the process through the
-  // interception notice). False only when the pins refused the server; a host that could not be
-  // reached passes here and the real request reports the failure.
-  virtual bool Preflight(const UrlParts& url) = 0;
-
   // One exchange. headerLines are complete "Name: value" lines in sending order. Over HTTPS the
   // server's certificate is judged by `trust` before anything is sent on the connection (and
   // again once the response arrives); a server that the pins refuse gets nothing and ends the
   // exchange with "SSL Pin validation FAILED for <host>", one that the system's validation
   // refuses ends it with the transport's send failure.
+  //
+  // `preflight`: the client's first request to this server (over HTTPS, with pinning on). A
+  // server the pins refuse then ends it with PreflightFailure(host), and so does a pinned host
+  // that showed no certificate at all (not reached). libcurl judges the certificate in the TLS
+  // handshake, so nothing can leave before the verdict: the request's own check is the
+  // pre-flight, with no round trip of its own. WinHTTP sends a "HEAD /" without secrets first,
+  // as its sending callback cannot be relied on to keep a refused request back.
   virtual HttpResponse Exchange(const std::wstring& method,
                                 const UrlParts& url,
                                 const std::vector<std::wstring>& headerLines,
                                 const std::string& body,
-                                ServerTrust trust) = 0;
+                                ServerTrust trust,
+                                bool preflight) = 0;
 };
+
+// "Pre-flight SSL Pin validation FAILED for <host>. MITM Attack Prevented!"
+std::string PreflightFailure(const std::wstring& host);
 
 // The error of an exchange that a proxy refused for want of a sign-in (HTTP 407): the student's
 // message, English then Arabic, with its own code for support.

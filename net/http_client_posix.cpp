@@ -1,7 +1,7 @@
 // The client's transport on libcurl with OpenSSL.
 //
 // Each request runs on a fresh easy handle; all handles of the process share one connection
-// and name cache, so the pre-flight, the requests after it and the requests of other clients
+// and name cache, so a client's requests and the requests of other clients
 // (the page-script client) reuse one keep-alive connection per server where the server allows
 // it, as WinHTTP pools its connections. A client's own state (default headers, pre-flighted
 // hosts, pinning switched off) never travels with a connection: every transfer judges the
@@ -93,31 +93,12 @@ class CurlTransport : public HttpTransport {
 
   std::optional<UrlParts> SplitUrl(const std::wstring& url) override { return SplitHttpUrl(url); }
 
-  bool Preflight(const UrlParts& url) override {
-    CurlTransfer transfer = Base(url, L"/", ServerTrust::kPinned);
-    transfer.method = "HEAD";
-    CurlOutcome outcome;
-    try {
-      outcome = RunCurlTransfer(transfer);
-    } catch (const std::runtime_error&) {
-      return true;  // nothing could be opened: the real request reports it
-    }
-    // A proxy that wants a sign-in kept the server out of reach: the real request reports it.
-    if (outcome.proxyStatus == 407)
-      return true;
-    // A host without pins passes; the real request meets the system's verdict on its server.
-    if (outcome.judged ? !outcome.pinned : !IsPinnedHost(url.host))
-      return true;
-    // Checked whatever the exchange gave: a pinned host that shows no certificate is refused.
-    return outcome.judged ? ApplyPinCheck(outcome.check, url.host)
-                          : ValidateServerPins(PeerChain{}, url.host);
-  }
-
   HttpResponse Exchange(const std::wstring& method,
                         const UrlParts& url,
                         const std::vector<std::wstring>& headerLines,
                         const std::string& body,
-                        ServerTrust trust) override {
+                        ServerTrust trust,
+                        bool preflight) override {
     CurlTransfer transfer = Base(url, url.path, trust);
     transfer.method = Utf16ToUtf8(method);
     for (const std::wstring& line : headerLines)
@@ -134,8 +115,12 @@ class CurlTransport : public HttpTransport {
       return Failure(kProxyAuthenticationError);
     if (outcome.refused && outcome.pinned) {
       ApplyPinCheck(outcome.check, url.host);
-      return Failure("SSL Pin validation FAILED for " + Utf16ToUtf8(url.host));
+      return Failure(preflight ? PreflightFailure(url.host)
+                               : "SSL Pin validation FAILED for " + Utf16ToUtf8(url.host));
     }
+    // A pinned host that showed no certificate fails its pre-flight, whatever kept it away.
+    if (preflight && !outcome.judged && IsPinnedHost(url.host) && !ValidateServerPins(PeerChain{}, url.host))
+      return Failure(PreflightFailure(url.host));
     if (outcome.code != CURLE_OK) {
       if (outcome.headersComplete) {
         // A body cut short is not a completed exchange, whatever the status said.

@@ -116,17 +116,20 @@ class FakeTransport : public HttpTransport {
   };
 
   std::optional<UrlParts> SplitUrl(const std::wstring& url) override { return SplitHttpUrl(url); }
-  bool Preflight(const UrlParts& url) override {
-    preflights.push_back(url.host);
-    return refusedHosts.count(url.host) == 0;
-  }
   HttpResponse Exchange(const std::wstring& method,
                         const UrlParts& url,
                         const std::vector<std::wstring>& headerLines,
                         const std::string& body,
-                        ServerTrust trust) override {
-    exchanges.push_back({method, url.host, url.path, headerLines, body, trust});
+                        ServerTrust trust,
+                        bool preflight) override {
     HttpResponse response;
+    if (preflight)
+      preflights.push_back(url.host);
+    if (trust == ServerTrust::kPinned && refusedHosts.count(url.host) != 0) {  // nothing was sent
+      response.error = preflight ? PreflightFailure(url.host) : "SSL Pin validation FAILED";
+      return response;
+    }
+    exchanges.push_back({method, url.host, url.path, headerLines, body, trust});
     response.statusCode = 200;
     response.success = true;
     return response;

@@ -79,50 +79,14 @@ class WinHttpTransport : public HttpTransport {
     return parts;
   }
 
-  bool Preflight(const UrlParts& url) override {
-    base::UniqueHInternet connection(WinHttpConnect(SessionFor(url), url.host.c_str(), url.port, 0));
-    if (!connection)
-      return true;
-    base::UniqueHInternet request(WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr,
-                                                     WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                     WINHTTP_FLAG_SECURE));
-    if (!request)
-      return true;
-    const bool pinned = IsPinnedHost(url.host);
-    ApplyPlayerRequestOptions(request.get(), false, pinned);
-    SendingRequestGuard guard(request, url.host, ServerTrust::kPinned, nullptr);
-    if (pinned && !guard.Install())
-      return false;
-    const bool answered = WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                             WINHTTP_NO_REQUEST_DATA, 0, 0, guard.Context()) &&
-                          !guard.Refused() && WinHttpReceiveResponse(request.get(), nullptr);
-    if (guard.Refused())
-      return false;
-    // A proxy that wants a sign-in kept the server out of reach: the real request reports it. Some
-    // WinHTTPs (Wine's) fail the send on the proxy's answer to the tunnel but keep its status.
-    if (StatusOf(request.get()) == HTTP_STATUS_PROXY_AUTH_REQ)
-      return true;
-    // Checked whatever the exchange gave: a pinned host that shows no certificate is refused.
-    if (!ValidateServerPins(request.get(), url.host))
-      return false;
-    // A HEAD answer has no body, but WinHTTP hands a connection back to its keep-alive pool only
-    // once a read has reached the answer's end (asking how much is available is not enough);
-    // without this read the real request that follows opens a second connection and TLS
-    // handshake. Done after the check: the check reads the certificate off the connection, which
-    // this read hands back.
-    if (answered) {
-      char none = 0;
-      DWORD read = 0;
-      WinHttpReadData(request.get(), &none, sizeof(none), &read);
-    }
-    return true;
-  }
-
   HttpResponse Exchange(const std::wstring& method,
                         const UrlParts& url,
                         const std::vector<std::wstring>& headerLines,
                         const std::string& body,
-                        ServerTrust trust) override {
+                        ServerTrust trust,
+                        bool preflight) override {
+    if (preflight && !Preflight(url))
+      return Failure(PreflightFailure(url.host));
     base::UniqueHInternet connection(WinHttpConnect(SessionFor(url), url.host.c_str(), url.port, 0));
     if (!connection)
       return Failure("WinHttpConnect failed");
@@ -191,6 +155,49 @@ class WinHttpTransport : public HttpTransport {
   }
 
  private:
+  // "HEAD /" to the server, judged by ServerTrust::kPinned: false only when the pins refused it.
+  // A request of its own, with no secret in it: WinHTTP is not bound to keep a request back when
+  // the sending callback refuses its server (Wine's sends it anyway, without the body), so the
+  // first request to a server goes only once this one passed.
+  bool Preflight(const UrlParts& url) {
+    base::UniqueHInternet connection(WinHttpConnect(SessionFor(url), url.host.c_str(), url.port, 0));
+    if (!connection)
+      return true;
+    base::UniqueHInternet request(WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr,
+                                                     WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                     WINHTTP_FLAG_SECURE));
+    if (!request)
+      return true;
+    const bool pinned = IsPinnedHost(url.host);
+    ApplyPlayerRequestOptions(request.get(), false, pinned);
+    SendingRequestGuard guard(request, url.host, ServerTrust::kPinned, nullptr);
+    if (pinned && !guard.Install())
+      return false;
+    const bool answered = WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                             WINHTTP_NO_REQUEST_DATA, 0, 0, guard.Context()) &&
+                          !guard.Refused() && WinHttpReceiveResponse(request.get(), nullptr);
+    if (guard.Refused())
+      return false;
+    // A proxy that wants a sign-in kept the server out of reach: the real request reports it. Some
+    // WinHTTPs (Wine's) fail the send on the proxy's answer to the tunnel but keep its status.
+    if (StatusOf(request.get()) == HTTP_STATUS_PROXY_AUTH_REQ)
+      return true;
+    // Checked whatever the exchange gave: a pinned host that shows no certificate is refused.
+    if (!ValidateServerPins(request.get(), url.host))
+      return false;
+    // A HEAD answer has no body, but WinHTTP hands a connection back to its keep-alive pool only
+    // once a read has reached the answer's end (asking how much is available is not enough);
+    // without this read the real request that follows opens a second connection and TLS
+    // handshake. Done after the check: the check reads the certificate off the connection, which
+    // this read hands back.
+    if (answered) {
+      char none = 0;
+      DWORD read = 0;
+      WinHttpReadData(request.get(), &none, sizeof(none), &read);
+    }
+    return true;
+  }
+
   // A session with the player's time-outs, direct or through `proxy`.
   HINTERNET OpenSession(const std::optional<SystemProxy>& proxy) const {
     HINTERNET session = OpenWinHttpSession(agent_, proxy);

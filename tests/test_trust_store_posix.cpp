@@ -31,3 +31,7 @@ TestTrustStore::~TestTrustStore() {
 bool RefusedRequestsStaySilent() {
   return true;
 }
+
+bool PreflightIsARequest() {
+  return false;
+}

@@ -63,3 +63,7 @@ bool RefusedRequestsStaySilent() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
 }
+
+bool PreflightIsARequest() {
+  return true;
+}
