@@ -148,23 +148,23 @@ class StartupRequests {
   StartupRequests& operator=(const StartupRequests&) = delete;
 
   // False when the pin list's load threw.
-  bool Pins(StartupPlatform& platform) { return Await(platform, pins_); }
-  UpdateInfo Update(StartupPlatform& platform) { return Await(platform, update_); }
-  LinkOutcome Link(StartupPlatform& platform) {
+  bool Pins() { return Await(pins_); }
+  UpdateInfo Update() { return Await(update_); }
+  LinkOutcome Link() {
     if (!link_.valid())
       link_ = AfterPins([this] { return services_.resolveLink(argument_); });
-    return Await(platform, link_);
+    return Await(link_);
   }
   // The page gate's answer for the link's platform, when it was asked ahead.
-  void PagesPlatform(StartupPlatform& platform) {
+  void PagesPlatform() {
     if (pagesPlatform_.valid())
-      Await(platform, pagesPlatform_);
+      Await(pagesPlatform_);
   }
   // The update check with the link's platform, which is `platformDomain`.
-  UpdateInfo PlatformUpdate(StartupPlatform& platform, const std::wstring& platformDomain) {
+  UpdateInfo PlatformUpdate(const std::wstring& platformDomain) {
     if (!platformUpdate_.valid())
       platformUpdate_ = CheckForUpdate(platformDomain);
-    return Await(platform, platformUpdate_);
+    return Await(platformUpdate_);
   }
 
  private:
@@ -191,9 +191,9 @@ class StartupRequests {
   // Awaited off the main thread so that the windows keep answering (a deferred request runs
   // there); what it throws comes back here.
   template <typename Answer>
-  static auto Await(StartupPlatform& platform, Answer& answer) -> std::decay_t<decltype(answer.get())> {
+  auto Await(Answer& answer) -> std::decay_t<decltype(answer.get())> {
     if (answer.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-      platform.RunWhileResponsive([&answer] { answer.wait(); });
+      platform_.RunWhileResponsive([&answer] { answer.wait(); });
     return answer.get();
   }
 
@@ -268,11 +268,11 @@ std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
     }
   }
 
-  platform.Log(requests.Pins(platform) ? "Step 7: Dynamic pins loaded OK"
-                                       : "Step 7: Dynamic pins FAILED (exception)");
+  platform.Log(requests.Pins() ? "Step 7: Dynamic pins loaded OK"
+                               : "Step 7: Dynamic pins FAILED (exception)");
 
   platform.Log("Step 7B: Checking app version...");
-  const UpdateInfo update = requests.Update(platform);
+  const UpdateInfo update = requests.Update();
   platform.Log(std::string("Step 7B: Version check done. hasUpdate=") + (update.hasUpdate ? "1" : "0"));
   if (UpdateEndsStartup(platform, update))
     return 0;
@@ -293,7 +293,7 @@ std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
 
   if (!linkPlatform && platform.CreatePlayerFrame())
     platform.DrainMessages();
-  const LinkOutcome outcome = requests.Link(platform);
+  const LinkOutcome outcome = requests.Link();
   switch (outcome.kind) {
     case LinkOutcome::Kind::kServerMessage:
       platform.ShowMessage(ServerMessage(Utf8ToUtf16(outcome.serverMessage)));
@@ -309,9 +309,9 @@ std::optional<int> RunUntilMessageLoop(StartupPlatform& platform,
     case LinkOutcome::Kind::kContent:
       break;
   }
-  if (UpdateEndsStartup(platform, requests.PlatformUpdate(platform, outcome.content.platformDomain)))
+  if (UpdateEndsStartup(platform, requests.PlatformUpdate(outcome.content.platformDomain)))
     return 0;
-  requests.PagesPlatform(platform);  // the first page would wait for it anyway
+  requests.PagesPlatform();  // the first page would wait for it anyway
   if (!platform.CreatePlayerWindow(outcome.content))
     return 1;
   return std::nullopt;

@@ -194,6 +194,16 @@ bool ContentFromServer(const ContentData& data,
   return true;
 }
 
+// The link's platform domain without its trailing "/" and "\\"; nothing when it is not a host.
+std::optional<std::wstring> PlatformDomainOf(const LinkFields& fields) {
+  std::string domain = fields.domain;
+  TrimTrailingSlashes(domain);
+  std::wstring platformDomain = Utf8ToUtf16(domain);
+  if (!IsPlatformDomain(platformDomain))
+    return std::nullopt;
+  return platformDomain;
+}
+
 // Decode, decrypt, check and ask the server, into `outcome` (a failure keeps what was learnt by
 // then). Throws what the envelope and the source throw.
 void Resolve(const std::wstring& payload,
@@ -204,16 +214,14 @@ void Resolve(const std::wstring& payload,
   if (!DecodeFields(payload, fields, outcome.failureCode, options))
     return;
 
-  std::string domain = fields.domain;
-  TrimTrailingSlashes(domain);
-  const std::wstring platformDomain = Utf8ToUtf16(domain);
-  if (!IsPlatformDomain(platformDomain)) {
+  const std::optional<std::wstring> platformDomain = PlatformDomainOf(fields);
+  if (!platformDomain) {
     outcome.failureCode = kInvalidPlatformDomain;
     Trace(options, "ParseSchemeArgs failed: the platform domain is not a host");
     return;
   }
   LinkContent& content = outcome.content;
-  content.platformDomain = platformDomain;
+  content.platformDomain = *platformDomain;
 
   const std::wstring contentLinkId = Utf8ToUtf16(fields.contentLinkId);
   if (IsDirectLink(contentLinkId)) {
@@ -277,12 +285,7 @@ std::optional<std::wstring> LaunchLinkPlatform(const std::wstring& payload) {
   std::string ignored;
   if (!DecodeLaunchLink(payload, fields, ignored))
     return std::nullopt;
-  std::string domain = fields.domain;
-  TrimTrailingSlashes(domain);
-  std::wstring platformDomain = Utf8ToUtf16(domain);
-  if (!IsPlatformDomain(platformDomain))
-    return std::nullopt;
-  return platformDomain;
+  return PlatformDomainOf(fields);
 }
 
 void WriteLinkContent(const LinkContent& content, AppState& state) {

@@ -135,8 +135,7 @@ struct WebViewHost::EarlyEnvironment {
   std::wstring folder;
   std::wstring failedStage;  // empty: the folder is usable and the creation call went out
   HRESULT failure = S_OK;
-  bool completed = false;  // the completion came before Initialize took the start over
-  HRESULT result = E_PENDING;
+  HRESULT result = E_PENDING;  // the completion's, when it came before Initialize took the start over
   ComPtr<ICoreWebView2Environment> environment;
   std::shared_ptr<AttemptState> attempt;  // Initialize's first attempt, once it took the start over
   bool abandoned = false;                 // the host shut down or started another way
@@ -329,7 +328,6 @@ HRESULT WebViewHost::CreateAttemptEnvironment(const RuntimeChoice& runtime,
         if (alive.expired() || (early && early->abandoned))
           return S_OK;
         if (early && !early->attempt) {  // Initialize takes it over later
-          early->completed = true;
           early->result = result;
           early->environment = created;
           return S_OK;
@@ -426,7 +424,7 @@ bool WebViewHost::InitializeAttempts(HWND parent, const std::wstring& userDataRo
     HRESULT call = S_OK;
     if (adopted) {
       early->attempt = state;
-      if (early->completed)
+      if (early->result != E_PENDING)
         OnEnvironmentCreated(state, early->result, early->environment.Get());
       early->environment.Reset();
     } else {
