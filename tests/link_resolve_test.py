@@ -311,19 +311,29 @@ class ConnectProxy:
             self.targets.append(method + " " + target)
             if self.sign_in or method != "CONNECT":
                 client.sendall(b"HTTP/1.1 407 Proxy Authentication Required\r\n"
-                               b"Proxy-Authenticate: Basic realm=\"school\"\r\nContent-Length: 0\r\n\r\n")
+                               b"Proxy-Authenticate: Basic realm=\"school\"\r\nContent-Length: 0\r\n"
+                               b"Connection: close\r\n\r\n")
                 return
             host, port = target.rsplit(":", 1)
             with socket.create_connection((host, int(port)), timeout=30) as upstream:
                 client.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+                rest = head.split(b"\r\n\r\n", 1)[1]
+                if rest:
+                    upstream.sendall(rest)
                 threading.Thread(target=self._pump, args=(upstream, client), daemon=True).start()
                 self._pump(client, upstream)
 
     @staticmethod
     def _pump(source, sink):
         try:
-            while data := source.recv(65536):
+            while True:
+                data = source.recv(65536)
+                if not data:
+                    break
                 sink.sendall(data)
+        except OSError:
+            pass
+        try:
             sink.shutdown(socket.SHUT_WR)
         except OSError:
             pass
@@ -369,7 +379,7 @@ class ProxyTest(unittest.TestCase):
         finally:
             proxy.close()
 
-    def test_the_content_resolves_through_a_tunnel_where_the_pins_still_decide(self):
+    def test_the_content_resolves_through_a_tunnel_and_the_pins_still_decide(self):
         proxy = ConnectProxy()
         status, out, err = self.through(proxy)
         self.assertEqual(status, 0, out + err)
@@ -381,19 +391,24 @@ class ProxyTest(unittest.TestCase):
         # before any request, with the notice.
         control("/tls", {"port": SERVER["port"], "chains": ["interceptor"]})
         status, out, err = self.through(ConnectProxy())
+        self.assertEqual(status, 0, out + err)
         self.assertNotIn("content kind", out)
         if not EMULATOR:
             self.assertIn(NOTICE_TITLE, err)
         self.assertEqual(len(requests_of(control("/log"), "PUT")), 1, "nothing more reached the platform")
 
-        # A proxy that wants a sign-in ends in its own message. Wine's WinHTTP reads a 407 to the
-        # tunnel request, then tries a TLS handshake with the proxy itself; Windows reports 407.
-        if not EMULATOR:
-            control("/reset", {})
-            status, out, err = self.through(ConnectProxy(sign_in=True))
-            self.assertEqual(status, 1, out + err)
-            self.assertIn("Code: PROXY-AUTH-407", out)
-            self.assertEqual(requests_of(control("/log"), "PUT"), [])
+    def test_a_proxy_that_wants_a_sign_in_ends_in_its_own_message(self):
+        if EMULATOR:
+            # Wine's WinHTTP reads the proxy's 407 to the tunnel request, then goes on to a TLS
+            # handshake with the proxy itself and fails it; Windows answers the request with 407.
+            self.skipTest("Wine's WinHTTP does not report a proxy's 407 to a tunnel request")
+        proxy = ConnectProxy(sign_in=True)
+        status, out, err = self.through(proxy)
+        self.assertEqual(status, 1, out + err)
+        self.assertIn("Code: PROXY-AUTH-407", out)
+        self.assertIn("proxy server asks for a sign-in", out)
+        self.assertTrue(proxy.targets)
+        self.assertEqual(requests_of(control("/log"), "PUT"), [])
 
 
 def keep_wine_running(emulator):

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The Debian package of the Linux player (scripts/package-linux), packing this build's player.
 
-Always: the same inputs give the same package; it holds the player and a desktop entry for
-"corvel:" links. Only as root on a machine made for the run (a
+Always: the same inputs give the same package; it holds the player, its icons and a desktop entry
+for "corvel:" links, and depends on Qt 6 WebEngine. Only as root on a machine made for the run (a
 chroot, as ../shared/tools/fresh-machine makes): `apt-get install` of the package succeeds,
 xdg-mime names its desktop entry as the handler of x-scheme-handler/corvel, the installed player
 shows the demo PDF lesson under Xvfb, and `apt-get remove` leaves no handler behind. Elsewhere
@@ -46,13 +46,19 @@ class LinuxPackageTest(unittest.TestCase):
     def test_the_package_holds_the_player_and_its_scheme_handler(self):
         with open(self.deb, "rb") as first, open(package(os.path.join(self.work, "two")), "rb") as second:
             self.assertEqual(first.read(), second.read(), "the same inputs, the same package")
+        listing = subprocess.run(["dpkg-deb", "--contents", self.deb], capture_output=True, text=True).stdout
+        for path in ("./usr/bin/corvel", "./usr/share/applications/corvel.desktop",
+                     "./usr/share/icons/hicolor/256x256/apps/corvel.png"):
+            self.assertIn(path, listing)
         extracted = os.path.join(self.work, "extracted")
         subprocess.run(["dpkg-deb", "--extract", self.deb, extracted], check=True)
-        self.assertTrue(os.access(os.path.join(extracted, "usr/bin/corvel"), os.X_OK))
         with open(os.path.join(extracted, "usr/share/applications/corvel.desktop"), encoding="utf-8") as entry:
             desktop = entry.read()
         self.assertIn("Exec=/usr/bin/corvel %u\n", desktop)
         self.assertIn("MimeType=x-scheme-handler/corvel;\n", desktop)
+        depends = subprocess.run(["dpkg-deb", "--field", self.deb, "Depends"], capture_output=True, text=True).stdout
+        for needed in ("libqt6webenginewidgets6", "libqt6webenginecore6", "desktop-file-utils"):
+            self.assertIn(needed, depends)
 
     @unittest.skipUnless(disposable_machine(), "installs into the system: only as root in a chroot made for it")
     def test_installed_it_opens_corvel_links_and_shows_a_lesson(self):

@@ -175,6 +175,7 @@ class PackageTest(unittest.TestCase):
 
         exe = self.install_dir + r"\corvel.exe"
         entry = WINE.registry_values(UNINSTALL_KEY)
+        self.assertEqual(entry["DisplayName"], ("REG_SZ", "Corvel"))
         self.assertEqual(entry["DisplayVersion"], ("REG_SZ", "4.11.0"))
         self.assertEqual(entry["Publisher"], ("REG_SZ", "Nimbra (Talvo)"))
         self.assertEqual(entry["DisplayIcon"], ("REG_SZ", exe + ",0"))
@@ -228,12 +229,14 @@ class PackageTest(unittest.TestCase):
         run = WINE.run(*install, timeout=300)
         self.assertEqual(run.returncode, 0, run.stderr)
         self.assertTrue(os.path.isfile(self.unix(exe)))
+        self.assertTrue(os.path.isfile(self.unix(install_dir + r"\README.txt")))
         self.assertTrue(any(os.path.isfile(s) for s in shortcuts), "a Start-menu shortcut for all users")
         self.assertEqual(WINE.registry_values(MACHINE_SCHEME_KEY + r"\shell\open\command"),
                          {"": ("REG_SZ", f'"{exe}" "%1"')})
         self.assertEqual(WINE.registry_values(MACHINE_SCHEME_KEY)["URL Protocol"], ("REG_SZ", ""))
         self.assertIsNone(WINE.registry_values(SCHEME_KEY), "nothing in the installing user's own hive")
         entry = WINE.registry_values(uninstall_key())
+        self.assertEqual(entry["DisplayName"], ("REG_SZ", "Corvel"))
         with StandInRuntime(self.work):
             started = WINE.drive(exe, answers=["WebView2 Error=OK"])
             started.wait_for("BOX WebView2 Error", 120)

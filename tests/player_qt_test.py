@@ -464,7 +464,7 @@ def case_embed(home):
 
 def player_renderers(player):
     """The player's renderers: its descendants that run as renderers, which Chromium's zygote
-    forks under the zygote's own command line. Also returns every descendant's command line."""
+    forks under the zygote's own command line."""
     parents, lines = {}, {}
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
@@ -486,23 +486,19 @@ def player_renderers(player):
 
     sandboxed_zygote = lambda pid: (b"--type=zygote" in lines.get(pid, b"")
                                     and b"--no-zygote-sandbox" not in lines.get(pid, b""))
-    family = {pid: line for pid, line in lines.items() if descends(pid)}
-    renderers = [pid for pid, line in family.items()
-                 if b"--type=renderer" in line or sandboxed_zygote(parents.get(pid))]
-    return renderers, family
+    return [pid for pid, line in lines.items()
+            if descends(pid) and (b"--type=renderer" in line or sandboxed_zygote(parents.get(pid)))]
 
 
 def kill_renderers(player):
     """Kills every renderer the player started. A listing of /proc can miss a process that is
     being forked or reparented, so the search is repeated for a while before it fails."""
     deadline = time.monotonic() + 10
-    while True:
-        renderers, family = player_renderers(player)
-        if renderers or time.monotonic() > deadline:
-            break
+    renderers = player_renderers(player)
+    while not renderers and time.monotonic() < deadline:
         time.sleep(0.2)
-    check(renderers, "no renderer process of the player found among %r"
-          % {pid: line[:120] for pid, line in family.items()})
+        renderers = player_renderers(player)
+    check(renderers, "no renderer process of the player found")
     for pid in renderers:
         os.kill(pid, signal.SIGKILL)
 

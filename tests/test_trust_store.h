@@ -30,8 +30,4 @@ class TestTrustStore {
 // only the request body, which the client wipes, stays unsent.
 bool RefusedRequestsStaySilent();
 
-// Whether the client's pre-flight of a server is a "HEAD /" of its own (WinHTTP) rather than the
-// first request's own check before sending (libcurl).
-bool PreflightIsARequest();
-
 #endif  // CORVEL_TESTS_TEST_TRUST_STORE_H_

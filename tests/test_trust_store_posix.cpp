@@ -31,7 +31,3 @@ TestTrustStore::~TestTrustStore() {
 bool RefusedRequestsStaySilent() {
   return true;
 }
-
-bool PreflightIsARequest() {
-  return false;
-}

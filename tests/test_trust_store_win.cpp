@@ -63,7 +63,3 @@ bool RefusedRequestsStaySilent() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
 }
-
-bool PreflightIsARequest() {
-  return true;
-}

@@ -609,16 +609,12 @@ TEST(WebViewHostInitializeTest, AnEnvironmentStartedAheadIsTakenOverOnceWhenItCo
     Harness h;
     h.Make();
     h.host->StartEnvironment(root);
-    ASSERT_EQ(h.runtime.environmentFolders, std::vector<std::wstring>{root + L"_Evergreen_Env5"});
-    EXPECT_EQ(h.host->environment.Get(), nullptr) << "the completion comes from the loop";
     if (completedFirst)
       PumpUntil([] { return false; }, 50);
     ASSERT_TRUE(h.host->Initialize(parent.get(), root, 3)) << completedFirst;
-    EXPECT_EQ(h.runtime.environmentFolders.size(), 1u) << "no second environment";
-    EXPECT_EQ(h.runtime.controllerParents, std::vector<HWND>{parent.get()});
+    EXPECT_EQ(h.runtime.environmentFolders, std::vector<std::wstring>{root + L"_Evergreen_Env5"})
+        << "one environment, the first attempt's";
     EXPECT_EQ(h.host->environment.Get(), h.runtime.environment.As<ICoreWebView2Environment>());
-    ASSERT_EQ(h.initialized.size(), 1u);
-    EXPECT_TRUE(h.initialized[0].success);
   }
 
   // A start that failed counts as the first attempt's failure; the next attempt starts anew.
